@@ -1,0 +1,121 @@
+#pragma once
+
+#include "tablewright/dataaccess/Value.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw::data {
+
+/// A failure of the data-access layer; what() is a description a user can act on.
+class DataAccessError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// One column of an open recordset, positioned on the recordset's current row.
+class Field {
+public:
+    virtual ~Field() = default;
+    /// The column's name as the source spells it.
+    virtual const std::string& Name() const = 0;
+    /// The column's type as an ADO DataTypeEnum code (see AdoTypes.h).
+    virtual int Type() const = 0;
+    /// The declared size: characters for text, bytes for fixed-size kinds.
+    virtual std::int32_t DefinedSize() const = 0;
+    /// Total digits of a decimal column (0 for other kinds).
+    virtual int Precision() const = 0;
+    /// Digits after the point of a decimal column (0 for other kinds).
+    virtual int NumericScale() const = 0;
+    /// The value on the current row; throws DataAccessError when it cannot be read exactly.
+    virtual const Value& GetValue() = 0;
+};
+
+/// A forward-only cursor over the rows of one source query, with an exact row count.
+class Recordset {
+public:
+    virtual ~Recordset() = default;
+    /// True when the cursor stands after the last row (always true for an empty result).
+    virtual bool IsEOF() const = 0;
+    /// True when the cursor stands before the first row (only for an empty result here).
+    virtual bool IsBOF() const = 0;
+    /// The exact number of rows of the result.
+    virtual std::int64_t RecordCount() const = 0;
+    /// Moves to the next row; throws DataAccessError when the next row cannot be read.
+    virtual void MoveNext() = 0;
+    /// Number of columns.
+    virtual int FieldCount() const = 0;
+    /// The column at zero-based index.
+    virtual Field& GetField(int index) = 0;
+    /// Releases the cursor; further calls other than Close are not allowed.
+    virtual void Close() = 0;
+    /// Notes on columns whose values cannot be read exactly; empty when every column reads right.
+    virtual std::vector<std::string> ColumnWarnings() const { return {}; }
+};
+
+/// One row of a connection's table listing.
+struct SchemaTableRow {
+    std::string table_name;
+    /// "TABLE" for user tables; "SYSTEM TABLE", "VIEW", "LINK", ... otherwise.
+    std::string table_type;
+};
+
+/// One open connection of a given kind (Access file, MySQL server); made by a ProviderFactory.
+class Provider {
+public:
+    virtual ~Provider() = default;
+    /// Executes one statement; throws DataAccessError with the server's text when refused.
+    virtual void Execute(std::string_view sql) = 0;
+    /// Opens a cursor on a query; throws DataAccessError when it cannot be opened.
+    virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view sql) = 0;
+    /// Lists the tables of the data source in its own order.
+    virtual std::vector<SchemaTableRow> SchemaTables() = 0;
+    /// Sends whatever is still held back (batched statements); throws like Execute.
+    virtual void Flush() {}
+};
+
+/// Makes the provider that a connection string names; throws DataAccessError on failure.
+using ProviderFactory = std::function<std::unique_ptr<Provider>(const std::string&)>;
+
+/// The factory that understands the Jet OLEDB (Access) and MySQL ODBC connection strings.
+ProviderFactory DefaultProviderFactory();
+
+/// A data-access connection: closed until Open succeeds; the provider follows from the string.
+class Connection {
+public:
+    /// Creates a closed connection that opens its providers through the given factory.
+    explicit Connection(ProviderFactory factory = DefaultProviderFactory());
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    /// Opens from a connection string; throws DataAccessError (also kept as LastError()).
+    void Open(const std::string& connection_string);
+    /// Closes the connection; closing a closed one does nothing.
+    void Close() noexcept;
+    /// 0 when closed, 1 when open.
+    int State() const { return provider_ ? 1 : 0; }
+    /// Executes one statement; throws DataAccessError (also kept as LastError()).
+    void Execute(std::string_view sql);
+    /// Opens a recordset on a query; throws DataAccessError (also kept as LastError()).
+    std::unique_ptr<Recordset> OpenRecordset(std::string_view sql);
+    /// The table listing; throws DataAccessError (also kept as LastError()).
+    std::vector<SchemaTableRow> OpenSchemaTables();
+    /// Sends statements the provider still holds back; throws DataAccessError.
+    void Flush();
+    /// The description of the last failure of this connection.
+    const std::string& LastError() const { return last_error_; }
+
+private:
+    Provider& Require();
+    ProviderFactory factory_;
+    std::unique_ptr<Provider> provider_;
+    std::string last_error_;
+};
+
+} // namespace tw::data

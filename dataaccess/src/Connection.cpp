@@ -1,0 +1,133 @@
+#include "tablewright/dataaccess/DataAccess.h"
+
+#include "tablewright/dataaccess/AccessProvider.h"
+#include "tablewright/dataaccess/ConnectionString.h"
+#include "tablewright/dataaccess/MySqlProvider.h"
+
+#include <charconv>
+#include <utility>
+
+namespace tw::data {
+
+namespace {
+
+bool ContainsNoCase(std::string_view text, std::string_view needle) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (needle.size() > text.size())
+        return false;
+    for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
+        std::size_t k = 0;
+        while (k < needle.size() && lower(text[i + k]) == lower(needle[k]))
+            ++k;
+        if (k == needle.size())
+            return true;
+    }
+    return false;
+}
+
+std::unique_ptr<Provider> OpenFromString(const std::string& connection_string) {
+    const auto parts = ParseConnectionString(connection_string);
+    if (auto provider = FindConnectionValue(parts, "Provider")) {
+        if (!ContainsNoCase(*provider, "Jet.OLEDB") && !ContainsNoCase(*provider, "ACE.OLEDB"))
+            throw DataAccessError("找不到提供程序 '" + *provider + "'。");
+        auto path = FindConnectionValue(parts, "Data Source");
+        if (!path || path->empty())
+            throw DataAccessError("连接字符串中没有指定数据库文件。");
+        return OpenAccessProvider(*path,
+                                  FindConnectionValue(parts, "Jet OLEDB:Database Password"));
+    }
+    if (auto driver = FindConnectionValue(parts, "DRIVER")) {
+        if (!ContainsNoCase(*driver, "MySQL") && !ContainsNoCase(*driver, "MariaDB"))
+            throw DataAccessError("找不到驱动程序 '" + *driver + "'。");
+        MySqlTarget target;
+        target.host = FindConnectionValue(parts, "SERVER").value_or("localhost");
+        target.user = FindConnectionValue(parts, "UID").value_or("");
+        target.password = FindConnectionValue(parts, "PWD").value_or("");
+        const auto port_text = FindConnectionValue(parts, "PORT").value_or("3306");
+        int port = 0;
+        auto [end, ec] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
+        if (ec != std::errc() || end != port_text.data() + port_text.size() || port <= 0 ||
+            port > 65535)
+            throw DataAccessError("端口号无效：'" + port_text + "'。");
+        target.port = port;
+        return OpenMySqlProvider(target);
+    }
+    throw DataAccessError("连接字符串无法识别：既没有 Provider 也没有 DRIVER。");
+}
+
+} // namespace
+
+ProviderFactory DefaultProviderFactory() { return &OpenFromString; }
+
+Connection::Connection(ProviderFactory factory) : factory_(std::move(factory)) {}
+
+Connection::~Connection() { Close(); }
+
+void Connection::Open(const std::string& connection_string) {
+    Close();
+    try {
+        provider_ = factory_(connection_string);
+        if (!provider_)
+            throw DataAccessError("无法打开连接。");
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+        throw;
+    }
+}
+
+void Connection::Close() noexcept {
+    if (!provider_)
+        return;
+    try {
+        provider_->Flush();
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+    }
+    provider_.reset();
+}
+
+Provider& Connection::Require() {
+    if (!provider_) {
+        last_error_ = "连接未打开。";
+        throw DataAccessError(last_error_);
+    }
+    return *provider_;
+}
+
+void Connection::Execute(std::string_view sql) {
+    try {
+        Require().Execute(sql);
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+        throw;
+    }
+}
+
+std::unique_ptr<Recordset> Connection::OpenRecordset(std::string_view sql) {
+    try {
+        return Require().OpenRecordset(sql);
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+        throw;
+    }
+}
+
+std::vector<SchemaTableRow> Connection::OpenSchemaTables() {
+    try {
+        return Require().SchemaTables();
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+        throw;
+    }
+}
+
+void Connection::Flush() {
+    try {
+        Require().Flush();
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+        throw;
+    }
+}
+
+} // namespace tw::data

@@ -1,0 +1,1 @@
+// Access reader tests: being written.

@@ -1,0 +1,1 @@
+// MySQL provider tests: being written.
