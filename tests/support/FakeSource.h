@@ -1,0 +1,149 @@
+#pragma once
+
+#include "tablewright/dataaccess/DataAccess.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tw::test {
+
+/// A column of an in-memory table.
+struct FakeColumn {
+    std::string name;
+    int type = 0;
+    std::int32_t size = 0;
+    int precision = 0;
+    int scale = 0;
+    /// When set, every value of this column fails to read with this reason.
+    std::string unreadable;
+};
+
+/// An in-memory table.
+struct FakeTable {
+    std::string name;
+    std::string type = "TABLE";
+    std::vector<FakeColumn> columns;
+    std::vector<std::vector<data::Value>> rows;
+    bool unreadable = false;
+};
+
+/// Shared state of the in-memory data source and the recording destination.
+struct FakeWorld {
+    std::vector<FakeTable> tables;
+    std::vector<std::string> executed;
+    std::set<std::string> refused;             ///< statements the destination refuses
+    bool refuse_all = false;                   ///< the destination refuses everything
+    std::vector<std::string> connection_strings;
+    std::vector<std::string> databases{"information_schema", "mysql", "test"};
+    bool fail_open = false;
+};
+
+class FakeField : public data::Field {
+public:
+    FakeField(const FakeColumn& column, const data::Value* const* current)
+        : column_(column), current_(current) {}
+    const std::string& Name() const override { return column_.name; }
+    int Type() const override { return column_.type; }
+    std::int32_t DefinedSize() const override { return column_.size; }
+    int Precision() const override { return column_.precision; }
+    int NumericScale() const override { return column_.scale; }
+    const data::Value& GetValue() override {
+        if (!column_.unreadable.empty())
+            throw data::DataAccessError(column_.unreadable);
+        return **current_;
+    }
+
+private:
+    const FakeColumn& column_;
+    const data::Value* const* current_;
+};
+
+class FakeRecordset : public data::Recordset {
+public:
+    explicit FakeRecordset(const FakeTable& table) : table_(table) {
+        pointers_.resize(table.columns.size());
+        for (std::size_t i = 0; i < table.columns.size(); ++i)
+            fields_.push_back(std::make_unique<FakeField>(table.columns[i], &pointers_[i]));
+        Point();
+    }
+    bool IsEOF() const override { return row_ >= table_.rows.size(); }
+    bool IsBOF() const override { return table_.rows.empty(); }
+    std::int64_t RecordCount() const override { return std::int64_t(table_.rows.size()); }
+    void MoveNext() override {
+        ++row_;
+        Point();
+    }
+    int FieldCount() const override { return int(fields_.size()); }
+    data::Field& GetField(int index) override { return *fields_.at(std::size_t(index)); }
+    void Close() override {}
+    std::vector<std::string> ColumnWarnings() const override {
+        std::vector<std::string> warnings;
+        for (const auto& c : table_.columns)
+            if (!c.unreadable.empty())
+                warnings.push_back("列 '" + c.name + "' 无法读取：" + c.unreadable);
+        return warnings;
+    }
+
+private:
+    void Point() {
+        static const data::Value null_value;
+        for (std::size_t i = 0; i < pointers_.size(); ++i)
+            pointers_[i] = row_ < table_.rows.size() ? &table_.rows[row_][i] : &null_value;
+    }
+    const FakeTable& table_;
+    std::size_t row_ = 0;
+    std::vector<const data::Value*> pointers_;
+    std::vector<std::unique_ptr<FakeField>> fields_;
+};
+
+class FakeProvider : public data::Provider {
+public:
+    explicit FakeProvider(FakeWorld& world) : world_(world) {}
+    void Execute(std::string_view sql) override {
+        world_.executed.emplace_back(sql);
+        if (world_.refuse_all || world_.refused.count(std::string(sql)))
+            throw data::DataAccessError("refused: " + std::string(sql.substr(0, 20)));
+    }
+    std::unique_ptr<data::Recordset> OpenRecordset(std::string_view sql) override {
+        if (sql == "SHOW DATABASES") {
+            static FakeTable listing;
+            listing = FakeTable{"databases", "TABLE", {{"Database", 202, 64}}, {}};
+            for (const auto& db : world_.databases)
+                listing.rows.push_back({data::Value(db)});
+            return std::make_unique<FakeRecordset>(listing);
+        }
+        const std::string prefix = "select * from [";
+        const std::string text(sql);
+        if (text.rfind(prefix, 0) != 0 || text.back() != ']')
+            throw data::DataAccessError("unsupported query");
+        const std::string name = text.substr(prefix.size(), text.size() - prefix.size() - 1);
+        for (const auto& table : world_.tables)
+            if (table.name == name && !table.unreadable)
+                return std::make_unique<FakeRecordset>(table);
+        throw data::DataAccessError("找不到表 '" + name + "'。");
+    }
+    std::vector<data::SchemaTableRow> SchemaTables() override {
+        std::vector<data::SchemaTableRow> rows;
+        for (const auto& table : world_.tables)
+            rows.push_back({table.name, table.type});
+        return rows;
+    }
+
+private:
+    FakeWorld& world_;
+};
+
+/// A provider factory over the fake world; records every connection string.
+inline data::ProviderFactory FakeFactory(FakeWorld& world) {
+    return [&world](const std::string& connection_string) -> std::unique_ptr<data::Provider> {
+        world.connection_strings.push_back(connection_string);
+        if (world.fail_open)
+            throw data::DataAccessError("不是有效的密码。");
+        return std::make_unique<FakeProvider>(world);
+    };
+}
+
+} // namespace tw::test

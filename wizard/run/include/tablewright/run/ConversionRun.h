@@ -1,0 +1,141 @@
+#pragma once
+
+#include "tablewright/engine/Cls_Convertion.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tw::run {
+
+/// The window's members and controls that the run reads and writes, as plain values.
+class RunWindow {
+public:
+    virtual ~RunWindow() = default;
+    /// 0 MySQL server only, 1 SQL script file only, 2 both.
+    virtual std::int16_t Scenario() const = 0;
+    /// True once the user has confirmed Cancel during the run.
+    virtual bool ExitConfirmed() const = 0;
+    /// Number of entries of the table list.
+    virtual int TableCount() const = 0;
+    /// Whether entry i of the table list is ticked.
+    virtual bool TableTicked(int i) const = 0;
+    /// The text (a source table name) of entry i of the table list.
+    virtual std::string TableText(int i) const = 0;
+    /// The script file path.
+    virtual std::string ScriptPath() const = 0;
+    /// The MySQL database name.
+    virtual std::string DatabaseName() const = 0;
+    /// The structure-only check box: 0 unticked, 1 ticked.
+    virtual int NoDataValue() const = 0;
+    /// The drop-tables check box: 0 unticked, 1 ticked.
+    virtual int DropTablesValue() const = 0;
+    /// Sets the status line.
+    virtual void SetStatus(const std::string& text) = 0;
+    /// Sets the progress bar's value (0 to 100).
+    virtual void SetProgress(double value) = 0;
+    /// Replaces the log box's text.
+    virtual void SetMessage(const std::string& text) = 0;
+};
+
+/// A RunWindow made of plain values, for the command-line tool and for tests.
+class PlainRunWindow : public RunWindow {
+public:
+    struct Entry {
+        std::string name;
+        bool ticked = true;
+    };
+    std::int16_t scenario = 0;
+    bool exit_confirmed = false;
+    std::vector<Entry> tables;
+    std::string script_path;
+    std::string database_name = "test";
+    int no_data = 0;
+    int drop_tables = 1;
+    std::string status;
+    double progress = 0;
+    std::string message;
+    /// Called whenever the progress value changes.
+    std::function<void(double)> on_progress;
+    /// Called whenever the status line changes.
+    std::function<void(const std::string&)> on_status;
+
+    std::int16_t Scenario() const override { return scenario; }
+    bool ExitConfirmed() const override { return exit_confirmed; }
+    int TableCount() const override { return static_cast<int>(tables.size()); }
+    bool TableTicked(int i) const override { return tables.at(i).ticked; }
+    std::string TableText(int i) const override { return tables.at(i).name; }
+    std::string ScriptPath() const override { return script_path; }
+    std::string DatabaseName() const override { return database_name; }
+    int NoDataValue() const override { return no_data; }
+    int DropTablesValue() const override { return drop_tables; }
+    void SetStatus(const std::string& text) override;
+    void SetProgress(double value) override;
+    void SetMessage(const std::string& text) override { message = text; }
+};
+
+/// What a run achieved, for callers that need more than the log.
+struct RunSummary {
+    int tables_done = 0;
+    int tables_failed = 0;
+    std::int64_t failed_statements = 0;
+    std::int64_t rows = 0;
+    bool script_failed = false;
+    bool database_failed = false;
+    bool cancelled = false;
+    /// True when nothing failed and the run was not cancelled.
+    bool Clean() const {
+        return tables_failed == 0 && failed_statements == 0 && !script_failed &&
+               !database_failed && !cancelled;
+    }
+};
+
+/// The conversion run: converts the ticked tables in list order under the window's scenario,
+/// writes the reported statements to the script file and keeps the time-stamped log.
+class ConversionRun {
+public:
+    /// Binds the run to the engine and the window; installs the engine's event handlers.
+    ConversionRun(engine::Cls_Convertion& engine, RunWindow& window);
+    ~ConversionRun();
+    ConversionRun(const ConversionRun&) = delete;
+    ConversionRun& operator=(const ConversionRun&) = delete;
+
+    /// Runs the conversion over the ticked tables; the log goes to the window at the end.
+    void RunConversion();
+    /// "[hh:mm:ss]" with the current local time of day, 24-hour.
+    std::string WriteMessage() const;
+    /// Handler of the engine's ExecuteInfo: writes the statement as one script line.
+    void MyConversion_ExecuteInfo(std::string& StrSQL);
+    /// Handler of the engine's Progress: moves the progress bar.
+    void MyConversion_Progress(std::int32_t& ProgressStatus);
+    /// The outcome of the last run.
+    const RunSummary& Summary() const { return summary_; }
+
+    /// Replaceable time-of-day source ("hh:mm:ss"), for tests.
+    std::function<std::string()> TimeOfDay;
+    /// Replaceable millisecond tick counter, for tests.
+    std::function<std::uint64_t()> TickCount;
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const noexcept;
+    };
+    void ScriptFailed(const std::string& reason);
+
+    engine::Cls_Convertion& engine_;
+    RunWindow& window_;
+    std::unique_ptr<std::FILE, FileCloser> script_;
+    std::string script_path_;
+    std::string log_;
+    bool script_error_logged_ = false;
+    std::string script_error_;
+    std::int64_t unwritten_statements_ = 0;
+    RunSummary summary_;
+};
+
+/// Formats seconds with at least one digit before and exactly two after the point.
+std::string FormatSeconds(double seconds);
+
+} // namespace tw::run

@@ -1,0 +1,187 @@
+#include "tablewright/run/ConversionRun.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+namespace tw::run {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+std::string LocalTimeOfDay() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, "%H:%M:%S", &local);
+    return buffer;
+}
+
+std::uint64_t SteadyMilliseconds() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+} // namespace
+
+void PlainRunWindow::SetStatus(const std::string& text) {
+    status = text;
+    if (on_status)
+        on_status(text);
+}
+
+void PlainRunWindow::SetProgress(double value) {
+    progress = value;
+    if (on_progress)
+        on_progress(value);
+}
+
+std::string FormatSeconds(double seconds) {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, seconds,
+                                   std::chars_format::fixed, 2);
+    if (ec != std::errc())
+        return "0.00";
+    return std::string(buffer, end);
+}
+
+void ConversionRun::FileCloser::operator()(std::FILE* file) const noexcept { std::fclose(file); }
+
+ConversionRun::ConversionRun(engine::Cls_Convertion& engine, RunWindow& window)
+    : TimeOfDay(&LocalTimeOfDay), TickCount(&SteadyMilliseconds), engine_(engine),
+      window_(window) {
+    engine_.ExecuteInfo = [this](std::string& sql) { MyConversion_ExecuteInfo(sql); };
+    engine_.Progress = [this](std::int32_t& percent) { MyConversion_Progress(percent); };
+}
+
+ConversionRun::~ConversionRun() {
+    engine_.ExecuteInfo = nullptr;
+    engine_.Progress = nullptr;
+}
+
+std::string ConversionRun::WriteMessage() const { return "[" + TimeOfDay() + "]"; }
+
+void ConversionRun::ScriptFailed(const std::string& reason) {
+    summary_.script_failed = true;
+    if (script_error_logged_)
+        return;
+    script_error_ = "无法写入脚本文件：" + reason;
+    script_error_logged_ = true;
+    log_ += WriteMessage() + " 无法写入脚本文件 '" + script_path_ + "'：" + reason + kCrLf + kCrLf;
+}
+
+void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
+    if (window_.Scenario() < 1)
+        return;
+    if (!script_) {
+        ++unwritten_statements_;
+        return;
+    }
+    std::FILE* file = script_.get();
+    if (std::fwrite(StrSQL.data(), 1, StrSQL.size(), file) != StrSQL.size() ||
+        std::fwrite(kCrLf, 1, 2, file) != 2) {
+        ++unwritten_statements_;
+        ScriptFailed(std::strerror(errno));
+        script_.reset();
+        // With the script file as the only output nothing more can be produced.
+        if (window_.Scenario() == 1)
+            engine_.EndProgress = true;
+    }
+}
+
+void ConversionRun::MyConversion_Progress(std::int32_t& ProgressStatus) {
+    window_.SetProgress(static_cast<double>(ProgressStatus));
+}
+
+void ConversionRun::RunConversion() {
+    if (window_.TableCount() <= 0)
+        return;
+    summary_ = RunSummary{};
+    log_.clear();
+    script_error_logged_ = false;
+    script_error_.clear();
+    const std::int16_t scenario = window_.Scenario();
+
+    std::string open_error;
+    if (scenario > 0) {
+        script_path_ = window_.ScriptPath();
+        errno = 0;
+        script_.reset(std::fopen(script_path_.c_str(), "wb"));
+        if (!script_)
+            open_error = errno ? std::strerror(errno) : "无法创建文件";
+    }
+    const std::uint64_t start = TickCount();
+    log_ = WriteMessage() + " Start conversion ...." + kCrLf + kCrLf;
+    if (!open_error.empty())
+        ScriptFailed(open_error);
+
+    // With the script file as the only output and no file, nothing could be produced.
+    const bool nothing_to_do = scenario == 1 && !script_;
+    if (scenario != 1) {
+        const std::string database = window_.DatabaseName();
+        try {
+            engine_.createDB(database);
+            log_ += WriteMessage() + " 创建数据库不存在 '" + database + "'" + kCrLf + kCrLf;
+        } catch (const data::DataAccessError& e) {
+            summary_.database_failed = true;
+            log_ += WriteMessage() + " 创建数据库失败 '" + database + "'：" + e.what() + kCrLf +
+                    kCrLf;
+        }
+    }
+
+    const int count = nothing_to_do ? 0 : window_.TableCount();
+    for (int i = 0; i < count; ++i) {
+        if (!window_.TableTicked(i))
+            continue;
+        const std::string name = window_.TableText(i);
+        log_ += WriteMessage() + " 开始处理表 '" + name + "' " + kCrLf;
+        window_.SetStatus("处理表 '" + name + "'");
+        const bool with_data = window_.NoDataValue() == 0;
+        const bool drop_table = window_.DropTablesValue() != 0;
+        const bool dump_only = window_.Scenario() == 1;
+        unwritten_statements_ = 0;
+        engine_.ConvTable(name, with_data, drop_table, dump_only);
+
+        const engine::TableReport& report = engine_.LastTableReport();
+        // Statements that could not reach the script file failed as much as refused ones.
+        const std::int64_t failed = report.failed_statements + unwritten_statements_;
+        const std::string first_error =
+            report.failed_statements > 0 ? report.first_error : script_error_;
+        summary_.rows += report.rows;
+        summary_.failed_statements += failed;
+        if (failed > 0)
+            ++summary_.tables_failed;
+        for (const std::string& warning : report.column_warnings)
+            log_ += WriteMessage() + " 表 '" + name + "'：" + warning + kCrLf;
+        if (window_.ExitConfirmed()) {
+            summary_.cancelled = true;
+            log_ += std::string(kCrLf) + WriteMessage() + " 用户取消 ....." + kCrLf;
+            break;
+        }
+        if (failed > 0) {
+            log_ += WriteMessage() + " 表 '" + name + "' 转换出错：" + std::to_string(failed) +
+                    " 条语句失败（" + first_error + "）" + kCrLf + kCrLf;
+        } else {
+            ++summary_.tables_done;
+            log_ += WriteMessage() + " 表 '" + name + "' 成功转换" + kCrLf + kCrLf;
+        }
+        if (scenario == 1 && !script_)
+            break; // the script file failed: nothing more can be produced
+    }
+
+    if (script_) {
+        std::FILE* file = script_.release();
+        if (std::fclose(file) != 0)
+            ScriptFailed(std::strerror(errno));
+    }
+    const double elapsed = static_cast<double>(TickCount() - start) / 1000.0;
+    log_ += std::string(kCrLf) + "(" + FormatSeconds(elapsed) + " s taken)";
+    window_.SetMessage(log_);
+}
+
+} // namespace tw::run
