@@ -1,0 +1,379 @@
+// Real Access files in, a real MariaDB server out: converts the shared test files through the
+// engine and the run and compares what arrived with what the files hold.
+#include "ServerSession.h"
+#include "TestEnv.h"
+
+#include "tablewright/engine/Cls_Convertion.h"
+#include "tablewright/run/ConversionRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <unistd.h>
+
+using namespace tw;
+using test::ServerSession;
+
+namespace {
+
+struct Conversion {
+    run::RunSummary summary;
+    std::string log;
+    std::vector<std::string> tables; // "name:rows" entries
+};
+
+struct ConvertOptions {
+    std::int16_t scenario = 0;
+    std::string script;
+    std::string password;
+    std::string table_type = "MyISAM";
+    bool structure_only = false;
+};
+
+/// Converts every user table of an Access file through the engine and the run.
+Conversion Convert(const data::MySqlTarget& target, const std::string& file,
+                   const std::string& database, const ConvertOptions& options = {}) {
+    Conversion result;
+    engine::Cls_Convertion engine;
+    std::string message;
+    engine.ShowCriticalMessage = [&message](const std::string& text) { message = text; };
+    EXPECT_TRUE(engine.OpenSourceDB(file, options.password)) << file << ": " << message;
+    std::vector<std::string> entries;
+    const int count = engine.GetSourceTables(entries);
+    run::PlainRunWindow window;
+    window.scenario = options.scenario;
+    window.script_path = options.script;
+    window.database_name = database;
+    window.no_data = options.structure_only ? 1 : 0;
+    for (int i = 1; i <= count; ++i) {
+        result.tables.push_back(entries[std::size_t(i)]);
+        window.tables.push_back({entries[std::size_t(i)].substr(0, entries[i].rfind(':')), true});
+    }
+    if (options.scenario != 1)
+        EXPECT_TRUE(engine.OpenDestinationDB(target.host, target.user, target.password,
+                                              target.port))
+            << message;
+    engine.SetTableType(options.table_type);
+    run::ConversionRun run(engine, window);
+    run.RunConversion();
+    result.summary = run.Summary();
+    result.log = window.message;
+    return result;
+}
+
+std::string TempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() /
+            ("tw_e2e_" + std::to_string(::getpid()) + "_" + name))
+        .string();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/// Loads a script file into a database with the mariadb command-line client.
+int LoadWithClient(const data::MySqlTarget& target, const std::string& database,
+                   const std::string& script) {
+    const std::string command = "mariadb --protocol=tcp --host=" + target.host +
+                                " --port=" + std::to_string(target.port) + " --user=" +
+                                target.user + " --default-character-set=utf8mb4 " + database +
+                                " < '" + script + "'";
+    return std::system(command.c_str());
+}
+
+double AsDouble(const std::optional<std::string>& text) {
+    return text ? std::strtod(text->c_str(), nullptr) : std::nan("");
+}
+
+} // namespace
+
+TEST(EndToEnd, GenTypesArrivesValueForValue) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    server.FreshDatabase("tw_e2e_types");
+    const auto conversion = Convert(target, test::TestDataPath("gen-types.mdb"), "tw_e2e_types");
+    EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+    server.Execute("USE tw_e2e_types");
+
+    // id, bool, byte, int, long, money, datetime, hex(binary), text, hex(ole), memo, guid,
+    // numeric, hyperlink; nullptr is NULL.
+    const std::vector<std::vector<const char*>> expected = {
+        {"1", "1", "42", "1234", "123456789", "1234.5678", "2011-12-14 10:30:00", "0001275CFF",
+         "O'Brien", "0001275CFF", "O'Brien's memo", "{6B29FC40-CA47-1067-B31D-00DD010662DA}",
+         "12345678901234.5678", "Example#http://www.example.com/#"},
+        {"2", "0", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr},
+        {"3", "1", "255", "32767", "2147483647", "922337203685477.5807", "9999-12-31 23:59:59",
+         "FFFFFFFF", "two '' apostrophes", "FFFEFD", "It''s doubled: '' and tripled: '''",
+         "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}", "99999999999999.9999", nullptr},
+        {"4", "0", "0", "-32768", "-2147483648", "-922337203685477.5808", "1753-01-01 00:00:00",
+         "00", "C:\\new\\table", "00", "C:\\new\\table\\",
+         "{00000000-0000-0000-0000-000000000000}", "-99999999999999.9999",
+         "Local file#C:\\docs\\file.txt#"},
+        {"5", "1", "1", "-1", "-1", "0.0001", "1899-12-30 00:00:00", "5C", "trailing backslash\\",
+         "5C5C", "\\", "{3F2504E0-4F89-11D3-9A0C-0305E82C3301}", "-0.0001", nullptr},
+        {"6", "0", "128", "0", "0", "0.0000", "2000-01-01 00:00:00", "222760", "say \"hi\"", "27",
+         "mixed \\' and \\\" and '\" and \"'", "{12345678-9ABC-DEF0-1234-56789ABCDEF0}", "0.0000",
+         "#http://example.com/a?b=1&c='x'#"},
+        {"7", "1", "7", "7", "7", "-0.0001", "1850-06-15 18:45:00", "090D0A", "a\tb", "0D0A",
+         "line1\r\nline2\r\n", "{A0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}", "1.2345", nullptr},
+        {"8", "0", "8", "8", "8", "100.0000", "1899-12-29 06:00:00", "0A", "line1\nline2", "0A",
+         "first\nsecond\n\nfourth", "{B0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}",
+         "-12345678901234.5678", nullptr},
+        {"9", "1", "9", "9", "9", "9.9900", "2024-02-29 23:59:59", "E58C97", "北京市朝阳区",
+         "E4BAAC", "北京市朝阳区建国路88号 – Grüße aus Köln, € 5, naïve café",
+         "{C0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}", "1.5000", "北京#http://example.com/%E5%8C%97#"},
+        {"10", "0", "10", "10", "10", "10.0000", "2020-06-15 12:00:00", "F09F9880", "smile 😀",
+         "F09F9880", "emoji 😀👍 and BMP snowman ☃", "{D0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}",
+         "10.0000", nullptr},
+        {"11", "0", "11", "11", "11", "11.0000", "1970-01-01 00:00:00", "", "", "", "",
+         "{E0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}", "0.5000", ""},
+        {"12", "1", "12", "12", "12", "-12.3400", "1899-12-30 13:45:00", "410042", "NULL",
+         "4E554C4C", "'); DROP TABLE AllTypes; -- 100% _done_ \\N",
+         "{F0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}", "-1.5000", nullptr},
+        {"13", "1", "13", "13", "13", "13.0000", "2038-01-19 03:14:08", "*", "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx",
+         "*", "*", "{0A0B0C0D-0E0F-1011-1213-141516171819}", "13.0000", "a#b#c"},
+    };
+    const std::vector<std::optional<float>> floats = {
+        1.5f, std::nullopt, 3.4028235E38f, 1.4E-45f, 0.1f, 0.0f, -2.5f, 1.6777216E7f,
+        9.99f, 10.0f, 11.0f, -12.34f, 13.0f};
+    const std::vector<std::optional<double>> doubles = {
+        3.141592653589793, std::nullopt, 1.0E308, 4.9E-324, -0.0, 0.1, -1.5,
+        1.2345678912345679E8, 9.99, 10.0, 11.0, -12.34, 13.0};
+
+    const auto rows = server.Query(
+        "SELECT id, col_bool, col_byte, col_int, col_long, col_money, col_datetime, "
+        "HEX(col_binary), col_text, HEX(col_ole), col_memo, col_guid, col_numeric, "
+        "col_hyperlink, CAST(col_float AS DOUBLE), col_double FROM alltypes ORDER BY id");
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < expected[r].size(); ++c) {
+            if (expected[r][c] && std::string(expected[r][c]) == "*")
+                continue; // large values: checked by digest below
+            const std::optional<std::string> want =
+                expected[r][c] ? std::optional<std::string>(expected[r][c]) : std::nullopt;
+            EXPECT_EQ(rows[r][c], want) << "row " << r + 1 << " column " << c;
+        }
+        if (floats[r])
+            EXPECT_EQ(AsDouble(rows[r][14]), double(*floats[r])) << "float, row " << r + 1;
+        else
+            EXPECT_FALSE(rows[r][14].has_value());
+        if (doubles[r])
+            EXPECT_EQ(AsDouble(rows[r][15]), *doubles[r]) << "double, row " << r + 1;
+        else
+            EXPECT_FALSE(rows[r][15].has_value());
+    }
+    const auto large = server.Query(
+        "SELECT MD5(col_binary), MD5(col_ole), MD5(col_memo), CHAR_LENGTH(col_memo) "
+        "FROM alltypes WHERE id = 13");
+    ASSERT_EQ(large.size(), 1u);
+    EXPECT_EQ(large[0][0], "11b7aaa64c413d2f0fccf893881c46a2");
+    EXPECT_EQ(large[0][1], "28cb595c158e9b74e34ae9e8da710fff");
+    EXPECT_EQ(large[0][2], "7567ae82aa7f93021843c047c8d359f8");
+    EXPECT_EQ(large[0][3], "70000");
+
+    EXPECT_EQ(server.Query("SELECT orderid, `unit price`, qty FROM `order details` ORDER BY 1"),
+              (std::vector<test::Row>{{"10248", "14.0000", "12"},
+                                      {"10249", "9.8000", "10"},
+                                      {"10250", "42.4000", "35"},
+                                      {"10251", "16.8000", "6"},
+                                      {"10252", std::nullopt, std::nullopt}}));
+    EXPECT_EQ(server.Query("SELECT id, `it's col`, `order`, `größe`, `50% off` FROM `it's` "
+                           "ORDER BY id"),
+              (std::vector<test::Row>{{"1", "it's here", "1", "1.75", "1"},
+                                      {"2", "O'Reilly's", "2", std::nullopt, "0"},
+                                      {"3", std::nullopt, std::nullopt, "-0.5", "1"}}));
+    EXPECT_EQ(server.Scalar("SELECT COLUMN_TYPE FROM information_schema.COLUMNS WHERE "
+                            "TABLE_SCHEMA='tw_e2e_types' AND TABLE_NAME='alltypes' AND "
+                            "COLUMN_NAME='col_numeric'"),
+              "decimal(18,4)");
+    server.Execute("DROP DATABASE tw_e2e_types");
+}
+
+TEST(EndToEnd, EveryTestFileIsListedAndConvertedCompletely) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    const std::filesystem::path dir = std::filesystem::path(test::TestDataPath(""));
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        const std::string ext = entry.path().extension().string();
+        if ((ext != ".mdb" && ext != ".accdb") || name == "gen-big.mdb")
+            continue; // gen-big has a test of its own
+        ++files;
+        SCOPED_TRACE(name);
+        const std::string database = "tw_e2e_file_" + std::to_string(files);
+        server.FreshDatabase(database);
+        ConvertOptions options;
+        if (name == "jet4-password.mdb")
+            options.password = "password";
+        const auto conversion = Convert(target, entry.path().string(), database, options);
+        EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+        if (name == "jet4-empty.mdb")
+            EXPECT_TRUE(conversion.tables.empty());
+        else
+            EXPECT_FALSE(conversion.tables.empty());
+        server.Execute("USE `" + database + "`");
+        for (const std::string& table : conversion.tables) {
+            const auto colon = table.rfind(':');
+            std::string lower = table.substr(0, colon);
+            for (char& c : lower)
+                c = char(std::tolower(static_cast<unsigned char>(c)));
+            EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM `" + lower + "`"),
+                      table.substr(colon + 1))
+                << table;
+        }
+        server.Execute("DROP DATABASE `" + database + "`");
+    }
+    EXPECT_GE(files, 17);
+}
+
+TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    for (const char* file : {"gen-types.mdb", "jet4-2003-unicode.mdb", "jet3-msp-projects.mdb",
+                             "ace14-calcfields.accdb"}) {
+        SCOPED_TRACE(file);
+        const std::string path = test::TestDataPath(file);
+        const std::string both_script = TempPath("both.sql");
+        const std::string only_script = TempPath("only.sql");
+        server.FreshDatabase("tw_e2e_server");
+        server.FreshDatabase("tw_e2e_script");
+
+        ConvertOptions both{2, both_script};
+        const auto server_run = Convert(target, path, "tw_e2e_server", both);
+        EXPECT_TRUE(server_run.summary.Clean()) << server_run.log;
+        ConvertOptions only{1, only_script};
+        const auto script_run = Convert(target, path, "unused", only);
+        EXPECT_TRUE(script_run.summary.Clean()) << script_run.log;
+        const std::string script = ReadFile(only_script);
+        EXPECT_EQ(script, ReadFile(both_script)); // the file does not depend on the server
+        EXPECT_EQ(script.find("\xEF\xBB\xBF"), std::string::npos);
+        ASSERT_EQ(LoadWithClient(target, "tw_e2e_script", only_script), 0);
+
+        for (const std::string& table : server_run.tables) {
+            std::string lower = table.substr(0, table.rfind(':'));
+            for (char& c : lower)
+                c = char(std::tolower(static_cast<unsigned char>(c)));
+            const auto a = server.Query("CHECKSUM TABLE tw_e2e_server.`" + lower + "`");
+            const auto b = server.Query("CHECKSUM TABLE tw_e2e_script.`" + lower + "`");
+            ASSERT_EQ(a.size(), 1u);
+            ASSERT_EQ(b.size(), 1u);
+            EXPECT_EQ(a[0][1], b[0][1]) << lower;
+            EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM tw_e2e_script.`" + lower + "`"),
+                      table.substr(table.rfind(':') + 1));
+        }
+        std::remove(both_script.c_str());
+        std::remove(only_script.c_str());
+    }
+    server.Execute("DROP DATABASE tw_e2e_server");
+    server.Execute("DROP DATABASE tw_e2e_script");
+}
+
+TEST(EndToEnd, GenBigArrivesWithItsChecksums) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    server.FreshDatabase("tw_e2e_big");
+    const auto conversion = Convert(target, test::TestDataPath("gen-big.mdb"), "tw_e2e_big");
+    EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+    EXPECT_EQ(conversion.summary.rows, 250000);
+    server.Execute("USE tw_e2e_big");
+    server.Execute("SET SESSION group_concat_max_len = 1073741824");
+    const auto orders = server.Query(
+        "SELECT COUNT(*), SUM(id), SUM(qty), SUM(amount), SUM(amount < 0), SUM(shipped), "
+        "SUM(note IS NULL), SUM(note = ''), SUM(CHAR_LENGTH(note) = 2000), "
+        "SUM(CHAR_LENGTH(note)), SUM(OCTET_LENGTH(note)), MIN(orderdate), MAX(orderdate), "
+        "SUM(TIMESTAMPDIFF(SECOND, '2000-01-01 00:00:00', orderdate)) FROM orders");
+    ASSERT_EQ(orders.size(), 1u);
+    EXPECT_EQ(orders[0], (test::Row{"200000", "20000100000", "100218978", "980866032.0188",
+                                    "2061", "133270", "4000", "200", "2000", "9777071",
+                                    "10092753", "2000-01-01 04:16:16", "2024-12-31 21:24:57",
+                                    "79040373363619"}));
+    EXPECT_NEAR(AsDouble(server.Scalar("SELECT SUM(ratio) FROM orders")), 99770.977380164, 1e-6);
+    EXPECT_EQ(server.Scalar("SELECT MD5(GROUP_CONCAT(CONCAT(customer, '\\n') ORDER BY id "
+                            "SEPARATOR '')) FROM orders"),
+              "0d050b4cdc9a3799884ff1918f028839");
+    EXPECT_EQ(server.Scalar("SELECT MD5(GROUP_CONCAT(CONCAT(IFNULL(note, '\\\\N'), '\\n') "
+                            "ORDER BY id SEPARATOR '')) FROM orders"),
+              "46205384cd1b32b477049f85d9b8d652");
+    EXPECT_EQ(server.Scalar("SELECT ratio FROM orders WHERE id = 1"), "0.27795252680529037");
+    const auto lines = server.Query(
+        "SELECT COUNT(*), SUM(lineid), SUM(quantity), SUM(unitprice), SUM(unitprice * quantity), "
+        "COUNT(DISTINCT orderid), SUM(discount = 0), SUM(discount = CAST(0.05 AS FLOAT)), "
+        "SUM(discount = CAST(0.25 AS FLOAT)) FROM `lines`");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], (test::Row{"50000", "1250025000", "1264654", "24922068.3900",
+                                   "630042768.340000", "44230", "10072", "10068", "9900"}));
+    server.Execute("DROP DATABASE tw_e2e_big");
+}
+
+TEST(EndToEnd, PasswordFilesOpenOnlyWithTheirPassword) {
+    engine::Cls_Convertion engine;
+    std::vector<std::string> messages;
+    engine.ShowCriticalMessage = [&messages](const std::string& text) {
+        messages.push_back(text);
+    };
+    const std::string locked = test::TestDataPath("jet4-password.mdb");
+    EXPECT_TRUE(engine.OpenSourceDB(locked, "password"));
+    std::vector<std::string> tables;
+    EXPECT_EQ(engine.GetSourceTables(tables), 1);
+    EXPECT_EQ(tables.at(1), "Table1:3");
+    EXPECT_FALSE(engine.OpenSourceDB(locked, "Password"));
+    EXPECT_FALSE(engine.OpenSourceDB(locked));
+    EXPECT_FALSE(engine.OpenSourceDB(locked, "password "));
+    EXPECT_EQ(messages, std::vector<std::string>(3, "不是有效的密码。"));
+    EXPECT_EQ(engine.SourceDB().State(), 0);
+    EXPECT_TRUE(engine.OpenSourceDB(test::TestDataPath("jet4-nopassword.mdb")));
+}
+
+TEST(CommandLine, ListsConvertsAndReportsThroughItsExitCode) {
+    TW_REQUIRE_SERVER(target);
+    const std::string cli = TABLEWRIGHT_CLI_PATH;
+    const std::string server_args = " --host " + target.host + " --port " +
+                                    std::to_string(target.port) + " --user " + target.user;
+    auto run = [](const std::string& command, std::string* output = nullptr) {
+        FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+        std::string text;
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, n);
+        const int status = pclose(pipe);
+        if (output)
+            *output = text;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string out;
+    EXPECT_EQ(run(cli + " --list " + test::TestDataPath("gen-types.mdb"), &out), 0);
+    EXPECT_EQ(out, "AllTypes:13\nOrder Details:5\nit's:3\n");
+    EXPECT_EQ(run(cli + " --bogus x.mdb", &out), 2);
+    EXPECT_EQ(run(cli + " /nonexistent/file.mdb", &out), 2);
+    EXPECT_NE(out.find("/nonexistent/file.mdb"), std::string::npos) << out;
+    EXPECT_EQ(run(cli + " --host 127.0.0.1 --port 1 " + test::TestDataPath("gen-types.mdb"),
+                  &out),
+              2);
+    EXPECT_EQ(run(cli + " --table Nope " + test::TestDataPath("gen-types.mdb")), 2);
+    EXPECT_EQ(run(cli + server_args + " --database tw_e2e_cli --table 'Order Details' " +
+                      test::TestDataPath("gen-types.mdb"),
+                  &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("表 'Order Details' 成功转换"), std::string::npos) << out;
+    // An engine the server does not know: every table statement is refused, exit 1.
+    EXPECT_EQ(run(cli + server_args + " --database tw_e2e_cli --table-type NoSuchEngine " +
+                      "--table 'Order Details' " + test::TestDataPath("gen-types.mdb"),
+                  &out),
+              1)
+        << out;
+    EXPECT_NE(out.find("表 'Order Details' 转换出错："), std::string::npos) << out;
+    ServerSession(target).Execute("DROP DATABASE IF EXISTS tw_e2e_cli");
+}
