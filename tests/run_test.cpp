@@ -83,7 +83,7 @@ TEST_F(RunFixture, ScriptFileHoldsEveryReportedStatementAsOneCrLfLine) {
     EXPECT_TRUE(world.executed.empty()); // script only: nothing reaches the server
     const std::string script = ReadFile(window.script_path);
     EXPECT_EQ(script.rfind("DROP TABLE IF EXISTS `a`;\r\n"
-              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4\r\n"
+              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
               "INSERT INTO `a` values('1');\r\n"
               "INSERT INTO `a` values('2');\r\n", 0), 0u);
     EXPECT_NE(script.find("INSERT INTO `a` values('two\\r\\nlines');\r\nDROP TABLE IF EXISTS "
@@ -96,9 +96,9 @@ TEST_F(RunFixture, ScriptFileHoldsEveryReportedStatementAsOneCrLfLine) {
     window.drop_tables = 0;
     run->RunConversion();
     EXPECT_EQ(ReadFile(window.script_path),
-              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4\r\n"
-              "CREATE TABLE `b'x`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4\r\n"
-              "CREATE TABLE `c`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4\r\n");
+              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
+              "CREATE TABLE `b'x`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
+              "CREATE TABLE `c`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n");
     EXPECT_EQ(world.executed.size(), 2u + 3u * 2u); // database, then table + flush each
 }
 
@@ -137,7 +137,7 @@ TEST_F(RunFixture, CancelDuringATableStopsItsRowsAndTheRun) {
                               "\r\n(1.60 s taken)");
     EXPECT_EQ(ReadFile(window.script_path),
               "DROP TABLE IF EXISTS `a`;\r\n"
-              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4\r\n"
+              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
               "INSERT INTO `a` values('1');\r\n");
     EXPECT_TRUE(run->Summary().cancelled);
 }

@@ -83,8 +83,11 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
         return;
     }
     std::FILE* file = script_.get();
+    // The table statement carries no semicolon of its own; a client that loads the file needs
+    // one to tell where each statement ends.
+    const bool terminated = !StrSQL.empty() && StrSQL.back() == ';';
     if (std::fwrite(StrSQL.data(), 1, StrSQL.size(), file) != StrSQL.size() ||
-        std::fwrite(kCrLf, 1, 2, file) != 2) {
+        (!terminated && std::fputc(';', file) == EOF) || std::fwrite(kCrLf, 1, 2, file) != 2) {
         ++unwritten_statements_;
         ScriptFailed(std::strerror(errno));
         script_.reset();
