@@ -1,1 +1,677 @@
-// Access reader tests: being written.
+// Access reader: values, types, catalog, passwords and bad files, checked against the test data
+// described in testdata/MANIFEST.md, gen-types.md and gen-big.md.
+
+#include "AccessFormat.h"
+#include "TestEnv.h"
+#include "tablewright/dataaccess/AccessProvider.h"
+#include "tablewright/dataaccess/AdoTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <unistd.h>
+
+namespace tw::data {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TestDataPath;
+
+std::unique_ptr<Provider> Open(const std::string& name,
+                               const std::optional<std::string>& password = std::nullopt) {
+    return OpenAccessProvider(TestDataPath(name), password);
+}
+
+std::unique_ptr<Recordset> OpenTable(Provider& provider, const std::string& table) {
+    return provider.OpenRecordset("select * from [" + table + "]");
+}
+
+// All rows of a (small) table, values copied out.
+std::vector<std::vector<Value>> ReadAll(Recordset& rs) {
+    std::vector<std::vector<Value>> rows;
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+        rows.emplace_back();
+        for (int i = 0; i < rs.FieldCount(); ++i)
+            rows.back().push_back(rs.GetField(i).GetValue());
+    }
+    return rows;
+}
+
+std::vector<std::vector<Value>> ReadTable(const std::string& file, const std::string& table) {
+    auto provider = Open(file);
+    auto rs = OpenTable(*provider, table);
+    return ReadAll(*rs);
+}
+
+Value I(std::int64_t v) {
+    return v;
+}
+Value D(const char* text) {
+    return Decimal{text};
+}
+Value S(const std::string& text) {
+    return text;
+}
+Value B(const std::string& bytes) {
+    return Bytes{bytes};
+}
+Value G(const char* text) {
+    return Guid{text};
+}
+Value T(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+    return DateTime{y, mo, d, h, mi, s};
+}
+const Value kNull;
+
+// Equality with floating-point values compared bit for bit (-0.0 differs from 0.0).
+bool SameValue(const Value& a, const Value& b) {
+    if (a.index() != b.index())
+        return false;
+    if (auto* x = std::get_if<double>(&a))
+        return std::bit_cast<std::uint64_t>(*x) ==
+               std::bit_cast<std::uint64_t>(std::get<double>(b));
+    if (auto* x = std::get_if<float>(&a))
+        return std::bit_cast<std::uint32_t>(*x) == std::bit_cast<std::uint32_t>(std::get<float>(b));
+    return a == b;
+}
+
+std::string Show(const Value& v) {
+    return std::visit(
+        [](const auto& x) -> std::string {
+            using X = std::decay_t<decltype(x)>;
+            char buffer[64];
+            if constexpr (std::is_same_v<X, std::monostate>)
+                return "NULL";
+            else if constexpr (std::is_same_v<X, bool>)
+                return x ? "true" : "false";
+            else if constexpr (std::is_same_v<X, std::int64_t>)
+                return std::to_string(x);
+            else if constexpr (std::is_same_v<X, float> || std::is_same_v<X, double>) {
+                std::snprintf(buffer, sizeof buffer, "%.17g", static_cast<double>(x));
+                return buffer;
+            } else if constexpr (std::is_same_v<X, DateTime>) {
+                std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", x.year,
+                              x.month, x.day, x.hour, x.minute, x.second);
+                return buffer;
+            } else if constexpr (std::is_same_v<X, std::string>)
+                return "\"" + x.substr(0, 80) + "\" (" + std::to_string(x.size()) + " bytes)";
+            else if constexpr (std::is_same_v<X, Bytes>)
+                return "bytes(" + std::to_string(x.data.size()) + ")";
+            else
+                return x.text;
+        },
+        v);
+}
+
+void ExpectRows(const std::vector<std::vector<Value>>& actual,
+                const std::vector<std::vector<Value>>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+        ASSERT_EQ(actual[r].size(), expected[r].size()) << "row " << r + 1;
+        for (std::size_t c = 0; c < expected[r].size(); ++c)
+            EXPECT_TRUE(SameValue(actual[r][c], expected[r][c]))
+                << "row " << r + 1 << " column " << c + 1 << ": got " << Show(actual[r][c])
+                << ", want " << Show(expected[r][c]);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// gen-types.mdb
+
+std::vector<std::vector<Value>> AllTypesRows() {
+    std::string binary, ole, memo;
+    for (int i = 0; i < 255; ++i)
+        binary.push_back(static_cast<char>(i));
+    for (int i = 0; i < 100000; ++i)
+        ole.push_back(static_cast<char>(i % 251));
+    for (int k = 0; k < 7000; ++k) {
+        char block[16];
+        std::snprintf(block, sizeof block, "%09d;", k * 10);
+        memo += block;
+    }
+    const auto bytes = [](std::initializer_list<int> list) {
+        std::string s;
+        for (int b : list)
+            s.push_back(static_cast<char>(b));
+        return Bytes{s};
+    };
+    const float min_float = std::numeric_limits<float>::denorm_min();
+    const double min_double = std::numeric_limits<double>::denorm_min();
+    // ID, bool, byte, int, long, money, float, double, datetime, binary, text, ole, memo, guid,
+    // numeric, hyperlink
+    return {
+        {I(1), true, I(42), I(1234), I(123456789), D("1234.5678"), 1.5f, 3.141592653589793,
+         T(2011, 12, 14, 10, 30), bytes({0x00, 0x01, 0x27, 0x5C, 0xFF}), S("O'Brien"),
+         bytes({0x00, 0x01, 0x27, 0x5C, 0xFF}), S("O'Brien's memo"),
+         G("{6B29FC40-CA47-1067-B31D-00DD010662DA}"), D("12345678901234.5678"),
+         S("Example#http://www.example.com/#")},
+        {I(2), false, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull,
+         kNull, kNull, kNull},
+        {I(3), true, I(255), I(32767), I(2147483647), D("922337203685477.5807"), 3.4028235e38f,
+         1.0e308, T(9999, 12, 31, 23, 59, 59), bytes({0xFF, 0xFF, 0xFF, 0xFF}),
+         S("two '' apostrophes"), bytes({0xFF, 0xFE, 0xFD}),
+         S("It''s doubled: '' and tripled: '''"), G("{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}"),
+         D("99999999999999.9999"), kNull},
+        {I(4), false, I(0), I(-32768), I(-2147483648LL), D("-922337203685477.5808"), min_float,
+         min_double, T(1753, 1, 1), bytes({0x00}), S("C:\\new\\table"), bytes({0x00}),
+         S("C:\\new\\table\\"), G("{00000000-0000-0000-0000-000000000000}"),
+         D("-99999999999999.9999"), S("Local file#C:\\docs\\file.txt#")},
+        {I(5), true, I(1), I(-1), I(-1), D("0.0001"), 0.1f, -0.0, T(1899, 12, 30), bytes({0x5C}),
+         S("trailing backslash\\"), bytes({0x5C, 0x5C}), S("\\"),
+         G("{3F2504E0-4F89-11D3-9A0C-0305E82C3301}"), D("-0.0001"), kNull},
+        {I(6), false, I(128), I(0), I(0), D("0.0000"), 0.0f, 0.1, T(2000, 1, 1),
+         bytes({0x22, 0x27, 0x60}), S("say \"hi\""), bytes({0x27}),
+         S("mixed \\' and \\\" and '\" and \"'"), G("{12345678-9ABC-DEF0-1234-56789ABCDEF0}"),
+         D("0.0000"), S("#http://example.com/a?b=1&c='x'#")},
+        {I(7), true, I(7), I(7), I(7), D("-0.0001"), -2.5f, -1.5, T(1850, 6, 15, 18, 45),
+         bytes({0x09, 0x0D, 0x0A}), S("a\tb"), bytes({0x0D, 0x0A}), S("line1\r\nline2\r\n"),
+         G("{A0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}"), D("1.2345"), kNull},
+        {I(8), false, I(8), I(8), I(8), D("100.0000"), 16777216.0f, 123456789.12345679,
+         T(1899, 12, 29, 6), bytes({0x0A}), S("line1\nline2"), bytes({0x0A}),
+         S("first\nsecond\n\nfourth"), G("{B0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}"),
+         D("-12345678901234.5678"), kNull},
+        {I(9), true, I(9), I(9), I(9), D("9.9900"), 9.99f, 9.99, T(2024, 2, 29, 23, 59, 59),
+         bytes({0xE5, 0x8C, 0x97}), S("北京市朝阳区"), bytes({0xE4, 0xBA, 0xAC}),
+         S("北京市朝阳区建国路88号 – Grüße aus Köln, € 5, naïve café"),
+         G("{C0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}"), D("1.5000"),
+         S("北京#http://example.com/%E5%8C%97#")},
+        {I(10), false, I(10), I(10), I(10), D("10.0000"), 10.0f, 10.0, T(2020, 6, 15, 12),
+         bytes({0xF0, 0x9F, 0x98, 0x80}), S("smile 😀"), bytes({0xF0, 0x9F, 0x98, 0x80}),
+         S("emoji 😀👍 and BMP snowman ☃"), G("{D0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}"), D("10.0000"),
+         kNull},
+        {I(11), false, I(11), I(11), I(11), D("11.0000"), 11.0f, 11.0, T(1970, 1, 1), B(""), S(""),
+         B(""), S(""), G("{E0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}"), D("0.5000"), S("")},
+        {I(12), true, I(12), I(12), I(12), D("-12.3400"), -12.34f, -12.34, T(1899, 12, 30, 13, 45),
+         bytes({0x41, 0x00, 0x42}), S("NULL"), B("NULL"),
+         S("'); DROP TABLE AllTypes; -- 100% _done_ \\N"),
+         G("{F0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}"), D("-1.5000"), kNull},
+        {I(13), true, I(13), I(13), I(13), D("13.0000"), 13.0f, 13.0, T(2038, 1, 19, 3, 14, 8),
+         B(binary), S("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx"), B(ole), S(memo),
+         G("{0A0B0C0D-0E0F-1011-1213-141516171819}"), D("13.0000"), S("a#b#c")},
+    };
+}
+
+TEST(AccessReaderGenTypes, AllTypesValuesAreExact) {
+    auto provider = Open("gen-types.mdb");
+    auto rs = OpenTable(*provider, "AllTypes");
+    EXPECT_EQ(rs->RecordCount(), 13);
+    EXPECT_TRUE(rs->ColumnWarnings().empty());
+    ExpectRows(ReadAll(*rs), AllTypesRows());
+}
+
+TEST(AccessReaderGenTypes, AllTypesFieldsReportAdoTypes) {
+    struct Expected {
+        const char* name;
+        int type;
+        std::int32_t size;
+    };
+    const Expected expected[] = {
+        {"ID", adInteger, 4},
+        {"col_bool", adBoolean, 2},
+        {"col_byte", adUnsignedTinyInt, 1},
+        {"col_int", adSmallInt, 2},
+        {"col_long", adInteger, 4},
+        {"col_money", adCurrency, 8},
+        {"col_float", adSingle, 4},
+        {"col_double", adDouble, 8},
+        {"col_datetime", adDate, 8},
+        {"col_binary", adVarBinary, 255},
+        {"col_text", adVarWChar, 50},
+        {"col_ole", adLongVarBinary, 1073741823},
+        {"col_memo", adLongVarWChar, 536870910},
+        {"col_guid", adGUID, 16},
+        {"col_numeric", adNumeric, 19},
+        {"col_hyperlink", adLongVarWChar, 536870910},
+    };
+    auto provider = Open("gen-types.mdb");
+    auto rs = OpenTable(*provider, "AllTypes");
+    ASSERT_EQ(rs->FieldCount(), 16);
+    for (int i = 0; i < 16; ++i) {
+        Field& field = rs->GetField(i);
+        EXPECT_EQ(field.Name(), expected[i].name);
+        EXPECT_EQ(field.Type(), expected[i].type) << field.Name();
+        EXPECT_EQ(field.DefinedSize(), expected[i].size) << field.Name();
+    }
+    EXPECT_EQ(rs->GetField(14).Precision(), 18);
+    EXPECT_EQ(rs->GetField(14).NumericScale(), 4);
+    EXPECT_EQ(rs->GetField(5).Precision(), 0);
+}
+
+TEST(AccessReaderGenTypes, NamesWithSpacesQuotesAndUmlauts) {
+    ExpectRows(ReadTable("gen-types.mdb", "Order Details"), {{I(10248), D("14.0000"), I(12)},
+                                                             {I(10249), D("9.8000"), I(10)},
+                                                             {I(10250), D("42.4000"), I(35)},
+                                                             {I(10251), D("16.8000"), I(6)},
+                                                             {I(10252), kNull, kNull}});
+
+    auto provider = Open("gen-types.mdb");
+    auto rs = OpenTable(*provider, "it's");
+    std::vector<std::string> names;
+    for (int i = 0; i < rs->FieldCount(); ++i)
+        names.push_back(rs->GetField(i).Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"ID", "it's col", "Order", "Größe", "50% off"}));
+    ExpectRows(ReadAll(*rs), {{I(1), S("it's here"), I(1), 1.75, true},
+                              {I(2), S("O'Reilly's"), I(2), kNull, false},
+                              {I(3), kNull, kNull, -0.5, true}});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Other real files
+
+TEST(AccessReaderFiles, Jet3TableAndCodePageText) {
+    const std::vector<std::vector<Value>> table1 = {
+        {S("a"), S("b"), I(0), I(0), I(0), 0.0, T(1981, 12, 12), D("0.0000"), false},
+        {S("abcdefg"), S("hijklmnop"), I(2), I(222), I(333333333), 444.555, T(1974, 9, 21),
+         D("3.5000"), true}};
+    ExpectRows(ReadTable("jet3-test.mdb", "Table1"), table1);
+    // The Jet4 copy stores the same rows in the other order (as mdb-export also shows).
+    ExpectRows(ReadTable("jet4-test.mdb", "Table1"), {table1[1], table1[0]});
+
+    for (const char* file : {"jet3-msp-projects.mdb", "jet4-msp-projects.mdb"}) {
+        auto provider = Open(file);
+        auto rs = OpenTable(*provider, "MSP_PROJECTS");
+        ASSERT_EQ(rs->RecordCount(), 1) << file;
+        std::map<std::string, Value> row;
+        int nulls = 0;
+        for (int i = 0; i < rs->FieldCount(); ++i) {
+            row[rs->GetField(i).Name()] = rs->GetField(i).GetValue();
+            nulls += IsNull(rs->GetField(i).GetValue()) ? 1 : 0;
+        }
+        EXPECT_EQ(nulls, 14) << file;
+        EXPECT_EQ(row["PROJ_OPT_CURRENCY_SYMBOL"], S("£")) << file;
+        EXPECT_EQ(std::get<std::string>(row["PROJ_PROP_AUTHOR"]).size(), 348u) << file;
+        EXPECT_EQ(std::get<Bytes>(row["RESERVED_BINARY_DATA"]).data.size(), 22970u) << file;
+        EXPECT_EQ(row["PROJ_NAME"], S("Project1")) << file;
+    }
+}
+
+TEST(AccessReaderFiles, CompressedUnicodeText) {
+    const auto rows = ReadTable("jet4-2003-unicode.mdb", "Table");
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[1][1], S("ääkkösiä"));
+    EXPECT_EQ(rows[2][1], S("Мир"));
+    EXPECT_EQ(rows[4][1], S("漢字仮名交じり文"));
+    EXPECT_EQ(rows[5][1], S("3L9\x1D"
+                            "52\x02_AB(¥\x05!!V")); // with its control characters
+    std::string all;
+    for (char32_t c = 1; c <= 0xFF; ++c)
+        access::AppendUtf8(all, c);
+    EXPECT_EQ(rows[7][0], I(8));
+    EXPECT_EQ(rows[7][1], S(all));
+}
+
+TEST(AccessReaderFiles, DeletedColumnsNumericAndLargeNumber) {
+    ExpectRows(ReadTable("jet4-delcol.mdb", "Table1"),
+               {{I(0), I(2), S("foo"), S("foo2")}, {I(3), I(5), S("bar"), S("bar2")}});
+    ExpectRows(ReadTable("jet4-numeric.mdb", "test"),
+               {{S("some data"), D("1"), D("0"), D("0"), D("4"), D("-1"), D("1")}});
+    // Storage order: col1 was moved to the end when col4 was deleted.
+    ExpectRows(ReadTable("ace12-withdeletedcol.accdb", "Table1"),
+               {{I(1), I(2), I(4), I(5), I(6), I(7), I(0)}});
+
+    auto provider = Open("ace16-bigint.accdb");
+    auto rs = OpenTable(*provider, "Table");
+    EXPECT_EQ(rs->GetField(1).Type(), adBigInt);
+    EXPECT_EQ(rs->GetField(1).GetValue(), I(42));
+    EXPECT_EQ(ReadTable("ace12-currency.accdb", "Table")[0][1], D("42.0000"));
+}
+
+TEST(AccessReaderFiles, AceDatesAndLongText) {
+    ExpectRows(ReadTable("ace12-olddates.accdb", "Table1"), {{I(1), T(1582, 10, 15)},
+                                                             {I(2), T(1582, 10, 14)},
+                                                             {I(3), T(1492, 1, 10)},
+                                                             {I(4), T(1392, 1, 10)}});
+    const auto rows = ReadTable("ace12-longtext.accdb", "Table1");
+    ASSERT_EQ(rows.size(), 1u);
+    const auto& text = std::get<std::string>(rows[0][1]);
+    EXPECT_EQ(text.size(), 5000u); // 5000 ASCII characters
+    EXPECT_EQ(text.rfind("Lorem ipsum", 0), 0u);
+}
+
+TEST(AccessReaderFiles, CalculatedColumnsDecodeToTheirResultType) {
+    auto provider = Open("ace14-calcfields.accdb");
+    auto rs = OpenTable(*provider, "Table1");
+    EXPECT_EQ(rs->RecordCount(), 4); // the table definition says 3
+    EXPECT_TRUE(rs->ColumnWarnings().empty());
+    std::map<std::string, int> index;
+    for (int i = 0; i < rs->FieldCount(); ++i)
+        index[rs->GetField(i).Name()] = i;
+    const std::map<std::string, int> types = {
+        {"LastFirst", adVarWChar},  {"LastFirstLen", adInteger},  {"MonthlySalary", adCurrency},
+        {"IsRich", adBoolean},      {"AllNames", adLongVarWChar}, {"WeeklySalary", adNumeric},
+        {"SalaryTest", adCurrency}, {"BoolTest", adBoolean},      {"DecimalTest", adNumeric},
+        {"FloatTest", adSingle},    {"BigNumTest", adNumeric}};
+    for (const auto& [name, type] : types)
+        EXPECT_EQ(rs->GetField(index.at(name)).Type(), type) << name;
+    // Calculated decimals carry their scale per value; the column reports the largest one.
+    EXPECT_EQ(rs->GetField(index.at("DecimalTest")).NumericScale(), 6);
+
+    auto value = [&](const char* name) { return rs->GetField(index.at(name)).GetValue(); };
+    EXPECT_EQ(value("LastFirst"), S("Wayne, Bruce"));
+    EXPECT_EQ(value("LastFirstLen"), I(12));
+    EXPECT_EQ(value("MonthlySalary"), D("83333.3333"));
+    EXPECT_EQ(value("IsRich"), Value(true));
+    EXPECT_EQ(value("AllNames"), S("Wayne, Bruce=Wayne, Bruce"));
+    EXPECT_EQ(value("SalaryTest"), D("1000000.0000"));
+    EXPECT_EQ(value("DecimalTest"), D("50.325000"));
+    EXPECT_EQ(value("Popularity"), D("50.325000"));
+    EXPECT_NEAR(std::get<float>(value("FloatTest")), 1000000 * 0.13 / 50.325, 1e-3);
+    rs->MoveNext();
+    EXPECT_EQ(value("WeeklySalary"), D("-0.0192307692307692"));
+    EXPECT_EQ(value("IsRich"), Value(false));
+    for (int row = 3; row <= 4; ++row)
+        rs->MoveNext();
+    EXPECT_EQ(value("City"), S("Hockessin"));
+    EXPECT_EQ(value("DecimalTest"), D("102030405060.654321"));
+    rs->MoveNext();
+    EXPECT_TRUE(rs->IsEOF());
+}
+
+// A copy of a fixture whose Large Number column is retyped as an attachment column (0x12),
+// which cannot be decoded.
+TEST(AccessReaderFiles, UnreadableColumnIsWarnedAndThrows) {
+    const fs::path copy =
+        fs::temp_directory_path() / ("tw-complex-" + std::to_string(getpid()) + ".accdb");
+    struct RemoveOnExit {
+        fs::path path;
+        ~RemoveOnExit() {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    } cleanup{copy};
+    fs::copy_file(TestDataPath("ace16-bigint.accdb"), copy, fs::copy_options::overwrite_existing);
+    {
+        std::fstream file(copy, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<char> page(4096);
+        file.seekg(82 * 4096);
+        file.read(page.data(), 4096);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(page.data());
+        const std::size_t first = 63 + 12 * access::ReadU32(p + 51);
+        bool patched = false;
+        for (std::size_t e = first; e < first + 25 * access::ReadU16(p + 45); e += 25) {
+            if (p[e] == 0x13) {
+                file.seekp(82 * 4096 + static_cast<std::streamoff>(e));
+                file.put(0x12);
+                patched = true;
+            }
+        }
+        ASSERT_TRUE(patched);
+    }
+    auto provider = OpenAccessProvider(copy.string(), std::nullopt);
+    auto rs = OpenTable(*provider, "Table");
+    ASSERT_EQ(rs->ColumnWarnings().size(), 1u);
+    EXPECT_NE(rs->ColumnWarnings()[0].find("'Numeric'"), std::string::npos);
+    EXPECT_EQ(rs->GetField(0).GetValue(), I(1));
+    EXPECT_THROW(rs->GetField(1).GetValue(), DataAccessError);
+}
+
+TEST(AccessReaderFiles, BigTableStreamsWithExactCountAndSums) {
+    auto provider = Open("gen-big.mdb");
+    auto rs = OpenTable(*provider, "Orders");
+    ASSERT_EQ(rs->RecordCount(), 200000);
+    std::int64_t rows = 0, sum_id = 0, sum_qty = 0, sum_amount = 0, null_notes = 0, empty = 0;
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        ++rows;
+        sum_id += std::get<std::int64_t>(rs->GetField(0).GetValue());
+        sum_qty += std::get<std::int64_t>(rs->GetField(3).GetValue());
+        std::string amount = std::get<Decimal>(rs->GetField(2).GetValue()).text;
+        amount.erase(std::remove(amount.begin(), amount.end(), '.'), amount.end());
+        sum_amount += std::stoll(amount); // exactly 4 decimals: units of 1/10000
+        const Value& note = rs->GetField(7).GetValue();
+        null_notes += IsNull(note) ? 1 : 0;
+        empty += !IsNull(note) && std::get<std::string>(note).empty() ? 1 : 0;
+    }
+    EXPECT_EQ(rows, 200000);
+    EXPECT_EQ(sum_id, 20000100000LL);
+    EXPECT_EQ(sum_qty, 100218978);
+    EXPECT_EQ(sum_amount, 9808660320188LL);
+    EXPECT_EQ(null_notes, 4000);
+    EXPECT_EQ(empty, 200);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Catalog, queries and cursor behaviour
+
+TEST(AccessReaderCatalog, SchemaTablesListsTheUserTablesInCatalogOrder) {
+    const std::map<std::string, std::vector<std::string>> files = {
+        {"gen-big.mdb", {"Orders", "Lines"}},
+        {"gen-types.mdb", {"AllTypes", "Order Details", "it's"}},
+        {"jet3-msp-projects.mdb", {"MSP_PROJECTS"}},
+        {"jet3-test.mdb", {"Table1", "Table2", "Table3", "Table4"}},
+        {"jet4-2003-unicode.mdb", {"Table"}},
+        {"jet4-delcol.mdb", {"Table1"}},
+        {"jet4-empty.mdb", {}},
+        {"jet4-msp-projects.mdb", {"MSP_PROJECTS"}},
+        {"jet4-nopassword.mdb", {"Table1"}},
+        {"jet4-numeric.mdb", {"test"}},
+        {"jet4-test.mdb", {"Table1", "Table2", "Table3", "Table4"}},
+        {"ace12-currency.accdb", {"Table"}},
+        {"ace12-longtext.accdb", {"Table1"}},
+        {"ace12-olddates.accdb", {"Table1"}},
+        {"ace12-withdeletedcol.accdb", {"~TMPCLP517911", "~TMPCLP236321", "Table1"}},
+        {"ace14-calcfields.accdb", {"Table1"}},
+        {"ace16-bigint.accdb", {"Table"}},
+    };
+    for (const auto& [file, expected] : files) {
+        auto provider = Open(file);
+        std::vector<std::string> tables;
+        bool has_system = false;
+        for (const auto& row : provider->SchemaTables()) {
+            if (row.table_type == "TABLE")
+                tables.push_back(row.table_name);
+            if (row.table_name == "MSysObjects")
+                has_system = row.table_type == "SYSTEM TABLE";
+        }
+        EXPECT_EQ(tables, expected) << file;
+        EXPECT_TRUE(has_system) << file;
+    }
+    EXPECT_FALSE(Open("jet4-password.mdb", "password")->SchemaTables().empty());
+}
+
+TEST(AccessReaderCatalog, OnlySelectAllFromABracketedNameIsAccepted) {
+    auto provider = Open("gen-types.mdb");
+    EXPECT_EQ(provider->OpenRecordset("SELECT * FROM [Order Details]")->RecordCount(), 5);
+    EXPECT_EQ(provider->OpenRecordset("  select\t*\nfrom [it's] ; ")->RecordCount(), 3);
+    EXPECT_EQ(provider->OpenRecordset("select * from [alltypes]")->RecordCount(), 13);
+    for (const char* sql :
+         {"select ID from [AllTypes]", "select * from AllTypes", "delete from [AllTypes]",
+          "select * from [AllTypes] where ID = 1", "selectx * from [AllTypes]", ""})
+        EXPECT_THROW(provider->OpenRecordset(sql), DataAccessError) << sql;
+    try {
+        provider->OpenRecordset("select * from [Nope]");
+        FAIL() << "unknown table opened";
+    } catch (const DataAccessError& e) {
+        EXPECT_STREQ(e.what(), "找不到表 'Nope'。");
+    }
+    EXPECT_THROW(provider->Execute("delete from [AllTypes]"), DataAccessError);
+}
+
+TEST(AccessReaderCatalog, CursorPositionsAndIndependentRecordsets) {
+    auto provider = Open("jet3-test.mdb");
+    auto empty = OpenTable(*provider, "Table2");
+    EXPECT_TRUE(empty->IsEOF());
+    EXPECT_TRUE(empty->IsBOF());
+    EXPECT_EQ(empty->RecordCount(), 0);
+    EXPECT_EQ(empty->FieldCount(), 89);
+    EXPECT_THROW(empty->GetField(0).GetValue(), DataAccessError);
+    EXPECT_THROW(empty->GetField(89), DataAccessError);
+
+    auto first = OpenTable(*provider, "Table1");
+    auto second = OpenTable(*provider, "Table1");
+    EXPECT_FALSE(first->IsEOF());
+    EXPECT_FALSE(first->IsBOF());
+    first->MoveNext();
+    EXPECT_FALSE(provider->SchemaTables().empty());
+    EXPECT_EQ(second->GetField(0).GetValue(), S("a"));
+    EXPECT_EQ(first->GetField(0).GetValue(), S("abcdefg"));
+    first->MoveNext();
+    EXPECT_TRUE(first->IsEOF());
+    EXPECT_FALSE(first->IsBOF());
+    EXPECT_THROW(first->MoveNext(), DataAccessError);
+    second->MoveNext();
+    EXPECT_EQ(second->GetField(1).GetValue(), S("hijklmnop"));
+    provider.reset(); // recordsets stay usable without their provider
+    EXPECT_EQ(second->GetField(4).GetValue(), I(333333333));
+    second->Close();
+    EXPECT_THROW(second->MoveNext(), DataAccessError);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Passwords and bad files
+
+TEST(AccessReaderPassword, DatabasePasswordIsChecked) {
+    EXPECT_EQ(OpenTable(*Open("jet4-password.mdb", "password"), "Table1")->RecordCount(), 3);
+    for (const std::optional<std::string>& wrong :
+         {std::optional<std::string>{}, std::optional<std::string>{""},
+          std::optional<std::string>{"Password"}, std::optional<std::string>{"password "}}) {
+        try {
+            Open("jet4-password.mdb", wrong);
+            FAIL() << "opened with a wrong password";
+        } catch (const DataAccessError& e) {
+            EXPECT_STREQ(e.what(), "不是有效的密码。");
+        }
+    }
+    for (const char* any : {"", "password", "anything"})
+        EXPECT_EQ(OpenTable(*Open("jet4-nopassword.mdb", any), "Table1")->RecordCount(), 3);
+    EXPECT_NO_THROW(Open("jet4-nopassword.mdb"));
+}
+
+TEST(AccessReaderPassword, HeaderParsingOnRawBuffers) {
+    auto header_of = [](const std::string& name) {
+        std::ifstream in(TestDataPath(name), std::ios::binary);
+        std::vector<std::uint8_t> page(4096);
+        in.read(reinterpret_cast<char*>(page.data()), 4096);
+        return access::ParseHeader(page);
+    };
+    const auto locked = header_of("jet4-password.mdb");
+    ASSERT_TRUE(locked);
+    EXPECT_EQ(locked->password, "password");
+    EXPECT_TRUE(access::PasswordAccepted(*locked, "password"));
+    EXPECT_FALSE(access::PasswordAccepted(*locked, std::nullopt));
+    const auto jet3 = header_of("jet3-test.mdb");
+    ASSERT_TRUE(jet3);
+    EXPECT_EQ(jet3->page_size, 2048);
+    EXPECT_EQ(jet3->code_page, 1252);
+    EXPECT_TRUE(jet3->password.empty());
+    EXPECT_TRUE(header_of("ace16-bigint.accdb")->is_ace);
+    std::vector<std::uint8_t> garbage(4096, 0x41);
+    EXPECT_FALSE(access::ParseHeader(garbage));
+}
+
+class AccessReaderBadFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tw-access-bad-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Write(const std::string& name, const std::string& content) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+    static std::string Fixture(const std::string& name) {
+        std::ifstream in(TestDataPath(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string Truncated(const std::string& name, std::size_t size) {
+        return Write(name, Fixture("gen-types.mdb").substr(0, size));
+    }
+    // Opens the file and reads every table; returns the error text (empty when all worked).
+    static std::string Failure(const std::string& path) {
+        try {
+            auto provider = OpenAccessProvider(path, std::nullopt);
+            for (const auto& table : provider->SchemaTables()) {
+                if (table.table_type == "TABLE")
+                    ReadAll(*OpenTable(*provider, table.table_name));
+            }
+        } catch (const DataAccessError& e) {
+            return e.what();
+        }
+        return {};
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(AccessReaderBadFiles, ErrorsNameTheFile) {
+    const std::string missing = (dir_ / "missing.mdb").string();
+    EXPECT_EQ(Failure(missing), "找不到文件 '" + missing + "'。");
+    const std::vector<std::string> bad = {
+        dir_.string(),
+        Write("empty.mdb", ""),
+        Write("text.mdb", "This is a text file, not a database.\n"),
+        Truncated("odd.mdb", 100000),
+        Truncated("two-pages.mdb", 2 * 4096),
+        Truncated("catalog-cut.mdb", 10 * 4096),
+        Truncated("tables-cut.mdb", 24 * 4096),
+    };
+    for (const auto& path : bad) {
+        const std::string error = Failure(path);
+        EXPECT_NE(error.find("'" + path + "'"), std::string::npos) << path << ": " << error;
+    }
+    EXPECT_NE(Failure(bad[0]).find("文件夹"), std::string::npos);
+    EXPECT_NE(Failure(bad[2]).find("不是 Access 数据库"), std::string::npos);
+
+    // An encrypted .accdb keeps a readable header but no readable catalog definition page.
+    std::string accdb = Fixture("ace12-currency.accdb");
+    accdb[2 * 4096] = '\x35';
+    const std::string encrypted = Write("encrypted.accdb", accdb);
+    EXPECT_EQ(Failure(encrypted), "无法打开数据库 '" + encrypted + "'：文件已加密，不支持。");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Format helpers where the rules have edges
+
+TEST(AccessFormat, DatesRoundToTheSecondAndKeepNegativeTimeOfDay) {
+    using access::AccessDateToDateTime;
+    EXPECT_EQ(AccessDateToDateTime(-1.25), (DateTime{1899, 12, 29, 6, 0, 0}));
+    EXPECT_EQ(AccessDateToDateTime(-0.5), (DateTime{1899, 12, 30, 12, 0, 0}));
+    EXPECT_EQ(AccessDateToDateTime(1.0 - 1e-9), (DateTime{1899, 12, 31, 0, 0, 0}));
+    EXPECT_EQ(AccessDateToDateTime(-1.0 - (1.0 - 1e-9)), (DateTime{1899, 12, 30, 0, 0, 0}));
+    EXPECT_EQ(AccessDateToDateTime(2958465.999988426), (DateTime{9999, 12, 31, 23, 59, 59}));
+    EXPECT_EQ(AccessDateToDateTime(-657434.0), (DateTime{100, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(AccessDateToDateTime(60.0), (DateTime{1900, 2, 28, 0, 0, 0}));
+    EXPECT_FALSE(AccessDateToDateTime(std::numeric_limits<double>::quiet_NaN()));
+}
+
+TEST(AccessFormat, NumbersAndTextEncodings) {
+    std::string text;
+    access::AppendCurrency(text, std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(text, "-922337203685477.5808");
+    text.clear();
+    const std::uint32_t max128[] = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+    access::AppendScaledDecimal(text, true, max128, 38);
+    EXPECT_EQ(text, "-3.40282366920938463463374607431768211455");
+    text.clear();
+    const std::uint32_t zero[] = {0, 0};
+    access::AppendScaledDecimal(text, true, zero, 2);
+    EXPECT_EQ(text, "0.00"); // no "-0"
+
+    // Compressed text switching to UTF-16 for 中 (U+4E2D) and back.
+    const std::uint8_t mixed[] = {0xFF, 0xFE, 'a', 0x00, 0x2D, 0x4E, 0x00, 'b'};
+    text.clear();
+    access::AppendJet4Text(text, mixed, sizeof mixed);
+    EXPECT_EQ(text, "a中b");
+    const std::uint8_t lone_surrogate[] = {0x3D, 0xD8, 'x', 0x00};
+    text.clear();
+    access::AppendUtf16Le(text, lone_surrogate, sizeof lone_surrogate);
+    EXPECT_EQ(text, "\xEF\xBF\xBDx");
+
+    access::CodePageDecoder cp1252(1252);
+    const std::uint8_t cp_bytes[] = {0xA3, 0x80, 0x41};
+    text.clear();
+    cp1252.Append(text, cp_bytes, sizeof cp_bytes);
+    EXPECT_EQ(text, "£€A");
+}
+
+} // namespace
+} // namespace tw::data

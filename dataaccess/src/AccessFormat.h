@@ -1,0 +1,200 @@
+#pragma once
+
+// Decoding of the Access (Jet3/Jet4/ACE) on-disk formats that does not need libmdb: the header
+// page, row layout, text encodings and the exact number formats. Kept apart from the libmdb glue
+// so that it can be tested on plain byte buffers.
+
+#include "tablewright/dataaccess/Value.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw::data::access {
+
+/// Reads a little-endian 16-bit unsigned integer.
+inline std::uint16_t ReadU16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+/// Reads a little-endian 32-bit unsigned integer.
+inline std::uint32_t ReadU32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+/// Reads a little-endian 64-bit unsigned integer.
+inline std::uint64_t ReadU64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(ReadU32(p)) |
+           (static_cast<std::uint64_t>(ReadU32(p + 4)) << 32);
+}
+
+/// Reads a little-endian IEEE-754 double bit for bit.
+inline double ReadDouble(const std::uint8_t* p) {
+    const std::uint64_t bits = ReadU64(p);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+/// Reads a little-endian IEEE-754 single bit for bit.
+inline float ReadFloat(const std::uint8_t* p) {
+    const std::uint32_t bits = ReadU32(p);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+/// Applies the RC4 key stream of `key` to `data` in place (the same call encrypts and decrypts).
+void Rc4Apply(std::span<const std::uint8_t> key, std::span<std::uint8_t> data);
+
+/// What the first page of an Access file says about the file.
+struct HeaderInfo {
+    /// The version byte at 0x14: 0 Jet3, 1 Jet4, 2 or more ACE (.accdb).
+    int version = 0;
+    /// True for "Standard ACE DB" files.
+    bool is_ace = false;
+    /// 2048 for Jet3, 4096 otherwise.
+    int page_size = 4096;
+    /// The database code page (used for Jet3 text).
+    int code_page = 1252;
+    /// The key of the per-page RC4 encryption; 0 when pages are stored in clear.
+    std::uint32_t db_key = 0;
+    /// The database password as UTF-8 (Jet3/Jet4); empty when the file has none.
+    std::string password;
+};
+
+/// Reads the header page (at least its first 0x98 bytes); nullopt when it is not an Access
+/// header (wrong magic bytes or too short).
+std::optional<HeaderInfo> ParseHeader(std::span<const std::uint8_t> page0);
+
+/// True when `given` opens a database with this header, as the Jet provider decides: a file
+/// without a password opens with any password; otherwise the password must match exactly.
+bool PasswordAccepted(const HeaderInfo& header, const std::optional<std::string>& given);
+
+/// Decodes Windows code-page text (Jet3 files) to UTF-8.
+class CodePageDecoder {
+public:
+    /// Prepares a decoder for the code page (e.g. 1252); unknown code pages fall back to 1252.
+    explicit CodePageDecoder(int code_page);
+    ~CodePageDecoder();
+    CodePageDecoder(const CodePageDecoder&) = delete;
+    CodePageDecoder& operator=(const CodePageDecoder&) = delete;
+
+    /// Appends the UTF-8 form of the code-page bytes to `out`.
+    void Append(std::string& out, const std::uint8_t* data, std::size_t size);
+
+private:
+    // UTF-8 of each byte for single-byte code pages; unused when multibyte_ is set.
+    std::string table_[256];
+    bool multibyte_ = false;
+    void* iconv_ = nullptr;
+};
+
+/// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t code_point);
+
+/// Appends UTF-16LE text as UTF-8 (surrogate pairs joined; a lone surrogate becomes U+FFFD).
+void AppendUtf16Le(std::string& out, const std::uint8_t* data, std::size_t size);
+
+/// Appends Jet4/ACE text as UTF-8: UTF-16LE, or "compressed unicode" when it starts with FF FE
+/// (single bytes for U+0001..U+00FF; a 00 byte switches between one-byte and two-byte runs).
+void AppendJet4Text(std::string& out, const std::uint8_t* data, std::size_t size);
+
+/// Appends an unsigned integer given as 32-bit words (most significant first) as an exact
+/// decimal with exactly `scale` digits after the point and a '-' when negative and non-zero.
+void AppendScaledDecimal(std::string& out, bool negative, std::span<const std::uint32_t> words,
+                         int scale);
+
+/// Appends a Currency value (int64 in 1/10000 units) with exactly 4 decimals.
+void AppendCurrency(std::string& out, std::int64_t units);
+
+/// Appends a Jet4 Decimal value (sign byte, then four little-endian 32-bit words, most
+/// significant first) with exactly `scale` decimals.
+void AppendJetDecimal(std::string& out, const std::uint8_t* data17, int scale);
+
+/// The value of an ACE calculated Decimal, which carries its own scale.
+struct CalcDecimal {
+    bool negative = false;
+    int scale = 0;
+    std::vector<std::uint32_t> words; // most significant first
+};
+
+/// Reads an ACE calculated Decimal from its unwrapped bytes (length, scale, sign, then the
+/// magnitude in its odd byte order); nullopt when the bytes do not hold one.
+std::optional<CalcDecimal> ReadCalcDecimal(const std::uint8_t* data, std::size_t size);
+
+/// Appends a GUID in the form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}; the first three groups are
+/// stored little-endian.
+void AppendGuid(std::string& out, const std::uint8_t* data16);
+
+/// Converts an Access date (days since 1899-12-30; for negative values the fraction is still the
+/// positive time of day) to a proleptic Gregorian date-time rounded to the nearest second;
+/// nullopt for NaN, infinities and values beyond about ±27,000 years.
+std::optional<DateTime> AccessDateToDateTime(double value);
+
+/// One row-offset slot of a data page, classified.
+struct RowSlot {
+    enum Kind { Skip, Live, Pointer };
+    /// Skip: deleted, the target of another slot's pointer, or unusable; Live: row data here;
+    /// Pointer: 4 bytes pointing at the row's data on another page.
+    Kind kind = Skip;
+    /// Page offsets of the slot's bytes: [start, end).
+    int start = 0;
+    int end = 0;
+};
+
+/// Number of row slots on a data page (bounded by the page size).
+int RowSlotCount(const std::uint8_t* page, int page_size, int row_count_offset);
+
+/// Classifies slot `index` of a data page.
+RowSlot ReadRowSlot(const std::uint8_t* page, int page_size, int row_count_offset, int index);
+
+/// Reads one integer property of every column from a property blob (MSysObjects.LvProp of a
+/// table, Jet4/ACE "MR2" format): column name -> value. Unreadable parts are skipped.
+std::map<std::string, int> ReadColumnIntProperty(std::span<const std::uint8_t> blob,
+                                                 std::string_view property);
+
+/// Where a column's value lives in the table's rows.
+struct ColumnLayout {
+    /// Column number including deleted columns: the null-mask bit.
+    int col_num = 0;
+    /// Index in the row's variable-length offset table (variable columns).
+    int var_index = 0;
+    /// Offset of the value in the fixed-length area (fixed columns).
+    int fixed_offset = 0;
+    /// Byte size of a fixed column's value.
+    int fixed_size = 0;
+    /// True for values stored in the fixed-length area.
+    bool is_fixed = false;
+    /// True for Yes/No, whose value is the null-mask bit itself.
+    bool is_bool = false;
+};
+
+/// Where one column's value lies in the current row.
+struct FieldSpan {
+    /// The null-mask bit: 1 means "not null" (for Yes/No: true).
+    bool mask_bit = false;
+    /// True when the row holds bytes for the column.
+    bool present = false;
+    /// True when the row's offsets for this column are inconsistent.
+    bool corrupt = false;
+    /// Page offset and length of the value's bytes.
+    int offset = 0;
+    int length = 0;
+};
+
+/// Splits the row at [start, end) of `page` into the columns' spans. `has_var_columns` is true
+/// when the table definition has variable-length columns; `var_offsets` is scratch space.
+/// Returns false when the row's header cannot be read at all.
+bool CrackRow(bool jet3, const std::uint8_t* page, int start, int end, bool has_var_columns,
+              std::span<const ColumnLayout> columns, std::vector<int>& var_offsets,
+              std::span<FieldSpan> spans);
+
+} // namespace tw::data::access
