@@ -55,10 +55,11 @@ Conversion Convert(const data::MySqlTarget& target, const std::string& file,
         result.tables.push_back(entries[std::size_t(i)]);
         window.tables.push_back({entries[std::size_t(i)].substr(0, entries[i].rfind(':')), true});
     }
-    if (options.scenario != 1)
+    if (options.scenario != 1) {
         EXPECT_TRUE(engine.OpenDestinationDB(target.host, target.user, target.password,
                                               target.port))
             << message;
+    }
     engine.SetTableType(options.table_type);
     run::ConversionRun run(engine, window);
     run.RunConversion();
@@ -368,6 +369,10 @@ TEST(CommandLine, ListsConvertsAndReportsThroughItsExitCode) {
               0)
         << out;
     EXPECT_NE(out.find("表 'Order Details' 成功转换"), std::string::npos) << out;
+    EXPECT_EQ(run(cli + server_args + " --database tw_e2e_cli --batch-rows 1 --quiet " +
+                  test::TestDataPath("gen-types.mdb")),
+              0);
+    EXPECT_EQ(run(cli + " --batch-rows 0 x.mdb"), 2);
     // An engine the server does not know: every table statement is refused, exit 1.
     EXPECT_EQ(run(cli + server_args + " --database tw_e2e_cli --table-type NoSuchEngine " +
                       "--table 'Order Details' " + test::TestDataPath("gen-types.mdb"),

@@ -269,5 +269,50 @@ TEST_F(MySqlProviderTest, SchemaTablesListsTablesAndViewsOfTheCurrentDatabase) {
     EXPECT_TRUE(OpenMySqlProvider(target_)->SchemaTables().empty());
 }
 
+// Consecutive single-row INSERTs are joined; a refused batch is sent again row by row, so
+// exactly the refused rows fail (each with its own error) and every other row arrives once.
+TEST_F(MySqlProviderTest, BatchedInsertsFailRowByRowAndKeepEveryOtherRow) {
+    for (const std::string engine : {"MyISAM", "InnoDB"}) {
+        SCOPED_TRACE(engine);
+        provider_->Execute("DROP TABLE IF EXISTS `b``t`");
+        provider_->Execute("CREATE TABLE `b``t`(`n` int , `s` varchar(3) ) ENGINE=" + engine);
+        std::vector<std::string> failures;
+        provider_->SetFailureHandler([&](const std::string& e) { failures.push_back(e); });
+        provider_->SetBatchRows(7);
+        for (int i = 1; i <= 40; ++i) {
+            // Rows 3, 9, 10 and 38 hold a value too long for the column.
+            const bool bad = i == 3 || i == 9 || i == 10 || i == 38;
+            provider_->Execute("INSERT INTO `b``t` values('" + std::to_string(i) + "','" +
+                               (bad ? "long" : "ok") + "');");
+        }
+        EXPECT_TRUE(failures.size() <= 4u); // some may already have arrived, none twice
+        // Any other statement first sends what is held back.
+        EXPECT_EQ(Scalar(*provider_, "SELECT COUNT(*) FROM `b``t`"), "36");
+        ASSERT_EQ(failures.size(), 4u);
+        for (const auto& e : failures)
+            EXPECT_EQ(e, "Data too long for column 's' at row 1");
+        EXPECT_EQ(Scalar(*provider_, "SELECT COUNT(DISTINCT n) FROM `b``t`"), "36");
+        EXPECT_EQ(Scalar(*provider_, "SELECT SUM(n) FROM `b``t`"),
+                  std::to_string(40 * 41 / 2 - 3 - 9 - 10 - 38));
+    }
+}
+
+// Rows held back are visible to other sessions after Flush, and one-row batches behave as
+// single statements.
+TEST_F(MySqlProviderTest, FlushCommitsHeldBackRowsForOtherSessions) {
+    provider_->Execute("CREATE TABLE t(n int) ENGINE=InnoDB");
+    for (int i = 0; i < 2500; ++i)
+        provider_->Execute("INSERT INTO `t` values('" + std::to_string(i) + "');");
+    provider_->Flush();
+    auto other = OpenMySqlProvider(target_);
+    EXPECT_EQ(Scalar(*other, "SELECT COUNT(*) FROM " + database_ + ".t"), "2500");
+
+    std::vector<std::string> failures;
+    provider_->SetFailureHandler([&](const std::string& e) { failures.push_back(e); });
+    provider_->SetBatchRows(1);
+    EXPECT_THROW(provider_->Execute("INSERT INTO `t` values('x');"), DataAccessError);
+    EXPECT_TRUE(failures.empty()); // refused at once, not held back
+}
+
 } // namespace
 } // namespace tw::data

@@ -69,10 +69,30 @@ void Connection::Open(const std::string& connection_string) {
         provider_ = factory_(connection_string);
         if (!provider_)
             throw DataAccessError("无法打开连接。");
+        Configure();
     } catch (const DataAccessError& e) {
         last_error_ = e.what();
         throw;
     }
+}
+
+void Connection::Configure() {
+    provider_->SetBatchRows(batch_rows_);
+    provider_->SetFailureHandler([this](const std::string& error) {
+        last_error_ = error;
+        if (failure_handler_)
+            failure_handler_(error);
+    });
+}
+
+void Connection::SetBatchRows(int rows) {
+    batch_rows_ = rows < 1 ? 1 : rows;
+    if (provider_)
+        provider_->SetBatchRows(batch_rows_);
+}
+
+void Connection::SetFailureHandler(FailureHandler handler) {
+    failure_handler_ = std::move(handler);
 }
 
 void Connection::Close() noexcept {

@@ -3,9 +3,15 @@
 #include "tablewright/dataaccess/AdoTypes.h"
 
 #include <mysql.h>
+#include <errmsg.h>
 #include <mysqld_error.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <iterator>
 #include <limits>
@@ -31,6 +37,15 @@ constexpr unsigned kReadTimeoutSeconds = 600;
 constexpr unsigned kWriteTimeoutSeconds = 60;
 // Bytes per character of utf8mb4, the character set of every result of the connection.
 constexpr unsigned long kResultBytesPerChar = 4;
+// Bounds of the byte budget of one multi-row INSERT: large enough that the server's per-statement
+// work is spread over many rows, small enough to keep memory flat and the packet well below
+// max_allowed_packet.
+constexpr std::size_t kMinBatchBytes = 16 * 1024;
+constexpr std::size_t kMaxBatchBytes = 1024 * 1024;
+// Rows of a transactional table are committed in groups of this many rows or bytes: few enough
+// commits that their disk flushes do not dominate, small enough to bound the undo log.
+constexpr std::size_t kCommitRows = 100000;
+constexpr std::size_t kCommitBytes = 64 * 1024 * 1024;
 // The character set number that marks binary strings.
 constexpr unsigned kBinaryCharset = 63;
 
@@ -313,14 +328,123 @@ const Value& MySqlField::GetValue() {
     return owner_.ValueAt(index_);
 }
 
-// A connection to one server. Statements are sent one at a time; Flush and every call that
-// reads go through SendHeldBack first, so that holding statements back (for example to join
-// consecutive single-row INSERTs into multi-row ones) changes nothing that callers see.
+// The parts of a single-row INSERT as the engine writes it: "INSERT INTO `t` values(...);".
+struct InsertParts {
+    std::string_view prefix; // "INSERT INTO `t` values"
+    std::string_view tuple;  // "(...)"
+};
+
+// Recognises "INSERT INTO `name` values(...);" (the name with doubled backticks inside).
+bool ParseSingleInsert(std::string_view sql, InsertParts& parts) {
+    constexpr std::string_view kHead = "INSERT INTO `";
+    constexpr std::string_view kValues = "` values(";
+    if (sql.size() < kHead.size() + kValues.size() + 2 || sql.substr(0, kHead.size()) != kHead ||
+        sql.substr(sql.size() - 2) != ");")
+        return false;
+    std::size_t i = kHead.size();
+    for (;;) {
+        i = sql.find('`', i);
+        if (i == std::string_view::npos)
+            return false;
+        if (i + 1 < sql.size() && sql[i + 1] == '`') {
+            i += 2; // a doubled backtick inside the name
+            continue;
+        }
+        break;
+    }
+    if (sql.substr(i, kValues.size()) != kValues)
+        return false;
+    const std::size_t open = i + kValues.size() - 1;
+    parts.prefix = sql.substr(0, open);
+    parts.tuple = sql.substr(open, sql.size() - 1 - open);
+    return true;
+}
+
+// The table name of an INSERT prefix, with doubled backticks made single again.
+std::string TableOfPrefix(std::string_view prefix) {
+    constexpr std::string_view kHead = "INSERT INTO `";
+    constexpr std::string_view kTail = "` values";
+    std::string name;
+    if (prefix.size() < kHead.size() + kTail.size())
+        return name;
+    const std::string_view quoted =
+        prefix.substr(kHead.size(), prefix.size() - kHead.size() - kTail.size());
+    for (std::size_t i = 0; i < quoted.size(); ++i) {
+        name += quoted[i];
+        if (quoted[i] == '`' && i + 1 < quoted.size() && quoted[i + 1] == '`')
+            ++i;
+    }
+    return name;
+}
+
+// The 1-based row number that an error text names ("... at row 17"), or 0.
+std::uint64_t RowNamedInError(std::string_view error) {
+    constexpr std::string_view kAtRow = " at row ";
+    const auto at = error.rfind(kAtRow);
+    if (at == std::string_view::npos)
+        return 0;
+    std::uint64_t row = 0;
+    for (std::size_t i = at + kAtRow.size(); i < error.size() && error[i] >= '0' &&
+                                             error[i] <= '9';
+         ++i)
+        row = row * 10 + std::uint64_t(error[i] - '0');
+    return row;
+}
+
+// Consecutive single-row INSERTs into one table, joined into one multi-row statement.
+struct Batch {
+    std::string text;                      // "INSERT INTO `t` values(...),(...)"
+    std::size_t prefix_length = 0;         // length of "INSERT INTO `t` values"
+    std::vector<std::size_t> tuple_starts; // where each row's "(...)" starts in text
+
+    bool Empty() const { return tuple_starts.empty(); }
+    std::size_t Rows() const { return tuple_starts.size(); }
+    std::string_view Prefix() const { return std::string_view(text).substr(0, prefix_length); }
+    std::string_view Tuple(std::size_t i) const {
+        const std::size_t end = i + 1 < Rows() ? tuple_starts[i + 1] - 1 : text.size();
+        return std::string_view(text).substr(tuple_starts[i], end - tuple_starts[i]);
+    }
+    void Clear() {
+        text.clear();
+        prefix_length = 0;
+        tuple_starts.clear();
+    }
+};
+
+// A connection to one server. Consecutive single-row INSERTs into the same table are held back
+// and sent as multi-row statements by a sender thread, so that reading the source and the
+// server's work overlap; every other statement first waits until everything held back has been
+// sent, then runs on the caller's thread. A refused batch is sent again row by row, so exactly
+// the refused rows fail, each with its own error, delivered through the failure handler on the
+// caller's thread.
 class MySqlProvider final : public Provider {
 public:
-    explicit MySqlProvider(MysqlHandle mysql) : mysql_(std::move(mysql)) {}
+    MySqlProvider(MysqlHandle mysql, std::size_t batch_bytes)
+        : mysql_(std::move(mysql)), batch_bytes_(batch_bytes) {}
+
+    ~MySqlProvider() override {
+        try {
+            SendHeldBack();
+        } catch (...) {
+            // Closing must not throw; what could not be sent was reported to the handler.
+        }
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_sender_.notify_all();
+        if (sender_.joinable())
+            sender_.join();
+    }
 
     void Execute(std::string_view sql) override {
+        if (has_failures_.load(std::memory_order_acquire))
+            DeliverFailures();
+        InsertParts parts;
+        if (batch_rows_ > 1 && ParseSingleInsert(sql, parts)) {
+            Hold(parts);
+            return;
+        }
         SendHeldBack();
         Send(sql);
         StoreResult();
@@ -364,7 +488,18 @@ public:
 
     void Flush() override { SendHeldBack(); }
 
-    // Removes the sql_mode words that change how statements are read (see IsUnwantedSqlMode).
+    void SetBatchRows(int rows) override {
+        SendHeldBack();
+        batch_rows_ = rows < 1 ? 1 : static_cast<std::size_t>(rows);
+    }
+
+    void SetFailureHandler(FailureHandler handler) override {
+        failure_handler_ = std::move(handler);
+    }
+
+    // Removes the sql_mode words that change how statements are read (see IsUnwantedSqlMode)
+    // and makes every table strict: a value that does not fit is refused rather than quietly
+    // changed, in a multi-row statement as much as in a single-row one.
     void NormaliseSqlMode() {
         auto modes = OpenRecordset("SELECT @@SESSION.sql_mode");
         if (modes->IsEOF())
@@ -372,7 +507,9 @@ public:
         const auto* current = std::get_if<std::string>(&modes->GetField(0).GetValue());
         if (!current)
             return;
-        const std::string wanted = WithoutUnwantedSqlModes(*current);
+        std::string wanted = WithoutUnwantedSqlModes(*current);
+        if (("," + wanted + ",").find(",STRICT_ALL_TABLES,") == std::string::npos)
+            wanted += wanted.empty() ? "STRICT_ALL_TABLES" : ",STRICT_ALL_TABLES";
         if (wanted == *current)
             return;
         std::string escaped(wanted.size() * 2 + 1, '\0');
@@ -382,8 +519,236 @@ public:
     }
 
 private:
-    // Nothing is held back yet: every statement goes to the server when it is executed.
-    void SendHeldBack() {}
+    // Adds one row to the batch in the making; a full batch goes to the sender.
+    void Hold(const InsertParts& parts) {
+        if (!building_.Empty() &&
+            (building_.Prefix() != parts.prefix || building_.Rows() >= batch_rows_ ||
+             building_.text.size() + 1 + parts.tuple.size() > batch_bytes_))
+            Hand(building_);
+        if (building_.Empty()) {
+            building_.text.assign(parts.prefix);
+            building_.prefix_length = parts.prefix.size();
+        } else {
+            building_.text += ',';
+        }
+        building_.tuple_starts.push_back(building_.text.size());
+        building_.text.append(parts.tuple);
+    }
+
+    // Passes a full batch to the sender thread once it has room, and takes back an empty one.
+    void Hand(Batch& batch) {
+        if (!sender_.joinable())
+            sender_ = std::thread([this] { SenderLoop(); });
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return !queued_; });
+        std::swap(slot_, batch);
+        queued_ = true;
+        lock.unlock();
+        wake_sender_.notify_one();
+        batch.Clear();
+    }
+
+    // Sends what is held back, waits until the sender is idle and delivers its failures.
+    void SendHeldBack() {
+        if (!building_.Empty())
+            Hand(building_);
+        if (sender_.joinable()) {
+            std::unique_lock lock(mutex_);
+            room_.wait(lock, [this] { return !queued_ && !sending_; });
+        }
+        // The sender is idle, so this thread holds the connection: close the open transaction
+        // before any other statement runs.
+        std::vector<std::string> failures;
+        CommitOpenTransaction(failures);
+        transaction_prefix_.clear();
+        if (!failures.empty()) {
+            std::lock_guard lock(mutex_);
+            for (auto& failure : failures)
+                failures_.push_back(std::move(failure));
+            has_failures_.store(true, std::memory_order_release);
+        }
+        DeliverFailures();
+    }
+
+    void DeliverFailures() {
+        std::vector<std::string> failures;
+        {
+            std::lock_guard lock(mutex_);
+            failures.swap(failures_);
+            has_failures_.store(false, std::memory_order_release);
+        }
+        for (const std::string& error : failures)
+            if (failure_handler_)
+                failure_handler_(error);
+    }
+
+    void SenderLoop() {
+        mysql_thread_init();
+        Batch batch;
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_sender_.wait(lock, [this] { return queued_ || stopping_; });
+            if (!queued_)
+                break;
+            std::swap(batch, slot_);
+            queued_ = false;
+            sending_ = true;
+            lock.unlock();
+            room_.notify_all();
+            std::vector<std::string> failures = SendBatch(batch);
+            batch.Clear();
+            lock.lock();
+            sending_ = false;
+            for (auto& failure : failures)
+                failures_.push_back(std::move(failure));
+            if (!failures_.empty())
+                has_failures_.store(true, std::memory_order_release);
+            room_.notify_all();
+        }
+        lock.unlock();
+        mysql_thread_end();
+    }
+
+    // Sends one batch (on whichever thread holds the connection); returns the error of every
+    // row that was refused, including rows of an open transaction that the server undid.
+    std::vector<std::string> SendBatch(const Batch& batch) {
+        std::vector<std::string> failures;
+        if (batch.Prefix() != transaction_prefix_) {
+            // A new table: rows of a transactional table are committed in large groups, since
+            // a commit per statement costs a disk flush each.
+            CommitOpenTransaction(failures);
+            transaction_prefix_.assign(batch.Prefix());
+            table_is_transactional_ = IsTransactional(batch.Prefix());
+        }
+        if (table_is_transactional_ && !in_transaction_) {
+            if (QueryQuietly("START TRANSACTION")) {
+                in_transaction_ = true;
+                transaction_rows_ = 0;
+                transaction_bytes_ = 0;
+            }
+        }
+        if (QueryQuietly(batch.text)) {
+            CountInTransaction(batch.Rows(), batch.text.size(), failures);
+            return failures;
+        }
+        const std::string error = mysql_error(mysql_.get());
+        if (UndidTransaction()) {
+            // The server undid everything since START TRANSACTION: those rows failed too.
+            FailTransactionRows(error, failures);
+            for (std::size_t i = 0; i < batch.Rows(); ++i)
+                failures.push_back(error);
+            return failures;
+        }
+        if (batch.Rows() == 1) {
+            failures.push_back(error);
+            return failures;
+        }
+        // A transactional table undoes the failed statement as a whole; any other keeps the
+        // rows before the one the error names, so only the rest is sent again.
+        std::size_t first = 0;
+        const std::uint64_t named_row = RowNamedInError(error);
+        if (named_row > 0 && named_row <= batch.Rows() && !table_is_transactional_)
+            first = static_cast<std::size_t>(named_row - 1);
+        std::string single;
+        for (std::size_t i = first; i < batch.Rows(); ++i) {
+            single.assign(batch.Prefix());
+            single.append(batch.Tuple(i));
+            single += ';';
+            if (QueryQuietly(single)) {
+                CountInTransaction(1, single.size(), failures);
+                continue;
+            }
+            const std::string row_error = mysql_error(mysql_.get());
+            if (UndidTransaction()) {
+                FailTransactionRows(row_error, failures);
+                for (; i < batch.Rows(); ++i)
+                    failures.push_back(row_error);
+                break;
+            }
+            failures.push_back(row_error);
+        }
+        return failures;
+    }
+
+    // Counts rows that arrived inside the open transaction and commits once a group is full.
+    void CountInTransaction(std::size_t rows, std::size_t bytes,
+                            std::vector<std::string>& failures) {
+        if (!in_transaction_)
+            return;
+        transaction_rows_ += rows;
+        transaction_bytes_ += bytes;
+        if (transaction_rows_ >= kCommitRows || transaction_bytes_ >= kCommitBytes)
+            CommitOpenTransaction(failures);
+    }
+
+    // Commits the open transaction; when the commit fails, its rows are reported as failed.
+    void CommitOpenTransaction(std::vector<std::string>& failures) {
+        if (!in_transaction_)
+            return;
+        in_transaction_ = false;
+        if (!QueryQuietly("COMMIT"))
+            FailTransactionRows(mysql_error(mysql_.get()), failures);
+        transaction_rows_ = 0;
+        transaction_bytes_ = 0;
+    }
+
+    // Reports every row of the open transaction as failed with the given error.
+    void FailTransactionRows(const std::string& error, std::vector<std::string>& failures) {
+        if (!in_transaction_ && transaction_rows_ == 0)
+            return;
+        for (std::size_t i = 0; i < transaction_rows_; ++i)
+            failures.push_back(error);
+        in_transaction_ = false;
+        transaction_rows_ = 0;
+        transaction_bytes_ = 0;
+    }
+
+    // Whether the last error undid the whole open transaction (a lost connection, a deadlock).
+    bool UndidTransaction() {
+        if (!in_transaction_)
+            return false;
+        switch (mysql_errno(mysql_.get())) {
+        case CR_SERVER_GONE_ERROR:
+        case CR_SERVER_LOST:
+        case ER_LOCK_DEADLOCK:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // Runs a statement and discards its results; false when the server refused it.
+    bool QueryQuietly(std::string_view sql) {
+        if (mysql_real_query(mysql_.get(), sql.data(), sql.size()) != 0)
+            return false;
+        for (;;) {
+            ResultHandle result(mysql_store_result(mysql_.get()));
+            if (!result && mysql_field_count(mysql_.get()) != 0)
+                return false;
+            const int next = mysql_next_result(mysql_.get());
+            if (next > 0)
+                return false;
+            if (next < 0)
+                return true;
+        }
+    }
+
+    // Whether the table an INSERT prefix names undoes a failed statement as a whole.
+    bool IsTransactional(std::string_view prefix) {
+        const std::string table = TableOfPrefix(prefix);
+        std::string escaped(table.size() * 2 + 1, '\0');
+        escaped.resize(
+            mysql_real_escape_string(mysql_.get(), escaped.data(), table.data(), table.size()));
+        const std::string query =
+            "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN "
+            "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
+            "DATABASE() AND t.TABLE_NAME = '" + escaped + "'";
+        if (mysql_real_query(mysql_.get(), query.data(), query.size()) != 0)
+            return true; // unknown: sending every row again is the safe side
+        ResultHandle result(mysql_store_result(mysql_.get()));
+        MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+        return !row || !row[0] || std::string_view(row[0]) == "YES";
+    }
 
     [[noreturn]] void Fail() { throw DataAccessError(mysql_error(mysql_.get())); }
 
@@ -415,6 +780,29 @@ private:
     }
 
     MysqlHandle mysql_;
+    std::size_t batch_bytes_;
+    // Transaction state, used by whichever thread holds the connection.
+    std::string transaction_prefix_;
+    bool table_is_transactional_ = false;
+    bool in_transaction_ = false;
+    std::size_t transaction_rows_ = 0;
+    std::size_t transaction_bytes_ = 0;
+    std::size_t batch_rows_ = kDefaultBatchRows;
+    FailureHandler failure_handler_;
+    Batch building_;
+
+    // Shared with the sender thread; the MYSQL handle is used by one thread at a time: by the
+    // sender while a batch is queued or in flight, otherwise by the caller.
+    std::thread sender_;
+    std::mutex mutex_;
+    std::condition_variable wake_sender_;
+    std::condition_variable room_;
+    Batch slot_;
+    bool queued_ = false;
+    bool sending_ = false;
+    bool stopping_ = false;
+    std::vector<std::string> failures_;
+    std::atomic<bool> has_failures_{false};
 };
 
 } // namespace
@@ -450,7 +838,17 @@ std::unique_ptr<Provider> OpenMySqlProvider(const MySqlTarget& target) {
         throw DataAccessError("无法连接到 MySQL 服务器 " + HostAndPort(host, target.port) + "：" +
                               mysql_error(handle));
 
-    auto provider = std::make_unique<MySqlProvider>(std::move(mysql));
+    // A batch stays well below the largest packet the server accepts; a single row larger than
+    // the budget is sent on its own.
+    std::size_t batch_bytes = kMaxBatchBytes;
+    if (mysql_real_query(handle, "SELECT @@max_allowed_packet", 27) == 0) {
+        ResultHandle result(mysql_store_result(handle));
+        MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+        if (row && row[0])
+            batch_bytes = std::clamp<std::size_t>(std::strtoull(row[0], nullptr, 10) / 2,
+                                                  kMinBatchBytes, kMaxBatchBytes);
+    }
+    auto provider = std::make_unique<MySqlProvider>(std::move(mysql), batch_bytes);
     provider->NormaliseSqlMode();
     return provider;
 }

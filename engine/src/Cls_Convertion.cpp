@@ -22,7 +22,13 @@ std::string TypeClauseFor(const std::string& type) {
 Cls_Convertion::Cls_Convertion(data::ProviderFactory factory)
     : table_type_clause_(TypeClauseFor("MyISAM")),
       source_connection_(std::make_unique<data::Connection>(factory)),
-      destination_connection_(std::make_unique<data::Connection>(factory)) {}
+      destination_connection_(std::make_unique<data::Connection>(factory)) {
+    // Rows the destination held back and refused later count for the table being converted.
+    destination_connection_->SetFailureHandler(
+        [this](const std::string& error) { CountFailure(error); });
+}
+
+void Cls_Convertion::SetBatchRows(int rows) { destination_connection_->SetBatchRows(rows); }
 
 Cls_Convertion::~Cls_Convertion() {
     source_connection_->Close();
@@ -157,7 +163,14 @@ std::string Cls_Convertion::ConvFieldType(data::Field& iField) {
 }
 
 std::string Cls_Convertion::GetInsertSQL(data::Recordset& rs, const std::string& table_name) {
-    std::string statement = "INSERT INTO `";
+    std::string statement;
+    AppendInsertSQL(statement, rs, table_name);
+    return statement;
+}
+
+void Cls_Convertion::AppendInsertSQL(std::string& statement, data::Recordset& rs,
+                                     const std::string& table_name) {
+    statement += "INSERT INTO `";
     AppendNameText(statement, table_name);
     statement += "` values(";
     const int count = rs.FieldCount();
@@ -179,7 +192,6 @@ std::string Cls_Convertion::GetInsertSQL(data::Recordset& rs, const std::string&
     statement += ");";
     if (!unreadable.empty())
         CountFailure(unreadable);
-    return statement;
 }
 
 void Cls_Convertion::CountFailure(const std::string& error) {
@@ -240,8 +252,10 @@ void Cls_Convertion::ConvTable(const std::string& sTableName, bool WithData, boo
         const std::int64_t total = rs->RecordCount();
         std::int64_t counter = 0;
         std::int32_t last_percent = 0;
+        std::string row; // reused, so building a statement allocates nothing once it has grown
         while (!rs->IsEOF() && !EndProgress) {
-            std::string row = GetInsertSQL(*rs, lower_name);
+            row.clear();
+            AppendInsertSQL(row, *rs, lower_name);
             Report(row, execute);
             ++counter;
             ++last_report_.rows;
@@ -265,8 +279,16 @@ void Cls_Convertion::ConvTable(const std::string& sTableName, bool WithData, boo
             Yield();
         }
     }
-    if (execute)
+    if (execute) {
+        // Rows the destination still holds back are sent now, so that their failures count
+        // for this table.
+        try {
+            destination_connection_->Flush();
+        } catch (const data::DataAccessError& e) {
+            CountFailure(e.what());
+        }
         ExecuteSQL("FLUSH TABLES"); // needs a privilege many users lack, so never counted
+    }
     rs->Close();
 }
 

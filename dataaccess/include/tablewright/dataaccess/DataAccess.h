@@ -65,11 +65,19 @@ struct SchemaTableRow {
     std::string table_type;
 };
 
+/// How many consecutive single-row INSERTs a destination joins into one statement by default.
+inline constexpr int kDefaultBatchRows = 1000;
+
+/// Receives the failure text of a statement that was held back and refused later.
+using FailureHandler = std::function<void(const std::string& error)>;
+
 /// One open connection of a given kind (Access file, MySQL server); made by a ProviderFactory.
 class Provider {
 public:
     virtual ~Provider() = default;
-    /// Executes one statement; throws DataAccessError with the server's text when refused.
+    /// Executes one statement; throws DataAccessError with the server's text when refused. A
+    /// provider may hold a statement back and send it later; its failure then goes to the
+    /// failure handler, at the latest during the next Flush.
     virtual void Execute(std::string_view sql) = 0;
     /// Opens a cursor on a query; throws DataAccessError when it cannot be opened.
     virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view sql) = 0;
@@ -77,6 +85,10 @@ public:
     virtual std::vector<SchemaTableRow> SchemaTables() = 0;
     /// Sends whatever is still held back (batched statements); throws like Execute.
     virtual void Flush() {}
+    /// Sets how many single-row INSERTs may be joined into one statement (1: none).
+    virtual void SetBatchRows(int /*rows*/) {}
+    /// Sets where failures of held-back statements go.
+    virtual void SetFailureHandler(FailureHandler /*handler*/) {}
 };
 
 /// Makes the provider that a connection string names; throws DataAccessError on failure.
@@ -108,14 +120,21 @@ public:
     std::vector<SchemaTableRow> OpenSchemaTables();
     /// Sends statements the provider still holds back; throws DataAccessError.
     void Flush();
+    /// Sets how many single-row INSERTs the destination may join (1 sends each on its own).
+    void SetBatchRows(int rows);
+    /// Sets where failures of statements that were held back and refused later go.
+    void SetFailureHandler(FailureHandler handler);
     /// The description of the last failure of this connection.
     const std::string& LastError() const { return last_error_; }
 
 private:
     Provider& Require();
+    void Configure();
     ProviderFactory factory_;
     std::unique_ptr<Provider> provider_;
     std::string last_error_;
+    int batch_rows_ = kDefaultBatchRows;
+    FailureHandler failure_handler_;
 };
 
 } // namespace tw::data

@@ -60,6 +60,8 @@ public:
     void SetTableType(const std::string& isType);
     /// Executes one statement on the destination; false (and the reason kept) when refused.
     bool ExecuteSQL(const std::string& SQL);
+    /// Sets how many consecutive row statements the destination may send as one (1: none).
+    void SetBatchRows(int rows);
 
     /// The connection to the Access file.
     data::Connection& SourceDB() { return *source_connection_; }
@@ -88,6 +90,9 @@ public:
                                       int scale);
     /// The row statement for the recordset's current row; counts unreadable values.
     std::string GetInsertSQL(data::Recordset& rs, const std::string& table_name);
+    /// Appends the row statement for the recordset's current row to a statement buffer.
+    void AppendInsertSQL(std::string& statement, data::Recordset& rs,
+                         const std::string& table_name);
 
 private:
     std::int64_t GetTableRecordCount(const std::string& name);
