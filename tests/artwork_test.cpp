@@ -99,9 +99,10 @@ TEST(Resources, StringsAreTheNumberedTableWithTheirTrailingBlanks) {
     } expected[] = {
         {102, QStringLiteral("欢迎使用数据库转换向导") + blanks},
         {103, QStringLiteral("此向导帮助您转换数据库连接到数据库。单击“下一步”继续。") + blanks},
-        {104, QStringLiteral("注意：转换速度取决于可用内存的数量。建议您退出所有的程序后再继续向导。"
-                             "\r\n\r\n") +
-                  blanks},
+        {104,
+         QStringLiteral("注意：转换速度取决于可用内存的数量。建议您退出所有的程序后再继续向导。"
+                        "\r\n\r\n") +
+             blanks},
         {105, QStringLiteral("选择转换方案") + blanks},
         {106, QStringLiteral("移动到MySQL服务器") + blanks},
         {107, QStringLiteral("存储到转储文件") + blanks},
@@ -208,8 +209,8 @@ TEST(Primitives, TextWrapsInsideItsRectangleAndIsClippedToIt) {
     dc.setFont(FontAt96Dpi(QStringLiteral("Tahoma"), 8));
     dc.setPen(Qt::black);
     // Six characters per line at most, so the text needs several lines; only two fit.
-    mf::DrawTextInRect(dc, QStringLiteral("数据库转换向导数据库转换向导数据库转换向导"), 20, 30,
-                       90, 60);
+    mf::DrawTextInRect(dc, QStringLiteral("数据库转换向导数据库转换向导数据库转换向导"), 20, 30, 90,
+                       60);
     dc.end();
     const QRect rect(20, 30, 70, 30);
     EXPECT_GT(Ink(image, QRect(20, 30, 70, 14), Qt::white), 0);
@@ -259,7 +260,7 @@ TEST_F(Painting, WelcomeShowsItsPictureTextsGreyLinesAndThreeOptions) {
     PictureBox& welcome = Box(QRect(0, 0, 501, 1), Qt::white);
     welcome.SetPicture(WelcomePicture());
     auto* first = new QRadioButton(QStringLiteral("OptScenario"), &welcome);
-    first->setObjectName(QStringLiteral("OptScenario"));
+    first->setObjectName(QStringLiteral("OptScenario_0"));
     first->setGeometry(184, 264, 79, 13);
     QList<QRadioButton*> options{first};
     window_->show();
@@ -273,16 +274,17 @@ TEST_F(Painting, WelcomeShowsItsPictureTextsGreyLinesAndThreeOptions) {
     EXPECT_EQ(Ink(image, QRect(0, 312, 501, 1), QColor(154, 154, 156)), 0);
     EXPECT_TRUE(Shows(image, WelcomePicture(), {0, 0}));
     EXPECT_EQ(Ink(image, QRect(162, 0, 13, 311), Qt::white), 0);
-    EXPECT_GT(Ink(image, QRect(175, 15, 225, 75), Qt::white), 0);   // title
-    EXPECT_GT(Ink(image, QRect(175, 80, 295, 50), Qt::white), 0);   // first paragraph
-    EXPECT_GT(Ink(image, QRect(175, 130, 285, 90), Qt::white), 0);  // second paragraph
-    EXPECT_GT(Ink(image, QRect(175, 230, 295, 16), Qt::white), 0);  // heading of the options
+    EXPECT_GT(Ink(image, QRect(175, 15, 225, 75), Qt::white), 0);  // title
+    EXPECT_GT(Ink(image, QRect(175, 80, 295, 50), Qt::white), 0);  // first paragraph
+    EXPECT_GT(Ink(image, QRect(175, 130, 285, 90), Qt::white), 0); // second paragraph
+    EXPECT_GT(Ink(image, QRect(175, 230, 295, 16), Qt::white), 0); // heading of the options
 
     ASSERT_EQ(options.size(), 3);
     const int tops[] = {250, 266, 282};
     for (int i = 0; i < 3; ++i) {
         QRadioButton* option = options[i];
         EXPECT_EQ(option->text(), LoadResString(106 + i));
+        EXPECT_EQ(option->objectName(), QStringLiteral("OptScenario_%1").arg(i));
         EXPECT_EQ(option->parentWidget(), &welcome);
         EXPECT_EQ(option->font(), first->font());
         EXPECT_EQ(option->geometry().topLeft(), QPoint(176, tops[i]));
