@@ -5,12 +5,17 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 namespace tw::run {
 
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+// Script lines are gathered up to about this many bytes before they are written: few writes,
+// and a write error is seen (and the lines it lost are counted) by the end of their table.
+constexpr std::size_t kScriptChunkBytes = 1024 * 1024;
 
 std::string LocalTimeOfDay() {
     const std::time_t now = std::time(nullptr);
@@ -76,25 +81,64 @@ void ConversionRun::ScriptFailed(const std::string& reason) {
 }
 
 void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
+    if (server_unavailable_)
+        ++unsent_statements_;
     if (window_.Scenario() < 1)
         return;
     if (!script_) {
         ++unwritten_statements_;
         return;
     }
-    std::FILE* file = script_.get();
+    script_chunk_ += StrSQL;
     // The table statement carries no semicolon of its own; a client that loads the file needs
     // one to tell where each statement ends.
-    const bool terminated = !StrSQL.empty() && StrSQL.back() == ';';
-    if (std::fwrite(StrSQL.data(), 1, StrSQL.size(), file) != StrSQL.size() ||
-        (!terminated && std::fputc(';', file) == EOF) || std::fwrite(kCrLf, 1, 2, file) != 2) {
-        ++unwritten_statements_;
-        ScriptFailed(std::strerror(errno));
-        script_.reset();
-        // With the script file as the only output nothing more can be produced.
-        if (window_.Scenario() == 1)
-            engine_.EndProgress = true;
+    if (StrSQL.empty() || StrSQL.back() != ';')
+        script_chunk_ += ';';
+    script_chunk_ += kCrLf;
+    chunk_line_ends_.push_back(script_chunk_.size());
+    if (script_chunk_.size() >= kScriptChunkBytes)
+        WriteScriptChunk();
+}
+
+void ConversionRun::WriteScriptChunk() {
+    if (!script_ || script_chunk_.empty())
+        return;
+    errno = 0;
+    const std::size_t written =
+        std::fwrite(script_chunk_.data(), 1, script_chunk_.size(), script_.get());
+    const int error = errno;
+    if (written == script_chunk_.size()) {
+        script_bytes_ += written;
+        script_chunk_.clear();
+        chunk_line_ends_.clear();
+        return;
     }
+    // The lines that reached the file completely stay; the rest count as not written, and the
+    // file is cut back to its last whole line so that no client ever runs half a statement.
+    std::size_t kept_bytes = 0;
+    std::size_t kept_lines = 0;
+    while (kept_lines < chunk_line_ends_.size() && chunk_line_ends_[kept_lines] <= written)
+        kept_bytes = chunk_line_ends_[kept_lines++];
+    unwritten_statements_ += static_cast<std::int64_t>(chunk_line_ends_.size() - kept_lines);
+    script_chunk_.clear();
+    chunk_line_ends_.clear();
+    script_.reset();
+    std::error_code ignored; // a device such as /dev/full cannot be cut, nor needs it
+    std::filesystem::resize_file(script_path_, script_bytes_ + kept_bytes, ignored);
+    ScriptFailed(error != 0 ? std::strerror(error) : "写入失败");
+    // With the script file as the only output nothing more can be produced.
+    if (window_.Scenario() == 1)
+        engine_.EndProgress = true;
+}
+
+void ConversionRun::CloseScript() {
+    WriteScriptChunk();
+    if (!script_)
+        return;
+    std::FILE* file = script_.release();
+    errno = 0;
+    if (std::fclose(file) != 0)
+        ScriptFailed(errno != 0 ? std::strerror(errno) : "关闭失败");
 }
 
 void ConversionRun::MyConversion_Progress(std::int32_t& ProgressStatus) {
@@ -108,6 +152,11 @@ void ConversionRun::RunConversion() {
     log_.clear();
     script_error_logged_ = false;
     script_error_.clear();
+    script_chunk_.clear();
+    chunk_line_ends_.clear();
+    script_bytes_ = 0;
+    server_unavailable_ = false;
+    server_error_.clear();
     const std::int16_t scenario = window_.Scenario();
 
     std::string open_error;
@@ -117,6 +166,8 @@ void ConversionRun::RunConversion() {
         script_.reset(std::fopen(script_path_.c_str(), "wb"));
         if (!script_)
             open_error = errno ? std::strerror(errno) : "无法创建文件";
+        else
+            std::setvbuf(script_.get(), nullptr, _IONBF, 0); // the run gathers its own chunks
     }
     const std::uint64_t start = TickCount();
     log_ = WriteMessage() + " Start conversion ...." + kCrLf + kCrLf;
@@ -131,7 +182,11 @@ void ConversionRun::RunConversion() {
             engine_.createDB(database);
             log_ += WriteMessage() + " 创建数据库不存在 '" + database + "'" + kCrLf + kCrLf;
         } catch (const data::DataAccessError& e) {
+            // Sending the tables anyway would put them into whatever database the connection
+            // used before, or nowhere: the server side is skipped and every table reports it.
             summary_.database_failed = true;
+            server_unavailable_ = true;
+            server_error_ = std::string("创建数据库失败：") + e.what();
             log_ += WriteMessage() + " 创建数据库失败 '" + database + "'：" + e.what() + kCrLf +
                     kCrLf;
         }
@@ -139,6 +194,13 @@ void ConversionRun::RunConversion() {
 
     const int count = nothing_to_do ? 0 : window_.TableCount();
     for (int i = 0; i < count; ++i) {
+        // A cancel confirmed while the database was made, or at the very end of the previous
+        // table, starts no further table.
+        if (window_.ExitConfirmed()) {
+            summary_.cancelled = true;
+            log_ += std::string(kCrLf) + WriteMessage() + " 用户取消 ....." + kCrLf;
+            break;
+        }
         if (!window_.TableTicked(i))
             continue;
         const std::string name = window_.TableText(i);
@@ -146,15 +208,21 @@ void ConversionRun::RunConversion() {
         window_.SetStatus("处理表 '" + name + "'");
         const bool with_data = window_.NoDataValue() == 0;
         const bool drop_table = window_.DropTablesValue() != 0;
-        const bool dump_only = window_.Scenario() == 1;
+        const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
         unwritten_statements_ = 0;
+        unsent_statements_ = 0;
         engine_.ConvTable(name, with_data, drop_table, dump_only);
+        // Whatever the file refuses is counted for this table, not for a later one.
+        WriteScriptChunk();
 
         const engine::TableReport& report = engine_.LastTableReport();
-        // Statements that could not reach the script file failed as much as refused ones.
-        const std::int64_t failed = report.failed_statements + unwritten_statements_;
-        const std::string first_error =
-            report.failed_statements > 0 ? report.first_error : script_error_;
+        // Statements that reached neither the server nor the script file failed as much as
+        // refused ones.
+        const std::int64_t failed =
+            report.failed_statements + unwritten_statements_ + unsent_statements_;
+        const std::string first_error = report.failed_statements > 0 ? report.first_error
+                                        : unsent_statements_ > 0     ? server_error_
+                                                                     : script_error_;
         summary_.rows += report.rows;
         summary_.failed_statements += failed;
         if (failed > 0)
@@ -166,6 +234,9 @@ void ConversionRun::RunConversion() {
             log_ += std::string(kCrLf) + WriteMessage() + " 用户取消 ....." + kCrLf;
             break;
         }
+        if (report.connection_lost && failed > 0)
+            log_ += WriteMessage() + " 表 '" + name +
+                    "'：与 MySQL 服务器的连接中断，此表未能完整写入服务器" + kCrLf;
         if (failed > 0) {
             log_ += WriteMessage() + " 表 '" + name + "' 转换出错：" + std::to_string(failed) +
                     " 条语句失败（" + first_error + "）" + kCrLf + kCrLf;
@@ -177,11 +248,8 @@ void ConversionRun::RunConversion() {
             break; // the script file failed: nothing more can be produced
     }
 
-    if (script_) {
-        std::FILE* file = script_.release();
-        if (std::fclose(file) != 0)
-            ScriptFailed(std::strerror(errno));
-    }
+    CloseScript();
+    server_unavailable_ = false;
     const double elapsed = static_cast<double>(TickCount() - start) / 1000.0;
     log_ += std::string(kCrLf) + "(" + FormatSeconds(elapsed) + " s taken)";
     window_.SetMessage(log_);

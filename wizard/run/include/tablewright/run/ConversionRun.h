@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tw::run {
 
@@ -93,7 +94,8 @@ struct RunSummary {
 };
 
 /// The conversion run: converts the ticked tables in list order under the window's scenario,
-/// writes the reported statements to the script file and keeps the time-stamped log.
+/// writes the reported statements to the script file and keeps the time-stamped log. Statements
+/// reach the file in whole lines; what is lost to a write error is counted for its table.
 class ConversionRun {
 public:
     /// Binds the run to the engine and the window; installs the engine's event handlers.
@@ -106,7 +108,8 @@ public:
     void RunConversion();
     /// "[hh:mm:ss]" with the current local time of day, 24-hour.
     std::string WriteMessage() const;
-    /// Handler of the engine's ExecuteInfo: writes the statement as one script line.
+    /// Handler of the engine's ExecuteInfo: adds the statement as one line to the script file
+    /// (written in chunks, at the latest when the table ends).
     void MyConversion_ExecuteInfo(std::string& StrSQL);
     /// Handler of the engine's Progress: moves the progress bar.
     void MyConversion_Progress(std::int32_t& ProgressStatus);
@@ -123,15 +126,27 @@ private:
         void operator()(std::FILE* file) const noexcept;
     };
     void ScriptFailed(const std::string& reason);
+    void WriteScriptChunk();
+    void CloseScript();
 
     engine::Cls_Convertion& engine_;
     RunWindow& window_;
     std::unique_ptr<std::FILE, FileCloser> script_;
     std::string script_path_;
+    // Statements not yet written, each a whole line, and where each of those lines ends.
+    std::string script_chunk_;
+    std::vector<std::size_t> chunk_line_ends_;
+    // Bytes of whole lines already in the file.
+    std::uintmax_t script_bytes_ = 0;
     std::string log_;
     bool script_error_logged_ = false;
     std::string script_error_;
     std::int64_t unwritten_statements_ = 0;
+    // Set when the database could not be created or selected: the server side of every table
+    // is skipped and each of its statements counts as failed with server_error_.
+    bool server_unavailable_ = false;
+    std::string server_error_;
+    std::int64_t unsent_statements_ = 0;
     RunSummary summary_;
 };
 

@@ -1,0 +1,422 @@
+#include "tablewright/run/WizardSteps.h"
+
+#include <charconv>
+#include <exception>
+
+namespace tw::run {
+
+namespace {
+
+const ControlRef kPicWelcome{Ctl::PicWelcome};
+const ControlRef kPicHeader{Ctl::PicHeader};
+const ControlRef kCmdBack{Ctl::CmdBack};
+const ControlRef kCmdNext{Ctl::CmdNext};
+const ControlRef kCmdCancel{Ctl::CmdCancel};
+const ControlRef kCmdFinish{Ctl::CmdFinish};
+const ControlRef kTxtMessage{Ctl::TxtMessage};
+const ControlRef kFraMySQL{Ctl::FraMySQL};
+const ControlRef kFraDumpFile{Ctl::FraDumpFile};
+const ControlRef kTxtSourceDB{Ctl::TxtSourceDB};
+const ControlRef kTxtSrcPwd{Ctl::TxtSrcPwd};
+const ControlRef kChkSrcPwd{Ctl::ChkSrcPwd};
+const ControlRef kTxtDestDumpFile{Ctl::TxtDestDumpFile};
+const ControlRef kCboType{Ctl::CboType};
+const ControlRef kLstTables{Ctl::LstTables};
+
+ControlRef Page(int step) { return {Ctl::fra_progress, step}; }
+ControlRef MySQLInfo(int index) { return {Ctl::TxtMySQLInfo, index}; }
+
+/// Runs one step of a handler; a step that fails is skipped and the handler goes on.
+template <typename Step>
+void Attempt(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+        // Skipped on purpose: the next step runs whatever happened to this one.
+    }
+}
+
+/// Sets a flag for the lifetime of a scope.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+/// The run's view of the window: the wizard's members and the view's controls.
+class WizardSteps::RunBinding : public RunWindow {
+public:
+    RunBinding(WizardSteps& steps, WizardView& view) : steps_(steps), view_(view) {}
+    std::int16_t Scenario() const override { return steps_.Scenario; }
+    bool ExitConfirmed() const override { return steps_.ExitConfirmed; }
+    int TableCount() const override { return view_.ListCount(kLstTables); }
+    bool TableTicked(int i) const override { return view_.Selected(kLstTables, i); }
+    std::string TableText(int i) const override { return view_.List(kLstTables, i); }
+    std::string ScriptPath() const override { return view_.Text(kTxtDestDumpFile); }
+    std::string DatabaseName() const override { return view_.Text(MySQLInfo(4)); }
+    int NoDataValue() const override {
+        return static_cast<int>(view_.Value({Ctl::ChkNoData}));
+    }
+    int DropTablesValue() const override {
+        return static_cast<int>(view_.Value({Ctl::ChkDropTables}));
+    }
+    void SetStatus(const std::string& text) override {
+        view_.SetText({Ctl::LblProgressStatus}, text);
+    }
+    void SetProgress(double value) override { view_.SetValue({Ctl::Pbar}, value); }
+    void SetMessage(const std::string& text) override { view_.SetText(kTxtMessage, text); }
+
+private:
+    WizardSteps& steps_;
+    WizardView& view_;
+};
+
+WizardSteps::WizardSteps(WizardView& view, data::ProviderFactory factory)
+    : view_(view), factory_(std::move(factory)),
+      run_window_(std::make_unique<RunBinding>(*this, view)) {}
+
+WizardSteps::~WizardSteps() { Release(); }
+
+void WizardSteps::Release() {
+    // The run holds the engine's event handlers, so it goes first.
+    run_.reset();
+    MyConversion.reset();
+}
+
+MsgBoxResult WizardSteps::Ask(const std::string& prompt, MsgBoxButtons buttons,
+                              MsgBoxIcon icon) {
+    if (MsgBox)
+        return MsgBox(prompt, buttons, icon);
+    return buttons == MsgBoxButtons::Ok ? MsgBoxResult::Ok : MsgBoxResult::No;
+}
+
+void WizardSteps::Form_Load() {
+    Attempt([&] {
+        MyConversion = std::make_unique<engine::Cls_Convertion>(factory_);
+        MyConversion->ShowCriticalMessage = [this](const std::string& text) {
+            Ask(text, MsgBoxButtons::Ok, MsgBoxIcon::Critical);
+        };
+        MyConversion->DoEvents = [this] {
+            if (DoEvents)
+                DoEvents();
+        };
+        run_ = std::make_unique<ConversionRun>(*MyConversion, *run_window_);
+    });
+    Attempt([&] { ShowHeader(-1); });
+    CurrentStep = -1;
+    Attempt([&] { view_.PaintForm(); });
+    Attempt([&] { ArrangePages(); });
+    Attempt([&] {
+        for (const std::string& type : TableTypes())
+            view_.AddItem(kCboType, type);
+        // The view selects without raising the click, so the handler is called here.
+        view_.SetListIndex(kCboType, 0);
+        CboType_Click();
+    });
+    Attempt([&] {
+        view_.PaintWelcome();
+        OptScenario_Click(0);
+    });
+}
+
+void WizardSteps::Form_Unload(int& Cancel) {
+    if (busy_) {
+        // The Next handler, and perhaps the run, is still working with the engine: ask, stop
+        // the run through both flags and close once the handler has returned.
+        if (!ExitConfirmed &&
+            Ask(kExitQuestion, MsgBoxButtons::YesNo, MsgBoxIcon::Question) != MsgBoxResult::Yes) {
+            Cancel = 1;
+            return;
+        }
+        ExitConfirmed = true;
+        if (MyConversion)
+            MyConversion->EndProgress = true;
+        close_pending_ = true;
+        Cancel = 1;
+        return;
+    }
+    if (!ExitConfirmed &&
+        Ask(kExitQuestion, MsgBoxButtons::YesNo, MsgBoxIcon::Question) != MsgBoxResult::Yes) {
+        Cancel = 1;
+        return;
+    }
+    Release();
+}
+
+void WizardSteps::CloseWhenIdle() {
+    if (!close_pending_ || busy_)
+        return;
+    close_pending_ = false;
+    view_.Close();
+}
+
+void WizardSteps::CmdNext_Click() {
+    // A click that arrives while the handler yields would start a second step or run.
+    if (busy_)
+        return;
+    {
+        FlagScope busy(busy_);
+        Attempt([&] { Next(); });
+    }
+    CloseWhenIdle();
+}
+
+void WizardSteps::Next() {
+    if (CurrentStep < 3) {
+        bool ok = false;
+        switch (CurrentStep) {
+        case -1:
+        case 2:
+            ok = true;
+            break;
+        case 0:
+            Attempt([&] { ok = CheckSource(); });
+            // The destination page is prepared for the scenario whatever the check gave.
+            Attempt([&] {
+                view_.SetEnabled(kFraMySQL, true);
+                view_.SetEnabled(kFraDumpFile, true);
+                if (Scenario == 0)
+                    view_.SetEnabled(kFraDumpFile, false);
+                if (Scenario == 1)
+                    view_.SetEnabled(kFraMySQL, false);
+            });
+            break;
+        case 1: {
+            const bool has_script = !view_.Text(kTxtDestDumpFile).empty();
+            if (Scenario == 0) {
+                Attempt([&] { ok = CheckMySQL(); });
+            } else if (Scenario == 1) {
+                ok = has_script;
+                if (!ok)
+                    Ask("请你选择保存文件名、路径", MsgBoxButtons::Ok, MsgBoxIcon::Exclamation);
+            } else if (Scenario == 2) {
+                bool connected = false;
+                Attempt([&] { connected = CheckMySQL(); });
+                ok = connected && has_script;
+                if (!ok)
+                    Ask("请检查MySQL连接和保存文件名、路径适合正确", MsgBoxButtons::Ok,
+                        MsgBoxIcon::Exclamation);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        if (ok) {
+            ++CurrentStep;
+            Attempt([&] { ShowPage(CurrentStep, static_cast<std::int16_t>(CurrentStep - 1)); });
+            if (DoEvents)
+                Attempt(DoEvents);
+            Attempt([&] { ShowHeader(CurrentStep); });
+        }
+    }
+
+    if (CurrentStep == 3) {
+        // One run per window, and none once the user has confirmed leaving during the yield.
+        if (Converting || close_pending_)
+            return;
+        Attempt([&] {
+            view_.SetEnabled(kCmdBack, false);
+            view_.SetEnabled(kCmdNext, false);
+        });
+        Converting = true;
+        if (MyConversion)
+            MyConversion->EndProgress = false;
+        Attempt([&] {
+            if (run_)
+                run_->RunConversion();
+        });
+        Attempt([&] { ShowFinished(); });
+        Attempt([&] { ShowPage(-1, 3); });
+        Attempt([&] { ShowHeader(4); });
+    } else if (CurrentStep == 2) {
+        Attempt([&] { ListSourceTables(); });
+    }
+}
+
+void WizardSteps::CmdBack_Click() {
+    if (busy_ || CurrentStep == -1)
+        return;
+    --CurrentStep;
+    Attempt([&] { ShowHeader(CurrentStep); });
+    Attempt([&] { ShowPage(CurrentStep, static_cast<std::int16_t>(CurrentStep + 1)); });
+}
+
+void WizardSteps::CmdCancel_Click() {
+    if (Ask(kExitQuestion, MsgBoxButtons::YesNo, MsgBoxIcon::Question) != MsgBoxResult::Yes)
+        return;
+    if (MyConversion)
+        MyConversion->EndProgress = true;
+    const bool converting = Converting;
+    ExitConfirmed = true;
+    if (!converting)
+        view_.Close();
+}
+
+void WizardSteps::CmdFinish_Click() { view_.Close(); }
+
+void WizardSteps::CmdBrowse_Click() {
+    const FileDialogRequest request{kOpenFilter, kOpenTitle, ""};
+    std::string file_name;
+    Attempt([&] {
+        if (ShowOpen)
+            file_name = ShowOpen(request);
+    });
+    if (file_name.empty())
+        return;
+    view_.SetText(kTxtSourceDB, file_name);
+}
+
+void WizardSteps::CmdSaveDumpFile_Click() {
+    const FileDialogRequest request{kSaveFilter, kSaveTitle, ""};
+    std::string file_name;
+    Attempt([&] {
+        if (ShowSave)
+            file_name = ShowSave(request);
+    });
+    if (file_name.empty())
+        return;
+    view_.SetText(kTxtDestDumpFile, WithSqlExtension(file_name));
+}
+
+void WizardSteps::cmdSelect_Click() {
+    const int count = view_.ListCount(kLstTables);
+    for (int i = 0; i < count; ++i)
+        view_.SetSelected(kLstTables, i, true);
+}
+
+void WizardSteps::CmdTestConnection_Click() {
+    bool ok = false;
+    Attempt([&] { ok = CheckSource(); });
+    if (ok)
+        Ask("测试连接成功", MsgBoxButtons::Ok, MsgBoxIcon::Information);
+    else
+        Ask("测试连接失败", MsgBoxButtons::Ok, MsgBoxIcon::Critical);
+}
+
+void WizardSteps::ChkSrcPwd_Click() {
+    const bool ticked = view_.Value(kChkSrcPwd) != 0;
+    view_.SetEnabled(kTxtSrcPwd, ticked);
+    if (ticked)
+        view_.SetFocus(kTxtSrcPwd);
+}
+
+void WizardSteps::CboType_Click() {
+    if (MyConversion)
+        MyConversion->SetTableType(view_.Text(kCboType));
+}
+
+void WizardSteps::OptScenario_Click(int Index) { Scenario = static_cast<std::int16_t>(Index); }
+
+void WizardSteps::ShowHeader(std::int16_t step) {
+    if (step >= 0 && !HeaderShown) {
+        view_.SetVisible(kPicWelcome, false);
+        view_.SetVisible(kPicHeader, true);
+        HeaderShown = true;
+        view_.SetEnabled(kCmdBack, true);
+    } else if (step == -1) {
+        view_.SetHeight(kPicHeader, 0);
+        view_.SetVisible(kPicHeader, false);
+        view_.SetVisible(kPicWelcome, true);
+        HeaderShown = false;
+        view_.SetEnabled(kCmdBack, false);
+    }
+    if (step != -1)
+        view_.PaintHeader(step);
+}
+
+void WizardSteps::ShowPage(std::int16_t new_step, std::int16_t old_step) {
+    if (old_step >= 0 && old_step <= 3)
+        view_.SetVisible(Page(old_step), false);
+    if (new_step != -1)
+        view_.SetVisible(Page(new_step), true);
+}
+
+void WizardSteps::ShowFinished() {
+    view_.SetEnabled(kCmdCancel, false);
+    view_.SetVisible(kCmdNext, false);
+    view_.SetVisible(kCmdFinish, true);
+    view_.SetVisible(kTxtMessage, true);
+    ExitConfirmed = true;
+}
+
+void WizardSteps::ArrangePages() {
+    view_.Move(Page(0), {22, 78, 451, 191});
+    for (int step = 1; step <= 3; ++step)
+        view_.Move(Page(step), {6, 65, 480, 220});
+}
+
+bool WizardSteps::CheckSource() {
+    const std::string file_name = view_.Text(kTxtSourceDB);
+    const std::string password = view_.Text(kTxtSrcPwd);
+    return MyConversion && MyConversion->OpenSourceDB(file_name, password);
+}
+
+bool WizardSteps::CheckMySQL() {
+    const std::string host = view_.Text(MySQLInfo(0));
+    const std::string user = view_.Text(MySQLInfo(2));
+    const std::string password = view_.Text(MySQLInfo(3));
+    const std::optional<std::int32_t> port = PortNumber(view_.Text(MySQLInfo(1)));
+    if (!port)
+        return false;
+    return MyConversion && MyConversion->OpenDestinationDB(host, user, password, *port);
+}
+
+void WizardSteps::ListSourceTables() {
+    std::vector<std::string> entries;
+    std::int32_t count = 0;
+    Attempt([&] {
+        if (MyConversion)
+            count = MyConversion->GetSourceTables(entries);
+    });
+    view_.Clear(kLstTables);
+    for (std::int32_t i = 1; i <= count && static_cast<std::size_t>(i) < entries.size(); ++i) {
+        const std::string& entry = entries[static_cast<std::size_t>(i)];
+        view_.AddItem(kLstTables, entry.substr(0, entry.find(':')));
+    }
+}
+
+std::optional<std::int32_t> PortNumber(const std::string& text) {
+    auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && is_blank(text[begin]))
+        ++begin;
+    while (end > begin && is_blank(text[end - 1]))
+        --end;
+    if (begin < end && text[begin] == '+') {
+        ++begin;
+        if (begin < end && text[begin] == '-')
+            return std::nullopt;
+    }
+    if (begin == end)
+        return std::nullopt;
+    std::int32_t value = 0;
+    const char* first = text.data() + begin;
+    const char* last = text.data() + end;
+    const auto [stop, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || stop != last)
+        return std::nullopt;
+    return value;
+}
+
+std::string WithSqlExtension(const std::string& file_name) {
+    if (file_name.size() >= 4) {
+        std::string ending = file_name.substr(file_name.size() - 4);
+        for (char& c : ending)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        if (ending == ".sql")
+            return file_name;
+    }
+    return file_name + ".sql";
+}
+
+} // namespace tw::run
