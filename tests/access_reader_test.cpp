@@ -535,7 +535,8 @@ TEST(AccessReaderPassword, DatabasePasswordIsChecked) {
             Open("jet4-password.mdb", wrong);
             FAIL() << "opened with a wrong password";
         } catch (const DataAccessError& e) {
-            EXPECT_STREQ(e.what(), "不是有效的密码。");
+            EXPECT_EQ(std::string(e.what()), "无法打开数据库 '" + TestDataPath("jet4-password.mdb") +
+                                                 "'：不是有效的密码。");
         }
     }
     for (const char* any : {"", "password", "anything"})

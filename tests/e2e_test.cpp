@@ -331,7 +331,8 @@ TEST(EndToEnd, PasswordFilesOpenOnlyWithTheirPassword) {
     EXPECT_FALSE(engine.OpenSourceDB(locked, "Password"));
     EXPECT_FALSE(engine.OpenSourceDB(locked));
     EXPECT_FALSE(engine.OpenSourceDB(locked, "password "));
-    EXPECT_EQ(messages, std::vector<std::string>(3, "不是有效的密码。"));
+    EXPECT_EQ(messages,
+              std::vector<std::string>(3, "无法打开数据库 '" + locked + "'：不是有效的密码。"));
     EXPECT_EQ(engine.SourceDB().State(), 0);
     EXPECT_TRUE(engine.OpenSourceDB(test::TestDataPath("jet4-nopassword.mdb")));
 }

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <iconv.h>
+#include <memory>
 
 namespace tw::data::access {
 
@@ -85,20 +86,26 @@ void Rc4Apply(std::span<const std::uint8_t> key, std::span<std::uint8_t> data) {
     }
 }
 
-std::optional<HeaderInfo> ParseHeader(std::span<const std::uint8_t> page0) {
+bool HasAccessSignature(std::span<const std::uint8_t> head) {
     static constexpr std::uint8_t kMagic[4] = {0x00, 0x01, 0x00, 0x00};
-    if (page0.size() < kHeaderMaskStart + 128)
+    if (head.size() < 4 + 15 || std::memcmp(head.data(), kMagic, 4) != 0)
+        return false;
+    const std::string_view format(reinterpret_cast<const char*>(head.data() + 4), 15);
+    return format == "Standard Jet DB" || format == "Standard ACE DB";
+}
+
+void Rc4ApplyKey32(std::uint32_t key, std::span<std::uint8_t> data) {
+    const std::uint8_t key_bytes[4] = {
+        static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8),
+        static_cast<std::uint8_t>(key >> 16), static_cast<std::uint8_t>(key >> 24)};
+    Rc4Apply(key_bytes, data);
+}
+
+std::optional<HeaderInfo> ParseHeader(std::span<const std::uint8_t> page0) {
+    if (page0.size() < kHeaderMaskStart + 128 || !HasAccessSignature(page0))
         return std::nullopt;
-    if (std::memcmp(page0.data(), kMagic, 4) != 0)
-        return std::nullopt;
-    const std::string_view format(reinterpret_cast<const char*>(page0.data() + 4), 15);
     HeaderInfo info;
-    if (format == "Standard Jet DB")
-        info.is_ace = false;
-    else if (format == "Standard ACE DB")
-        info.is_ace = true;
-    else
-        return std::nullopt;
+    info.is_ace = page0[4 + 9] == 'A'; // "Standard ACE DB"
 
     info.version = page0[0x14];
     info.page_size = info.version == 0 ? 2048 : 4096;
@@ -520,33 +527,132 @@ int RowSlotCount(const std::uint8_t* page, int page_size, int row_count_offset) 
     return std::min(count, (page_size - row_count_offset - 2) / 2);
 }
 
-RowSlot ReadRowSlot(const std::uint8_t* page, int page_size, int row_count_offset, int index) {
-    constexpr int kOffsetMask = 0x1FFF;
-    constexpr int kDeletedFlag = 0x8000;
-    constexpr int kPointerFlag = 0x4000;
+namespace {
+
+constexpr int kOffsetMask = 0x1FFF;
+constexpr int kDeletedFlag = 0x8000;
+constexpr int kPointerFlag = 0x4000;
+
+} // namespace
+
+bool DataPageConsistent(const std::uint8_t* page, int page_size, int row_count_offset) {
+    const int count = ReadU16(page + row_count_offset);
+    const int directory_end = row_count_offset + 2 + 2 * count;
+    if (directory_end > page_size)
+        return false;
+    int lowest = page_size;
+    for (int i = 0; i < count; ++i)
+        lowest = std::min(lowest, ReadU16(page + row_count_offset + 2 + 2 * i) & kOffsetMask);
+    return lowest >= directory_end && ReadU16(page + 2) == lowest - directory_end;
+}
+
+std::optional<RowSlot> LocateRow(const std::uint8_t* page, int page_size, int row_count_offset,
+                                 int index) {
     const int slots = RowSlotCount(page, page_size, row_count_offset);
-    RowSlot slot;
     if (index < 0 || index >= slots)
-        return slot;
+        return std::nullopt;
     const int raw = ReadU16(page + row_count_offset + 2 + 2 * index);
+    // A row ends where the row before it in the directory starts (rows grow down the page).
     const int end =
         index == 0 ? page_size : (ReadU16(page + row_count_offset + 2 * index) & kOffsetMask);
     const int start = raw & kOffsetMask;
-    // Deleted rows and the bodies of moved rows (reached through their pointer) carry 0x8000.
-    if (raw & kDeletedFlag)
-        return slot;
     if (start < row_count_offset + 2 + 2 * slots || start >= end || end > page_size)
-        return slot;
+        return std::nullopt;
+    RowSlot slot;
+    slot.kind = (raw & kPointerFlag) && end - start >= 4 ? RowSlot::Pointer : RowSlot::Live;
     slot.start = start;
     slot.end = end;
-    if (raw & kPointerFlag) {
-        if (end - start < 4)
-            return RowSlot{};
-        slot.kind = RowSlot::Pointer;
-    } else {
-        slot.kind = RowSlot::Live;
-    }
     return slot;
+}
+
+RowSlot ReadRowSlot(const std::uint8_t* page, int page_size, int row_count_offset, int index) {
+    const int slots = RowSlotCount(page, page_size, row_count_offset);
+    if (index < 0 || index >= slots)
+        return RowSlot{};
+    const int raw = ReadU16(page + row_count_offset + 2 + 2 * index);
+    // Deleted rows and the bodies of moved rows (reached through their pointer) carry 0x8000.
+    if (raw & kDeletedFlag)
+        return RowSlot{};
+    const auto slot = LocateRow(page, page_size, row_count_offset, index);
+    if (!slot || ((raw & kPointerFlag) && slot->kind != RowSlot::Pointer)) {
+        RowSlot corrupt;
+        corrupt.kind = RowSlot::Corrupt;
+        return corrupt;
+    }
+    return *slot;
+}
+
+std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t> bytes, bool jet3,
+                                                    int code_page) {
+    // Offsets of the definition header and of one column entry, Jet3 and Jet4/ACE.
+    const std::size_t header_size = jet3 ? 43 : 63;
+    const std::size_t columns_offset = jet3 ? 25 : 45;
+    const std::size_t real_indexes_offset = jet3 ? 31 : 51;
+    const std::size_t usage_map_offset = jet3 ? 35 : 55;
+    const std::size_t index_entry_size = jet3 ? 8 : 12;
+    const std::size_t entry_size = jet3 ? 18 : 25;
+    if (bytes.size() < header_size)
+        return std::nullopt;
+    const std::uint8_t* data = bytes.data();
+    TableDefinition table;
+    table.var_columns = ReadU16(data + columns_offset - 2);
+    table.usage_map = ReadU32(data + usage_map_offset);
+    const std::size_t column_count = ReadU16(data + columns_offset);
+    const std::size_t real_indexes = ReadU32(data + real_indexes_offset);
+    if (column_count == 0 || real_indexes > bytes.size() / index_entry_size)
+        return std::nullopt;
+    std::size_t pos = header_size + real_indexes * index_entry_size;
+    if (pos > bytes.size() || entry_size * column_count > bytes.size() - pos)
+        return std::nullopt;
+    table.columns.resize(column_count);
+    for (auto& column : table.columns) {
+        const std::uint8_t* e = data + pos;
+        column.type = e[0];
+        column.precision = e[11];
+        column.scale = e[12];
+        if (jet3) {
+            column.col_num = ReadU16(e + 1);
+            column.var_index = ReadU16(e + 3);
+            column.flags = e[13];
+            column.fixed_offset = ReadU16(e + 14);
+            column.size = ReadU16(e + 16);
+        } else {
+            column.col_num = ReadU16(e + 5);
+            column.var_index = ReadU16(e + 7);
+            column.flags = e[15];
+            column.ext_flags = e[16];
+            column.fixed_offset = ReadU16(e + 21);
+            column.size = ReadU16(e + 23);
+        }
+        if (column.type == kTypeBool)
+            column.size = 0;
+        pos += entry_size;
+    }
+    // The names follow the entries in the same order, each with a 1-byte (Jet3) or 2-byte
+    // length.
+    std::unique_ptr<CodePageDecoder> decoder;
+    const std::size_t length_size = jet3 ? 1 : 2;
+    for (auto& column : table.columns) {
+        if (length_size > bytes.size() - pos)
+            return std::nullopt;
+        const std::size_t length = jet3 ? data[pos] : ReadU16(data + pos);
+        pos += length_size;
+        if (length > bytes.size() - pos)
+            return std::nullopt;
+        if (jet3) {
+            if (!decoder)
+                decoder = std::make_unique<CodePageDecoder>(code_page);
+            decoder->Append(column.name, data + pos, length);
+        } else {
+            AppendUtf16Le(column.name, data + pos, length);
+        }
+        pos += length;
+    }
+    std::stable_sort(table.columns.begin(), table.columns.end(),
+                     [](const ColumnDefinition& a, const ColumnDefinition& b) {
+                         return a.col_num < b.col_num;
+                     });
+    return table;
 }
 
 bool CrackRow(bool jet3, const std::uint8_t* page, int start, int end, bool has_var_columns,

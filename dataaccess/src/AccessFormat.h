@@ -1,8 +1,9 @@
 #pragma once
 
-// Decoding of the Access (Jet3/Jet4/ACE) on-disk formats that does not need libmdb: the header
-// page, row layout, text encodings and the exact number formats. Kept apart from the libmdb glue
-// so that it can be tested on plain byte buffers.
+// Decoding of the Access (Jet3/Jet4/ACE) on-disk formats: the header page, table definitions,
+// data pages, row layout, text encodings and the exact number formats. Every function works on
+// plain byte buffers and checks every offset it reads against the buffer, so that it can be
+// tested (and fuzzed) without a file.
 
 #include "tablewright/dataaccess/Value.h"
 
@@ -17,6 +18,40 @@
 #include <vector>
 
 namespace tw::data::access {
+
+/// The first byte of a data page (rows, long values, usage maps).
+inline constexpr std::uint8_t kPageData = 0x01;
+/// The first byte of a table-definition page.
+inline constexpr std::uint8_t kPageTableDefinition = 0x02;
+/// The first byte of a page of a reference usage map.
+inline constexpr std::uint8_t kPageUsageMap = 0x05;
+
+/// The version byte of Jet3 (Access 97) files.
+inline constexpr int kVersionJet3 = 0;
+/// The newest version byte a reader of this format knows (ACE 17, Access 2019).
+inline constexpr int kVersionNewest = 6;
+
+/// Column type codes of table definitions.
+enum ColumnType : int {
+    kTypeBool = 0x01,
+    kTypeByte = 0x02,
+    kTypeInt16 = 0x03,
+    kTypeInt32 = 0x04,
+    kTypeMoney = 0x05,
+    kTypeFloat = 0x06,
+    kTypeDouble = 0x07,
+    kTypeDateTime = 0x08,
+    kTypeBinary = 0x09,
+    kTypeText = 0x0A,
+    kTypeOle = 0x0B,
+    kTypeMemo = 0x0C,
+    kTypeGuid = 0x0F,
+    kTypeNumeric = 0x10,
+    kTypeComplexUnknown = 0x11,
+    kTypeComplex = 0x12,
+    kTypeBigInt = 0x13,
+    kTypeExtendedDate = 0x14,
+};
 
 /// Reads a little-endian 16-bit unsigned integer.
 inline std::uint16_t ReadU16(const std::uint8_t* p) {
@@ -54,6 +89,10 @@ inline float ReadFloat(const std::uint8_t* p) {
 /// Applies the RC4 key stream of `key` to `data` in place (the same call encrypts and decrypts).
 void Rc4Apply(std::span<const std::uint8_t> key, std::span<std::uint8_t> data);
 
+/// Applies RC4 with the four little-endian bytes of `key` (how Jet encodes its pages: the
+/// header's key xor the page number).
+void Rc4ApplyKey32(std::uint32_t key, std::span<std::uint8_t> data);
+
 /// What the first page of an Access file says about the file.
 struct HeaderInfo {
     /// The version byte at 0x14: 0 Jet3, 1 Jet4, 2 or more ACE (.accdb).
@@ -69,6 +108,10 @@ struct HeaderInfo {
     /// The database password as UTF-8 (Jet3/Jet4); empty when the file has none.
     std::string password;
 };
+
+/// True when the bytes start with the signature of an Access file ("Standard Jet DB" or
+/// "Standard ACE DB" after the magic bytes).
+bool HasAccessSignature(std::span<const std::uint8_t> head);
 
 /// Reads the header page (at least its first 0x98 bytes); nullopt when it is not an Access
 /// header (wrong magic bytes or too short).
@@ -141,9 +184,10 @@ std::optional<DateTime> AccessDateToDateTime(double value);
 
 /// One row-offset slot of a data page, classified.
 struct RowSlot {
-    enum Kind { Skip, Live, Pointer };
-    /// Skip: deleted, the target of another slot's pointer, or unusable; Live: row data here;
-    /// Pointer: 4 bytes pointing at the row's data on another page.
+    enum Kind { Skip, Live, Pointer, Corrupt };
+    /// Skip: deleted, or the target of another slot's pointer; Live: row data here; Pointer:
+    /// 4 bytes pointing at the row's data on another page; Corrupt: a live row whose offsets do
+    /// not lie inside the page's row area (a damaged page, never a deleted row).
     Kind kind = Skip;
     /// Page offsets of the slot's bytes: [start, end).
     int start = 0;
@@ -153,8 +197,58 @@ struct RowSlot {
 /// Number of row slots on a data page (bounded by the page size).
 int RowSlotCount(const std::uint8_t* page, int page_size, int row_count_offset);
 
+/// True when the row directory of a data page is consistent: the row count fits the page and
+/// the free-space field equals the gap between the directory and the lowest row, as every page
+/// written by Access or Jackcess has it. A damaged count or offset breaks the equation.
+bool DataPageConsistent(const std::uint8_t* page, int page_size, int row_count_offset);
+
 /// Classifies slot `index` of a data page.
 RowSlot ReadRowSlot(const std::uint8_t* page, int page_size, int row_count_offset, int index);
+
+/// The bytes [start, end) of row `index` of a data page whatever its flags (long values, usage
+/// maps and moved rows are read this way); nullopt when the slot does not exist or its offsets
+/// do not lie inside the page's row area.
+std::optional<RowSlot> LocateRow(const std::uint8_t* page, int page_size, int row_count_offset,
+                                 int index);
+
+/// One column entry of a table definition, as stored.
+struct ColumnDefinition {
+    /// The type code (ColumnType).
+    int type = 0;
+    /// Column number including deleted columns: the null-mask bit.
+    int col_num = 0;
+    /// Index in the rows' variable-length offset table.
+    int var_index = 0;
+    /// Offset of a fixed column's value in the fixed-length area.
+    int fixed_offset = 0;
+    /// Declared byte size (0 for Yes/No).
+    int size = 0;
+    /// Flag byte (0x01 fixed length, 0x04 autonumber, 0x40 GUID autonumber, 0x80 hyperlink).
+    int flags = 0;
+    /// Extended flag byte of Jet4/ACE (0xC0: calculated column).
+    int ext_flags = 0;
+    /// Precision and scale bytes (meaningful for Decimal columns).
+    int precision = 0;
+    int scale = 0;
+    /// The column name as UTF-8.
+    std::string name;
+};
+
+/// What a table definition says about its table.
+struct TableDefinition {
+    /// Number of variable-length columns.
+    int var_columns = 0;
+    /// Row pointer (page << 8 | row) of the usage map that lists the table's data pages.
+    std::uint32_t usage_map = 0;
+    /// The columns, ordered by column number.
+    std::vector<ColumnDefinition> columns;
+};
+
+/// Parses a table definition: its first page whole, then each continuation page from offset 8.
+/// Jet3 names are decoded with `code_page`. nullopt when the column entries or names do not fit
+/// in the bytes or the definition has no columns.
+std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t> bytes, bool jet3,
+                                                    int code_page);
 
 /// Reads one integer property of every column from a property blob (MSysObjects.LvProp of a
 /// table, Jet4/ACE "MR2" format): column name -> value. Unreadable parts are skipped.

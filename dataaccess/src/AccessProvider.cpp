@@ -1,11 +1,10 @@
 #include "tablewright/dataaccess/AccessProvider.h"
 
 #include "AccessFormat.h"
+#include "AccessImage.h"
 #include "tablewright/dataaccess/AdoTypes.h"
 
-// mdbtools.h includes glib.h inside its extern "C" block, where glib's C++ templates cannot be
-// declared; including glib.h first makes that inner include a no-op.
-#include <glib.h>
+#include <glib.h> // mdbtools.h uses glib types without including glib.h in C++
 #include <mdbtools.h>
 
 #include <algorithm>
@@ -18,43 +17,93 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 #include <utility>
 
 namespace tw::data {
 
 namespace {
 
+using access::ColumnDefinition;
 using access::ColumnLayout;
 using access::FieldSpan;
 using access::HeaderInfo;
 using access::ReadU16;
 using access::ReadU32;
 using access::RowSlot;
-
-// ---------------------------------------------------------------------------------------------
-// RAII for libmdb objects.
-
-struct MdbHandleDeleter {
-    void operator()(MdbHandle* handle) const { mdb_close(handle); }
-};
-using MdbHandlePtr = std::unique_ptr<MdbHandle, MdbHandleDeleter>;
-
-struct TableDefDeleter {
-    void operator()(MdbTableDef* table) const { mdb_free_tabledef(table); }
-};
-using TableDefPtr = std::unique_ptr<MdbTableDef, TableDefDeleter>;
+using access::kPageData;
+using access::kPageTableDefinition;
 
 // ---------------------------------------------------------------------------------------------
 // The file as a whole.
+//
+// Every byte of the file is read here and decoded by the bounds-checked helpers of
+// AccessFormat: no page ever reaches a library that trusts it, so a damaged or hostile file can
+// only produce a DataAccessError. Every chain the format has (definition pages, moved rows,
+// long values) is followed with cycle detection, so reading always ends.
+
+// Where the bytes of a database come from: an open file or an image in memory.
+class ByteSource {
+public:
+    ByteSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+    explicit ByteSource(std::vector<std::uint8_t> bytes)
+        : bytes_(std::move(bytes)), size_(static_cast<std::int64_t>(bytes_.size())) {}
+    ~ByteSource() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    ByteSource(const ByteSource&) = delete;
+    ByteSource& operator=(const ByteSource&) = delete;
+
+    std::int64_t Size() const { return size_; }
+
+    // Reads exactly `size` bytes at `offset`; false when they are not all there.
+    bool ReadAt(std::uint8_t* buffer, std::size_t size, std::int64_t offset) const {
+        if (offset < 0 ||
+            static_cast<std::uint64_t>(offset) + size > static_cast<std::uint64_t>(size_))
+            return false;
+        if (fd_ < 0) {
+            std::memcpy(buffer, bytes_.data() + offset, size);
+            return true;
+        }
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::pread(fd_, buffer + done, size - done,
+                                      static_cast<off_t>(offset) + static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+private:
+    int fd_ = -1;
+    std::vector<std::uint8_t> bytes_;
+    std::int64_t size_ = 0;
+};
+
+struct MdbCloser {
+    void operator()(MdbHandle* mdb) const noexcept { mdb_close(mdb); }
+};
 
 // What is known about an opened file; shared by the provider and its recordsets.
 struct AccessFile {
     std::string path;
     HeaderInfo header;
+    std::unique_ptr<ByteSource> source;
+    // libmdb's handle on the file: it reads (and, for encoded files, decodes) the pages, once
+    // the checks here have shown the file to be whole; every byte it returns is parsed and
+    // bounds-checked by this reader, never by libmdb. Null for images held in memory.
+    std::unique_ptr<MdbHandle, MdbCloser> mdb;
     std::int64_t page_count = 0;
     int page_size = 4096;
     int row_count_offset = 12;
     bool jet3 = false;
+    // True when every page but the first is RC4-encoded with a key derived from db_key.
+    bool encoded = false;
 };
 
 std::string Quoted(const std::string& path) {
@@ -69,32 +118,79 @@ std::string Quoted(const std::string& path) {
     throw DataAccessError("读取数据库 " + Quoted(file.path) + " 时出错：" + reason + "。");
 }
 
-// Closes a POSIX file descriptor on scope exit.
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0)
-            ::close(fd);
+// Reads page `page` into `buffer` (resized to a page) and decodes it; fails naming the file
+// when the page lies beyond the end of the file or cannot be read.
+const std::uint8_t* LoadPage(const AccessFile& file, std::uint32_t page,
+                             std::vector<std::uint8_t>& buffer) {
+    if (page == 0 || page >= file.page_count)
+        FailRead(file, "第 " + std::to_string(page) + " 页超出文件末尾，文件可能已被截断或损坏");
+    buffer.resize(static_cast<std::size_t>(file.page_size));
+    if (file.mdb) {
+        if (mdb_read_pg(file.mdb.get(), page) != file.page_size)
+            FailRead(file, "无法读取第 " + std::to_string(page) + " 页");
+        std::memcpy(buffer.data(), file.mdb->pg_buf, buffer.size());
+        return buffer.data();
     }
-};
-
-bool ReadAt(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n =
-            ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    if (!file.source->ReadAt(buffer.data(), buffer.size(),
+                             static_cast<std::int64_t>(page) * file.page_size))
+        FailRead(file, "无法读取第 " + std::to_string(page) + " 页");
+    if (file.encoded)
+        access::Rc4ApplyKey32(file.header.db_key ^ page, buffer);
+    return buffer.data();
 }
 
-// Checks everything that can be checked before libmdb sees the file (libmdb is not hardened
-// against bad files and reports problems on stderr only).
-std::shared_ptr<AccessFile> CheckFileBeforeOpening(const std::string& path) {
+// Checks the header and the size of the file and that its catalog definition page is readable.
+std::shared_ptr<AccessFile> CheckImage(const std::string& path,
+                                       std::unique_ptr<ByteSource> source) {
+    const std::int64_t size = source->Size();
+    if (size == 0)
+        FailOpen(path, "文件是空的");
+    std::uint8_t page0[4096] = {};
+    const std::size_t head = static_cast<std::size_t>(std::min<std::int64_t>(size, 4096));
+    if (!source->ReadAt(page0, head, 0))
+        FailOpen(path, "无法读取文件头");
+    const std::span<const std::uint8_t> head_bytes(page0, head);
+    if (!access::HasAccessSignature(head_bytes))
+        FailOpen(path, "不是 Access 数据库文件（无法识别的数据库格式）");
+    const auto header = access::ParseHeader(head_bytes);
+    if (!header)
+        FailOpen(path, "文件不完整（只有 " + std::to_string(size) +
+                           " 字节，放不下数据库的文件头），可能已被截断");
+    if (header->version > access::kVersionNewest)
+        FailOpen(path, "不支持的数据库版本（版本号 " + std::to_string(header->version) + "）");
+    // ACE files keep the key of their (Office) encryption where Jet keeps its page-encoding
+    // key; neither agile nor RC4 CryptoAPI encryption can be read here.
+    if (header->is_ace && header->db_key != 0)
+        FailOpen(path, "文件已加密，不支持");
+
+    auto file = std::make_shared<AccessFile>();
+    file->path = path;
+    file->header = *header;
+    file->source = std::move(source);
+    file->page_size = header->page_size;
+    file->jet3 = header->version == access::kVersionJet3;
+    file->row_count_offset = file->jet3 ? 0x08 : 0x0C;
+    file->encoded = header->db_key != 0;
+    if (size % file->page_size != 0)
+        FailOpen(path, "文件不完整或已损坏（大小 " + std::to_string(size) + " 字节，不是页大小 " +
+                           std::to_string(file->page_size) + " 的整数倍），可能已被截断");
+    file->page_count = size / file->page_size;
+    // Page 2 holds the definition of the system catalog; a database cannot be shorter.
+    if (file->page_count < 3)
+        FailOpen(path, "文件太小（" + std::to_string(size) +
+                           " 字节），不是完整的 Access 数据库，"
+                           "可能已被截断");
+    std::vector<std::uint8_t> page2;
+    if (LoadPage(*file, 2, page2)[0] != kPageTableDefinition) {
+        if (header->is_ace)
+            FailOpen(path, "文件已加密，不支持");
+        FailOpen(path, "文件已损坏（系统目录的定义页无效）");
+    }
+    return file;
+}
+
+// Opens the file at `path` after checking that it is a readable regular file.
+std::shared_ptr<AccessFile> OpenFile(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
@@ -105,84 +201,26 @@ std::shared_ptr<AccessFile> CheckFileBeforeOpening(const std::string& path) {
         FailOpen(path, "这是一个文件夹，不是数据库文件");
     if (!S_ISREG(status.st_mode))
         FailOpen(path, "不是普通文件");
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: should the path have become a FIFO since stat, opening it must not wait for
+    // a writer; the fstat below refuses it then.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM)
             FailOpen(path, "没有读取权限");
         FailOpen(path, std::string("无法读取文件（") + std::strerror(errno) + "）");
     }
-    FdCloser closer{fd};
-    const auto size = static_cast<std::int64_t>(status.st_size);
-    if (size == 0)
-        FailOpen(path, "文件是空的");
-
-    std::uint8_t page0[4096] = {};
-    const std::size_t head = static_cast<std::size_t>(std::min<std::int64_t>(size, 4096));
-    if (!ReadAt(fd, page0, head, 0))
-        FailOpen(path, "无法读取文件头");
-    auto header = access::ParseHeader(std::span<const std::uint8_t>(page0, head));
-    if (!header)
-        FailOpen(path, "不是 Access 数据库文件（无法识别的数据库格式）");
-    if (header->version > MDB_VER_ACCDB_2019)
-        FailOpen(path, "不支持的数据库版本（版本号 " + std::to_string(header->version) + "）");
-
-    auto file = std::make_shared<AccessFile>();
-    file->path = path;
-    file->header = *header;
-    file->page_size = header->page_size;
-    file->jet3 = header->version == MDB_VER_JET3;
-    file->row_count_offset = file->jet3 ? 0x08 : 0x0C;
-    if (size % file->page_size != 0)
-        FailOpen(path, "文件不完整或已损坏（大小 " + std::to_string(size) + " 字节，不是页大小 " +
-                           std::to_string(file->page_size) + " 的整数倍），可能已被截断");
-    file->page_count = size / file->page_size;
-    // Page 2 holds the definition of the system catalog; a database cannot be shorter.
-    if (file->page_count < 3)
-        FailOpen(path, "文件太小（" + std::to_string(size) +
-                           " 字节），不是完整的 Access 数据库，"
-                           "可能已被截断");
-
-    std::vector<std::uint8_t> page2(static_cast<std::size_t>(file->page_size));
-    if (!ReadAt(fd, page2.data(), page2.size(), 2 * static_cast<off_t>(file->page_size)))
+    // The size is taken from the open file: it is what will be read.
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        FailOpen(path, "不是普通文件");
+    }
+    auto file = CheckImage(path, std::make_unique<ByteSource>(fd, opened.st_size));
+    // The header and size are known good now, so libmdb can take over reading pages.
+    file->mdb.reset(mdb_open(path.c_str(), MDB_NOFLAGS));
+    if (!file->mdb)
         FailOpen(path, "无法读取文件");
-    if (header->db_key != 0 && !header->is_ace) {
-        const std::uint32_t key = header->db_key ^ 2u;
-        const std::uint8_t key_bytes[4] = {
-            static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8),
-            static_cast<std::uint8_t>(key >> 16), static_cast<std::uint8_t>(key >> 24)};
-        access::Rc4Apply(key_bytes, page2);
-    }
-    if (page2[0] != MDB_PAGE_TABLE) {
-        if (header->is_ace)
-            FailOpen(path, "文件已加密，不支持");
-        FailOpen(path, "文件已损坏（系统目录的定义页无效）");
-    }
     return file;
-}
-
-MdbHandlePtr OpenHandle(const AccessFile& file) {
-    MdbHandlePtr handle(mdb_open(file.path.c_str(), MDB_NOFLAGS));
-    if (!handle)
-        FailOpen(file.path, "文件无法读取");
-    return handle;
-}
-
-// Reads page `page` into the handle's main buffer (the data-page buffer).
-const std::uint8_t* LoadPage(MdbHandle* mdb, const AccessFile& file, std::uint32_t page) {
-    if (page == 0 || page >= file.page_count)
-        FailRead(file, "第 " + std::to_string(page) + " 页超出文件末尾，文件可能已被截断或损坏");
-    if (mdb_read_pg(mdb, page) != file.page_size)
-        FailRead(file, "无法读取第 " + std::to_string(page) + " 页");
-    return mdb->pg_buf;
-}
-
-// Reads page `page` into the handle's second buffer, leaving the main buffer alone.
-const std::uint8_t* LoadAltPage(MdbHandle* mdb, const AccessFile& file, std::uint32_t page) {
-    if (page == 0 || page >= file.page_count)
-        FailRead(file, "第 " + std::to_string(page) + " 页超出文件末尾，文件可能已被截断或损坏");
-    if (mdb_read_alt_pg(mdb, page) != file.page_size)
-        FailRead(file, "无法读取第 " + std::to_string(page) + " 页");
-    return mdb->alt_pg_buf;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -207,11 +245,6 @@ enum class Kind {
     BigInt,
     Unsupported,
 };
-
-constexpr int kTypeComplexUnknown = 0x11;
-constexpr int kTypeComplex = 0x12;
-constexpr int kTypeBigInt = 0x13;
-constexpr int kTypeExtendedDate = 0x14;
 
 // Bytes ACE adds around a calculated value: a 20-byte prefix (the data length at offset 16)
 // and 3 bytes after the data.
@@ -245,30 +278,24 @@ struct TableSchema {
     std::vector<std::uint8_t> usage_map;
 };
 
-// A column entry of the table definition as stored, for what libmdb 1.0 does not keep
-// (all flag bytes, the full column number, precision/scale and names beyond the BMP).
-struct RawColumn {
-    int type = 0;
-    int col_num = 0;
-    int flags = 0;
-    int ext_flags = 0;
-    int precision = 0;
-    int scale = 0;
-    std::string name;
-};
-
-// The bytes of a table definition: its first page whole, then the continuation pages from
-// offset 8; empty when the chain is broken.
-std::vector<std::uint8_t> ReadDefinitionBytes(MdbHandle* mdb, const AccessFile& file,
-                                              std::uint32_t page) {
+// The bytes of the table definition starting at `page`: its first page whole, then each
+// continuation page from offset 8. Fails when the chain leaves the file, reaches a page that is
+// not a definition page or comes back to a page it has been through.
+std::vector<std::uint8_t> ReadDefinitionBytes(const AccessFile& file, std::uint32_t page,
+                                              const std::string& name,
+                                              const std::string& failure) {
     std::vector<std::uint8_t> bytes;
-    std::uint32_t current = page;
-    for (std::int64_t guard = 0; current != 0; ++guard) {
-        if (current >= file.page_count || guard >= file.page_count)
-            return {};
-        const std::uint8_t* data = LoadAltPage(mdb, file, current);
-        if (data[0] != MDB_PAGE_TABLE)
-            return {};
+    std::vector<std::uint8_t> buffer;
+    std::unordered_set<std::uint32_t> visited;
+    for (std::uint32_t current = page; current != 0;) {
+        if (current >= file.page_count)
+            FailRead(file, "表 '" + name + "' 的定义在第 " + std::to_string(current) +
+                               " 页，超出文件末尾，文件可能已被截断");
+        if (!visited.insert(current).second)
+            FailRead(file, "表 '" + name + "' 的定义页链形成了循环，文件已损坏");
+        const std::uint8_t* data = LoadPage(file, current, buffer);
+        if (data[0] != kPageTableDefinition)
+            FailRead(file, failure);
         const std::size_t from = bytes.empty() ? 0 : 8;
         bytes.insert(bytes.end(), data + from, data + file.page_size);
         current = ReadU32(data + 4);
@@ -276,96 +303,54 @@ std::vector<std::uint8_t> ReadDefinitionBytes(MdbHandle* mdb, const AccessFile& 
     return bytes;
 }
 
-// True when `pointer` (row number in the low byte, page above it) names an existing row.
-bool PageRowExists(MdbHandle* mdb, const AccessFile& file, std::uint32_t pointer) {
+// The bytes of the row `pointer` names (row number in the low byte, page above it), whatever
+// the row's flags; nullopt when the page is not a data page or has no such row.
+std::optional<std::vector<std::uint8_t>> ReadPointedRow(const AccessFile& file,
+                                                        std::uint32_t pointer) {
     const std::uint32_t page = pointer >> 8;
     if (page == 0 || page >= file.page_count)
-        return false;
-    const std::uint8_t* data = LoadAltPage(mdb, file, page);
-    return static_cast<int>(pointer & 0xFF) <
-           access::RowSlotCount(data, file.page_size, file.row_count_offset);
-}
-
-// Parses the column entries and names of a table definition; empty when they do not fit.
-std::vector<RawColumn> ParseRawColumns(const AccessFile& file,
-                                       const std::vector<std::uint8_t>& tdef) {
-    const std::size_t header_size = file.jet3 ? 43 : 63;
-    if (tdef.size() < header_size)
-        return {};
-    const std::size_t column_count = ReadU16(tdef.data() + (file.jet3 ? 25 : 45));
-    const std::size_t real_indexes = ReadU32(tdef.data() + (file.jet3 ? 31 : 51));
-    const std::size_t entry_size = file.jet3 ? 18 : 25;
-    if (column_count == 0 || real_indexes > tdef.size())
-        return {};
-    std::size_t pos = header_size + real_indexes * (file.jet3 ? 8u : 12u);
-    if (pos + entry_size * column_count > tdef.size())
-        return {};
-    std::vector<RawColumn> columns(column_count);
-    for (auto& column : columns) {
-        const std::uint8_t* e = tdef.data() + pos;
-        column.type = e[0];
-        if (file.jet3) {
-            column.col_num = ReadU16(e + 1);
-            column.flags = e[13];
-        } else {
-            column.col_num = ReadU16(e + 5);
-            column.flags = e[15];
-            column.ext_flags = e[16];
-        }
-        column.precision = e[11];
-        column.scale = e[12];
-        pos += entry_size;
-    }
-    std::unique_ptr<access::CodePageDecoder> decoder;
-    for (auto& column : columns) {
-        const std::size_t length_size = file.jet3 ? 1 : 2;
-        if (pos + length_size > tdef.size())
-            return {};
-        const std::size_t length = file.jet3 ? tdef[pos] : ReadU16(tdef.data() + pos);
-        pos += length_size;
-        if (pos + length > tdef.size())
-            return {};
-        if (file.jet3) {
-            if (!decoder)
-                decoder = std::make_unique<access::CodePageDecoder>(file.header.code_page);
-            decoder->Append(column.name, tdef.data() + pos, length);
-        } else {
-            access::AppendUtf16Le(column.name, tdef.data() + pos, length);
-        }
-        pos += length;
-    }
-    return columns;
+        return std::nullopt;
+    std::vector<std::uint8_t> buffer;
+    const std::uint8_t* data = LoadPage(file, page, buffer);
+    if (data[0] != kPageData)
+        return std::nullopt;
+    const auto row = access::LocateRow(data, file.page_size, file.row_count_offset,
+                                       static_cast<int>(pointer & 0xFF));
+    if (!row)
+        return std::nullopt;
+    return std::vector<std::uint8_t>(data + row->start, data + row->end);
 }
 
 Kind KindOfType(int type) {
+    using namespace access;
     switch (type) {
-    case MDB_BOOL:
+    case kTypeBool:
         return Kind::Bool;
-    case MDB_BYTE:
+    case kTypeByte:
         return Kind::Byte;
-    case MDB_INT:
+    case kTypeInt16:
         return Kind::Int16;
-    case MDB_LONGINT:
+    case kTypeInt32:
         return Kind::Int32;
-    case MDB_MONEY:
+    case kTypeMoney:
         return Kind::Money;
-    case MDB_FLOAT:
+    case kTypeFloat:
         return Kind::Float;
-    case MDB_DOUBLE:
+    case kTypeDouble:
         return Kind::Double;
-    case MDB_DATETIME:
+    case kTypeDateTime:
         return Kind::Date;
-    case MDB_BINARY:
+    case kTypeBinary:
         return Kind::Binary;
-    case MDB_TEXT:
+    case kTypeText:
         return Kind::Text;
-    case MDB_OLE:
+    case kTypeOle:
         return Kind::Ole;
-    case MDB_MEMO:
+    case kTypeMemo:
         return Kind::Memo;
-    case MDB_REPID:
+    case kTypeGuid:
         return Kind::Guid;
-    case MDB_NUMERIC:
+    case kTypeNumeric:
         return Kind::Numeric;
     case kTypeBigInt:
         return Kind::BigInt;
@@ -377,9 +362,9 @@ Kind KindOfType(int type) {
 std::string UnsupportedTypeReason(int type) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", type);
-    if (type == kTypeComplex || type == kTypeComplexUnknown)
+    if (type == access::kTypeComplex || type == access::kTypeComplexUnknown)
         return std::string("是附件或多值等复杂数据列（类型 ") + hex + "），无法读取其值";
-    if (type == kTypeExtendedDate)
+    if (type == access::kTypeExtendedDate)
         return std::string("是“扩展日期/时间”列（类型 ") + hex + "），无法读取其值";
     return std::string("的数据类型 ") + hex + " 未知，无法读取其值";
 }
@@ -486,21 +471,20 @@ void SetAdoType(ColumnInfo& info, const AccessFile& file, int stored_size) {
 // The result type ("ResultType" property) of each calculated column, by column name.
 using ResultTypes = std::map<std::string, int>;
 
-ColumnInfo BuildColumn(const AccessFile& file, MdbColumn* col, const RawColumn* raw,
+ColumnInfo BuildColumn(const AccessFile& file, const ColumnDefinition& col,
                        const ResultTypes& result_types) {
     ColumnInfo info;
-    info.name = raw ? raw->name : std::string(col->name);
-    info.type_byte = col->col_type;
-    const int flags = raw ? raw->flags : (col->is_fixed ? kColumnFixedFlag : 0);
-    info.calculated = raw && !file.jet3 && (raw->ext_flags & kColumnCalculatedFlags) != 0;
+    info.name = col.name;
+    info.type_byte = col.type;
+    info.calculated = !file.jet3 && (col.ext_flags & kColumnCalculatedFlags) != 0;
 
-    info.layout.col_num = raw ? raw->col_num : col->col_num;
-    info.layout.var_index = static_cast<int>(col->var_col_num);
-    info.layout.fixed_offset = col->fixed_offset;
-    info.layout.fixed_size = col->col_size;
-    info.layout.is_fixed = (flags & kColumnFixedFlag) != 0;
+    info.layout.col_num = col.col_num;
+    info.layout.var_index = col.var_index;
+    info.layout.fixed_offset = col.fixed_offset;
+    info.layout.fixed_size = col.size;
+    info.layout.is_fixed = (col.flags & kColumnFixedFlag) != 0;
 
-    int value_type = col->col_type;
+    int value_type = col.type;
     if (info.calculated) {
         // The stored type byte of a calculated column is not the type of its values; that is
         // the "ResultType" property.
@@ -520,67 +504,61 @@ ColumnInfo BuildColumn(const AccessFile& file, MdbColumn* col, const RawColumn* 
     }
     info.layout.is_bool = info.kind == Kind::Bool && !info.calculated;
     if (info.kind == Kind::Numeric) {
-        info.precision = raw ? raw->precision : col->col_prec;
-        info.scale = raw ? raw->scale : col->col_scale;
+        info.precision = col.precision;
+        info.scale = col.scale;
         if (info.calculated)
             info.precision = 28;
     }
-    SetAdoType(info, file, col->col_size);
+    SetAdoType(info, file, col.size);
     return info;
 }
 
-// Reads a table definition with libmdb, completed from the stored column entries.
-// `properties` returns the table's property blob; it is called only for tables with calculated
-// columns (the result types are properties).
-std::shared_ptr<const TableSchema>
-LoadTableSchema(MdbHandle* mdb, const AccessFile& file, std::uint32_t tdef_page,
-                const std::string& name,
-                const std::function<std::vector<std::uint8_t>()>& properties) {
-    const std::string failure = "无法读取表 '" + name + "' 的定义，文件可能已损坏";
-    if (tdef_page < 2 || tdef_page >= file.page_count)
-        FailRead(file, failure);
-    // libmdb's own catalog is not used: reading it parses every object's property blob, which
-    // libmdb 1.0 does without bounds checks (it can loop forever on a damaged one).
-    MdbCatalogEntry entry{};
-    entry.mdb = mdb;
-    entry.object_type = MDB_TABLE;
-    entry.table_pg = tdef_page;
-    std::snprintf(entry.object_name, sizeof entry.object_name, "%s", name.c_str());
-    // Check what libmdb will follow before it reads the definition: it reports broken
-    // references on stderr only and reads pages beyond the end of the file as zeros.
-    const std::vector<std::uint8_t> tdef = ReadDefinitionBytes(mdb, file, tdef_page);
-    const std::vector<RawColumn> raw = ParseRawColumns(file, tdef);
-    if (raw.empty() || !PageRowExists(mdb, file, ReadU32(tdef.data() + (file.jet3 ? 35 : 55))) ||
-        !PageRowExists(mdb, file, ReadU32(tdef.data() + (file.jet3 ? 39 : 59))))
-        FailRead(file, failure);
-    TableDefPtr table(mdb_read_table(&entry));
-    if (!table || !mdb_read_columns(table.get()) || table->num_cols != raw.size() ||
-        table->columns->len != table->num_cols || !table->usage_map || table->map_sz < 1)
-        FailRead(file, failure);
+// A table definition as read from the file, with the usage map it names.
+struct StoredTable {
+    access::TableDefinition definition;
+    std::vector<std::uint8_t> usage_map;
+};
 
+// Reads and checks the definition of table `name` at `tdef_page` and its usage map.
+StoredTable ReadStoredTable(const AccessFile& file, std::uint32_t tdef_page,
+                            const std::string& name) {
+    const std::string failure = "无法读取表 '" + name + "' 的定义，文件可能已损坏";
+    if (tdef_page < 2)
+        FailRead(file, failure);
+    const std::vector<std::uint8_t> bytes = ReadDefinitionBytes(file, tdef_page, name, failure);
+    auto definition = access::ParseTableDefinition(bytes, file.jet3, file.header.code_page);
+    if (!definition)
+        FailRead(file, failure);
+    auto usage_map = ReadPointedRow(file, definition->usage_map);
+    // The first byte of a usage map is its kind; a map without it names no page.
+    if (!usage_map || usage_map->empty())
+        FailRead(file, "表 '" + name + "' 的页面映射无法读取，文件可能已损坏");
+    return StoredTable{std::move(*definition), std::move(*usage_map)};
+}
+
+// True for Jet4/ACE tables with calculated columns, whose value types are column properties.
+bool HasCalculatedColumns(const AccessFile& file, const access::TableDefinition& definition) {
+    return !file.jet3 && std::any_of(definition.columns.begin(), definition.columns.end(),
+                                     [](const ColumnDefinition& c) {
+                                         return (c.ext_flags & kColumnCalculatedFlags) != 0;
+                                     });
+}
+
+// Builds the reading plan of a table. `properties` returns the table's property blob; it is
+// called only for tables with calculated columns.
+std::shared_ptr<const TableSchema>
+BuildSchema(const AccessFile& file, std::uint32_t tdef_page, const std::string& name,
+            StoredTable stored, const std::function<std::vector<std::uint8_t>()>& properties) {
     auto schema = std::make_shared<TableSchema>();
     schema->name = name;
     schema->tdef_page = tdef_page;
-    schema->has_var_columns = table->num_var_cols > 0;
-    schema->usage_map.assign(table->usage_map, table->usage_map + table->map_sz);
-
+    schema->has_var_columns = stored.definition.var_columns > 0;
+    schema->usage_map = std::move(stored.usage_map);
     ResultTypes result_types;
-    const bool has_calculated = std::any_of(raw.begin(), raw.end(), [&](const RawColumn& c) {
-        return !file.jet3 && (c.ext_flags & kColumnCalculatedFlags) != 0;
-    });
-    if (has_calculated && properties)
+    if (HasCalculatedColumns(file, stored.definition) && properties)
         result_types = access::ReadColumnIntProperty(properties(), "ResultType");
-    for (guint i = 0; i < table->columns->len; ++i) {
-        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-        // libmdb keeps one byte of the column number; match on it and on the type.
-        const RawColumn* match = nullptr;
-        for (const auto& candidate : raw) {
-            if ((candidate.col_num & 0xFF) == col->col_num && candidate.type == col->col_type) {
-                match = &candidate;
-                break;
-            }
-        }
-        schema->columns.push_back(BuildColumn(file, col, match, result_types));
+    for (const auto& column : stored.definition.columns) {
+        schema->columns.push_back(BuildColumn(file, column, result_types));
         schema->layouts.push_back(schema->columns.back().layout);
     }
     return schema;
@@ -589,79 +567,125 @@ LoadTableSchema(MdbHandle* mdb, const AccessFile& file, std::uint32_t tdef_page,
 // ---------------------------------------------------------------------------------------------
 // Reading rows.
 
-// Walks the data pages of one table in the order of its usage map.
+// Walks the data pages of one table in the order of its usage map. Page numbers only grow, so
+// a walk ends after at most one visit per page of the file.
 class DataPageCursor {
 public:
     DataPageCursor(const AccessFile& file, const TableSchema& schema)
         : file_(file), schema_(schema) {}
 
-    // Loads the next data page of the table into mdb->pg_buf; false after the last one.
-    bool Next(MdbHandle* mdb) {
+    // Loads the next data page of the table into `buffer`; false after the last one.
+    bool Next(std::vector<std::uint8_t>& buffer) {
         for (;;) {
-            const std::uint32_t page = NextCandidate(mdb);
+            const std::uint32_t page = NextCandidate();
             if (page == 0)
                 return false;
-            last_ = page;
-            if (page >= file_.page_count)
-                FailRead(file_, "表 '" + schema_.name + "' 的页面映射指向第 " +
-                                    std::to_string(page) + " 页，超出文件末尾，文件可能已被截断");
-            const std::uint8_t* data = LoadPage(mdb, file_, page);
+            const std::uint8_t* data = LoadPage(file_, page, buffer);
             // The map may name pages that now belong to something else; skip those.
-            if (data[0] == MDB_PAGE_DATA && ReadU32(data + 4) == schema_.tdef_page)
+            if (data[0] == kPageData && ReadU32(data + 4) == schema_.tdef_page)
                 return true;
         }
     }
 
+    // Goes through the whole map without reading the data pages: fails when the map cannot be
+    // read or names a page beyond the end of the file (a truncated file).
+    void CheckMap() {
+        Rewind();
+        while (NextCandidate() != 0) {
+        }
+        Rewind();
+    }
+
+    // The number of the page Next loaded last.
+    std::uint32_t Page() const { return last_; }
+
     // Starts again before the first page.
-    void Rewind() { last_ = 0; }
+    void Rewind() {
+        last_ = 0;
+        finished_ = false;
+    }
 
 private:
-    // The next page number the usage map marks after last_, or 0 at the end.
-    std::uint32_t NextCandidate(MdbHandle* mdb) {
+    // Moves to the next page number the usage map marks, or returns 0 at the end. A map that
+    // fails ends the walk, so that a caller going on after the error is not stuck on it.
+    std::uint32_t NextCandidate() {
+        if (finished_)
+            return 0;
+        std::uint64_t page = 0;
+        try {
+            page = FindNext();
+        } catch (const DataAccessError&) {
+            finished_ = true;
+            throw;
+        }
+        if (page >= static_cast<std::uint64_t>(file_.page_count)) {
+            // Page numbers only grow: every later one is beyond the end too.
+            finished_ = true;
+            FailRead(file_, "表 '" + schema_.name + "' 的页面映射指向第 " + std::to_string(page) +
+                                " 页，超出文件末尾，文件可能已被截断");
+        }
+        last_ = static_cast<std::uint32_t>(page);
+        return last_;
+    }
+
+    // The index of the first set bit of `bits` at or after `from`, or `count` when none is.
+    static std::uint64_t FirstBit(const std::uint8_t* bits, std::uint64_t from,
+                                  std::uint64_t count) {
+        for (std::uint64_t i = from; i < count; ++i) {
+            if (i % 8 == 0 && bits[i / 8] == 0) {
+                i += 7;
+                continue;
+            }
+            if (bits[i / 8] & (1u << (i % 8)))
+                return i;
+        }
+        return count;
+    }
+
+    std::uint64_t FindNext() {
         const auto& map = schema_.usage_map;
+        const std::uint64_t after = std::uint64_t{last_} + 1;
         if (map[0] == 0) {
+            // An inline map: a start page, then one bit per page from it.
             if (map.size() < 5)
                 return 0;
-            const std::uint32_t base = ReadU32(map.data() + 1);
+            const std::uint64_t base = ReadU32(map.data() + 1);
             const std::uint64_t bits = (map.size() - 5) * 8;
-            std::uint64_t i = last_ >= base ? std::uint64_t{last_} - base + 1 : 0;
-            for (; i < bits; ++i) {
-                if (map[5 + i / 8] & (1u << (i % 8)))
-                    return static_cast<std::uint32_t>(base + i);
-            }
-            return 0;
+            const std::uint64_t i = FirstBit(map.data() + 5, after > base ? after - base : 0, bits);
+            return i < bits ? base + i : 0;
         }
         if (map[0] == 1) {
+            // A reference map: page numbers of map pages, each holding one bit per page for its
+            // own range of pages.
             const std::uint64_t bits_per_page = static_cast<std::uint64_t>(file_.page_size - 4) * 8;
             const std::size_t map_pages = (map.size() - 1) / 4;
-            std::size_t index = static_cast<std::size_t>((last_ + 1ull) / bits_per_page);
-            std::uint64_t offset = (last_ + 1ull) % bits_per_page;
-            for (; index < map_pages; ++index, offset = 0) {
+            std::uint64_t offset = after % bits_per_page;
+            for (std::size_t index = after / bits_per_page; index < map_pages;
+                 ++index, offset = 0) {
                 const std::uint32_t map_page = ReadU32(map.data() + 1 + 4 * index);
                 if (map_page == 0)
                     continue;
                 if (loaded_map_page_ != map_page) {
-                    const std::uint8_t* data = LoadAltPage(mdb, file_, map_page);
-                    map_bits_.assign(data + 4, data + file_.page_size);
+                    const std::uint8_t* data = LoadPage(file_, map_page, map_bits_);
+                    if (data[0] != access::kPageUsageMap)
+                        FailRead(file_, "表 '" + schema_.name + "' 的页面映射（第 " +
+                                            std::to_string(map_page) + " 页）已损坏");
                     loaded_map_page_ = map_page;
                 }
-                for (std::uint64_t i = offset; i < bits_per_page; ++i) {
-                    if (map_bits_[i / 8] & (1u << (i % 8)))
-                        return static_cast<std::uint32_t>(index * bits_per_page + i);
-                }
+                const std::uint64_t i = FirstBit(map_bits_.data() + 4, offset, bits_per_page);
+                if (i < bits_per_page)
+                    return index * bits_per_page + i;
             }
             return 0;
         }
         // An unknown map: look at every page.
-        const std::uint64_t next = last_ + 1ull;
-        return next < static_cast<std::uint64_t>(file_.page_count)
-                   ? static_cast<std::uint32_t>(next)
-                   : 0;
+        return after < static_cast<std::uint64_t>(file_.page_count) ? after : 0;
     }
 
     const AccessFile& file_;
     const TableSchema& schema_;
     std::uint32_t last_ = 0;
+    bool finished_ = false;
     std::uint32_t loaded_map_page_ = 0;
     std::vector<std::uint8_t> map_bits_;
 };
@@ -714,11 +738,9 @@ struct DecimalExtent {
 // Streams the rows of one table and decodes values from the rows' raw bytes.
 class TableCursor {
 public:
-    TableCursor(std::shared_ptr<const AccessFile> file, std::shared_ptr<const TableSchema> schema,
-                MdbHandle* mdb)
-        : file_(std::move(file)), schema_(std::move(schema)), mdb_(mdb), pages_(*file_, *schema_),
-          spans_(schema_->columns.size()),
-          overflow_page_(static_cast<std::size_t>(file_->page_size)) {
+    TableCursor(std::shared_ptr<const AccessFile> file, std::shared_ptr<const TableSchema> schema)
+        : file_(std::move(file)), schema_(std::move(schema)), pages_(*file_, *schema_),
+          spans_(schema_->columns.size()) {
         if (file_->jet3)
             code_page_ = std::make_unique<access::CodePageDecoder>(file_->header.code_page);
         for (std::size_t i = 0; i < schema_->columns.size(); ++i) {
@@ -728,23 +750,30 @@ public:
         }
     }
 
-    // Counts the live rows from the table's data pages without decoding values, then stands
-    // before the first row again. Also measures calculated Decimal columns (see Extents).
+    // Counts the rows from the table's data pages without decoding values, then stands before
+    // the first row again; rows that turn out unreadable count too (reading them fails later).
+    // Also measures calculated Decimal columns (see Extents).
     std::int64_t CountRows() {
         Rewind();
         std::int64_t count = 0;
         if (!calc_decimals_.empty()) {
             extents_.assign(schema_->columns.size(), DecimalExtent{});
-            while (Next()) {
+            for (;;) {
+                try {
+                    if (!Next())
+                        break;
+                    MeasureCalcDecimals();
+                } catch (const DataAccessError&) {
+                    // Counted like any other row; Next has already moved past it.
+                }
                 ++count;
-                MeasureCalcDecimals();
             }
         } else {
-            while (pages_.Next(mdb_)) {
+            while (pages_.Next(page_)) {
                 const int slots =
-                    access::RowSlotCount(mdb_->pg_buf, file_->page_size, file_->row_count_offset);
+                    access::RowSlotCount(page_.data(), file_->page_size, file_->row_count_offset);
                 for (int i = 0; i < slots; ++i) {
-                    const RowSlot slot = access::ReadRowSlot(mdb_->pg_buf, file_->page_size,
+                    const RowSlot slot = access::ReadRowSlot(page_.data(), file_->page_size,
                                                              file_->row_count_offset, i);
                     if (slot.kind != RowSlot::Skip)
                         ++count;
@@ -767,26 +796,39 @@ public:
         row_number_ = 0;
     }
 
-    // Moves to the next live row; false after the last one.
+    // Moves to the next row; false after the last one. Throws DataAccessError for a row that
+    // cannot be read, having moved past it, so that the next call goes on with the next row.
     bool Next() {
         for (;;) {
             if (!page_loaded_ || slot_ >= slot_count_) {
-                if (!pages_.Next(mdb_)) {
+                if (!pages_.Next(page_)) {
                     page_loaded_ = false;
                     return false;
                 }
                 page_loaded_ = true;
                 slot_ = 0;
                 slot_count_ =
-                    access::RowSlotCount(mdb_->pg_buf, file_->page_size, file_->row_count_offset);
+                    access::RowSlotCount(page_.data(), file_->page_size, file_->row_count_offset);
+                if (!access::DataPageConsistent(page_.data(), file_->page_size,
+                                                file_->row_count_offset)) {
+                    // Which of its rows are real is unknown: none is read, and that is said.
+                    slot_count_ = 0;
+                    FailRead(*file_, "表 '" + schema_->name + "' 第 " +
+                                         std::to_string(row_number_ + 1) + " 行起的数据页（第 " +
+                                         std::to_string(pages_.Page()) +
+                                         " 页）已损坏，行目录无效，该页上的行无法读取");
+                }
                 continue;
             }
-            RowSlot slot = access::ReadRowSlot(mdb_->pg_buf, file_->page_size,
+            RowSlot slot = access::ReadRowSlot(page_.data(), file_->page_size,
                                                file_->row_count_offset, slot_++);
             if (slot.kind == RowSlot::Skip)
                 continue;
             ++row_number_;
-            const std::uint8_t* page = mdb_->pg_buf;
+            if (slot.kind == RowSlot::Corrupt)
+                FailRow("行在数据页（第 " + std::to_string(pages_.Page()) +
+                        " 页）中的位置无效，数据页已损坏");
+            const std::uint8_t* page = page_.data();
             for (int hops = 0; slot.kind == RowSlot::Pointer; ++hops) {
                 if (hops >= 8)
                     FailRow("行的转移指针形成了循环");
@@ -835,31 +877,23 @@ private:
                              " 行无法读取（" + reason + "）");
     }
 
-    // Reads the row a pointer slot refers to into overflow_page_; updates `slot` to it.
+    // Reads the page a pointer slot refers to into overflow_page_ and updates `slot` to the
+    // row there.
     const std::uint8_t* FollowPointer(const std::uint8_t* pointer, RowSlot& slot) {
         const int row = pointer[0];
         const std::uint32_t page = ReadU32(pointer) >> 8;
         if (page == 0 || page >= file_->page_count)
             FailRow("行的转移指针无效");
-        const std::uint8_t* data = LoadAltPage(mdb_, *file_, page);
-        std::copy(data, data + file_->page_size, overflow_page_.begin());
-        const std::uint8_t* target = overflow_page_.data();
-        if (target[0] != MDB_PAGE_DATA)
-            FailRow("行的转移指针指向的不是数据页");
-        const int slots = access::RowSlotCount(target, file_->page_size, file_->row_count_offset);
-        if (row >= slots)
-            FailRow("行的转移指针无效");
+        const std::uint8_t* target = LoadPage(*file_, page, overflow_page_);
+        if (target[0] != kPageData ||
+            !access::DataPageConsistent(target, file_->page_size, file_->row_count_offset))
+            FailRow("行的转移指针指向的不是有效的数据页");
         // The moved row's body is flagged like a deleted row; read it regardless of that flag.
-        const int raw = ReadU16(target + file_->row_count_offset + 2 + 2 * row);
-        const int start = raw & 0x1FFF;
-        const int end = row == 0 ? file_->page_size
-                                 : ReadU16(target + file_->row_count_offset + 2 * row) & 0x1FFF;
-        if (start >= end || end > file_->page_size ||
-            start < file_->row_count_offset + 2 + 2 * slots)
+        const auto located =
+            access::LocateRow(target, file_->page_size, file_->row_count_offset, row);
+        if (!located)
             FailRow("行的转移指针指向的数据无效");
-        slot.start = start;
-        slot.end = end;
-        slot.kind = (raw & 0x4000) && end - start >= 4 ? RowSlot::Pointer : RowSlot::Live;
+        slot = *located;
         return target;
     }
 
@@ -883,7 +917,6 @@ private:
         NeedBytes(size, 12);
         const std::uint32_t header = ReadU32(data);
         const std::size_t length = header & 0x3FFFFFFF;
-        out.reserve(std::min<std::size_t>(length, 64u << 20));
         if (header & 0x80000000u) {
             // Stored inline, right after the reference.
             if (size - 12 < length)
@@ -891,6 +924,11 @@ private:
             out.append(reinterpret_cast<const char*>(data + 12), length);
             return;
         }
+        // A value stored elsewhere cannot be longer than the file.
+        if (length > static_cast<std::uint64_t>(file_->page_count) * file_->page_size)
+            throw ValueProblem("长值的长度（" + std::to_string(length) +
+                               " 字节）超过了文件大小，数据已损坏");
+        out.reserve(length);
         std::uint32_t pointer = ReadU32(data + 4);
         if (header & 0x40000000u) {
             // One row on a long-value page.
@@ -902,11 +940,14 @@ private:
         }
         // A chain of rows, each starting with the pointer to the next.
         std::size_t remaining = length;
-        for (std::int64_t guard = 0; remaining > 0; ++guard) {
-            if (pointer == 0 || guard > file_->page_count)
+        visited_.clear();
+        while (remaining > 0) {
+            if (pointer == 0)
                 throw ValueProblem("长值的页链在数据结束前中断，数据已损坏");
+            if (!visited_.insert(pointer).second)
+                throw ValueProblem("长值的页链形成了循环，数据已损坏");
             const auto [row, row_size] = LongValueRow(pointer);
-            if (row_size < 4)
+            if (row_size <= 4)
                 throw ValueProblem("长值的页链无效，数据已损坏");
             pointer = ReadU32(row);
             const std::size_t take = std::min(remaining, row_size - 4);
@@ -917,21 +958,20 @@ private:
 
     // Locates the long-value row `pointer` (row number in the low byte, page above it).
     std::pair<const std::uint8_t*, std::size_t> LongValueRow(std::uint32_t pointer) {
-        const int row = static_cast<int>(pointer & 0xFF);
         const std::uint32_t page_number = pointer >> 8;
         if (page_number == 0 || page_number >= file_->page_count)
             throw ValueProblem("长值指向第 " + std::to_string(page_number) +
                                " 页，超出文件末尾，文件可能已被截断");
-        const std::uint8_t* page = LoadAltPage(mdb_, *file_, page_number);
+        const std::uint8_t* page = LoadPage(*file_, page_number, alt_page_);
         const int rco = file_->row_count_offset;
-        const int slots = access::RowSlotCount(page, file_->page_size, rco);
-        if (page[0] != MDB_PAGE_DATA || row >= slots)
-            throw ValueProblem("长值指向的页面无效，数据已损坏");
-        const int start = ReadU16(page + rco + 2 + 2 * row) & 0x1FFF;
-        const int end = row == 0 ? file_->page_size : ReadU16(page + rco + 2 * row) & 0x1FFF;
-        if (start >= end || end > file_->page_size || start < rco + 2 + 2 * slots)
+        if (page[0] != kPageData || !access::DataPageConsistent(page, file_->page_size, rco))
+            throw ValueProblem("长值指向的页面（第 " + std::to_string(page_number) +
+                               " 页）不是有效的数据页，数据已损坏");
+        const auto row = access::LocateRow(page, file_->page_size, rco,
+                                           static_cast<int>(pointer & 0xFF));
+        if (!row)
             throw ValueProblem("长值指向的数据无效，数据已损坏");
-        return {page + start, static_cast<std::size_t>(end - start)};
+        return {page + row->start, static_cast<std::size_t>(row->end - row->start)};
     }
 
     void DecodeStored(const ColumnInfo& column, const std::uint8_t* data, std::size_t size,
@@ -1073,11 +1113,14 @@ private:
 
     std::shared_ptr<const AccessFile> file_;
     std::shared_ptr<const TableSchema> schema_;
-    MdbHandle* mdb_;
     DataPageCursor pages_;
     std::vector<FieldSpan> spans_;
     std::vector<int> var_offsets_;
+    // The current data page, the target page of a moved row, and a long-value page.
+    std::vector<std::uint8_t> page_;
     std::vector<std::uint8_t> overflow_page_;
+    std::vector<std::uint8_t> alt_page_;
+    std::unordered_set<std::uint32_t> visited_;
     std::unique_ptr<access::CodePageDecoder> code_page_;
     std::vector<std::size_t> calc_decimals_;
     std::vector<DecimalExtent> extents_;
@@ -1126,9 +1169,9 @@ private:
 class AccessRecordset final : public Recordset {
 public:
     AccessRecordset(std::shared_ptr<const AccessFile> file,
-                    std::shared_ptr<const TableSchema> schema, MdbHandlePtr mdb)
-        : schema_(std::move(schema)), mdb_(std::move(mdb)),
-          cursor_(std::make_unique<TableCursor>(std::move(file), schema_, mdb_.get())) {
+                    std::shared_ptr<const TableSchema> schema)
+        : schema_(std::move(schema)),
+          cursor_(std::make_unique<TableCursor>(std::move(file), schema_)) {
         fields_.reserve(schema_->columns.size());
         for (std::size_t i = 0; i < schema_->columns.size(); ++i)
             fields_.push_back(std::make_unique<AccessField>(*this, i, schema_->columns[i]));
@@ -1182,7 +1225,6 @@ public:
 
     void Close() override {
         cursor_.reset();
-        mdb_.reset();
         closed_ = true;
         eof_ = true;
         bof_ = true;
@@ -1210,7 +1252,6 @@ private:
     }
 
     std::shared_ptr<const TableSchema> schema_;
-    MdbHandlePtr mdb_;
     std::unique_ptr<TableCursor> cursor_;
     std::vector<std::unique_ptr<AccessField>> fields_;
     std::vector<std::string> warnings_;
@@ -1236,6 +1277,8 @@ struct CatalogObject {
     int type = 0;
     std::uint32_t flags = 0;
     std::uint32_t tdef_page = 0;
+    // The definition of a user table, read and checked when the file was opened.
+    std::shared_ptr<const TableSchema> schema;
 };
 
 constexpr int kObjectTable = 1;
@@ -1244,11 +1287,15 @@ constexpr int kObjectQuery = 5;
 constexpr int kObjectLink = 6;
 constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
 
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size())
         return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (g_ascii_tolower(text[i]) != g_ascii_tolower(prefix[i]))
+        if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
             return false;
     }
     return true;
@@ -1297,9 +1344,9 @@ std::optional<std::string> ParseSelectAll(std::string_view sql) {
 
 class AccessProvider final : public Provider {
 public:
-    AccessProvider(std::shared_ptr<const AccessFile> file, MdbHandlePtr mdb)
-        : file_(std::move(file)), mdb_(std::move(mdb)) {
+    explicit AccessProvider(std::shared_ptr<const AccessFile> file) : file_(std::move(file)) {
         ReadObjects();
+        CheckUserTables();
     }
 
     void Execute(std::string_view) override {
@@ -1319,10 +1366,8 @@ public:
             throw DataAccessError("'" + *name + "' 是查询，不是表，无法直接读取。");
         if (object->type != kObjectTable)
             throw DataAccessError("'" + *name + "' 是链接表，数据不在这个数据库文件中，无法读取。");
-        const std::uint32_t page = object->tdef_page;
-        auto schema = LoadTableSchema(mdb_.get(), *file_, page, object->name,
-                                      [this, page] { return TableProperties(page); });
-        return std::make_unique<AccessRecordset>(file_, std::move(schema), OpenHandle(*file_));
+        auto schema = object->schema ? object->schema : LoadSchema(*object);
+        return std::make_unique<AccessRecordset>(file_, std::move(schema));
     }
 
     std::vector<SchemaTableRow> SchemaTables() override {
@@ -1369,10 +1414,39 @@ private:
                object.type == kObjectLink || object.type == kObjectOdbcLink;
     }
 
-    // Reads MSysObjects with the value decoder (libmdb's own catalog loses the exact object
-    // type and characters outside the BMP).
+    std::shared_ptr<const TableSchema> LoadSchema(const CatalogObject& object) {
+        const std::uint32_t page = object.tdef_page;
+        return BuildSchema(*file_, page, object.name, ReadStoredTable(*file_, page, object.name),
+                           [this, page] { return TableProperties(page); });
+    }
+
+    // Reads the definition and the page map of every user table, so that a file whose tables
+    // cannot be read, or that lost pages at its end, is refused before anything is converted.
+    void CheckUserTables() {
+        std::vector<std::pair<CatalogObject*, StoredTable>> tables;
+        std::unordered_set<std::uint32_t> calculated;
+        for (auto& object : objects_) {
+            if (TableType(object) != "TABLE")
+                continue;
+            tables.emplace_back(&object, ReadStoredTable(*file_, object.tdef_page, object.name));
+            if (HasCalculatedColumns(*file_, tables.back().second.definition))
+                calculated.insert(object.tdef_page);
+        }
+        // One walk of the catalog fetches the properties of all of them (one walk per table
+        // would take time growing with the square of the number of tables).
+        FetchProperties(calculated);
+        for (auto& [object, stored] : tables) {
+            const std::uint32_t page = object->tdef_page;
+            object->schema = BuildSchema(*file_, page, object->name, std::move(stored),
+                                         [this, page] { return TableProperties(page); });
+            DataPageCursor(*file_, *object->schema).CheckMap();
+        }
+    }
+
+    // Reads the system catalog MSysObjects (table definition on page 2).
     void ReadObjects() {
-        catalog_ = LoadTableSchema(mdb_.get(), *file_, 2, "MSysObjects", {});
+        catalog_ = BuildSchema(*file_, 2, "MSysObjects", ReadStoredTable(*file_, 2, "MSysObjects"),
+                               {});
         for (std::size_t i = 0; i < catalog_->columns.size(); ++i) {
             const auto& column = catalog_->columns[i].name;
             if (column == "Id")
@@ -1390,7 +1464,7 @@ private:
         if (id_column_ == none || name_column_ == none || type_column_ == none ||
             flags_column_ == none)
             FailOpen(file_->path, "系统目录（MSysObjects）的结构无法识别，文件可能已损坏");
-        TableCursor cursor(file_, catalog_, mdb_.get());
+        TableCursor cursor(file_, catalog_);
         Value value;
         while (cursor.Next()) {
             CatalogObject object;
@@ -1414,29 +1488,38 @@ private:
         return number ? *number : 0;
     }
 
-    // The property blob (MSysObjects.LvProp) of the table defined at `tdef_page`.
-    std::vector<std::uint8_t> TableProperties(std::uint32_t tdef_page) {
-        if (properties_column_ == kNoColumn)
-            return {};
-        TableCursor cursor(file_, catalog_, mdb_.get());
+    // Keeps the property blobs (MSysObjects.LvProp) of the tables defined at `pages`.
+    void FetchProperties(const std::unordered_set<std::uint32_t>& pages) {
+        if (properties_column_ == kNoColumn || pages.empty())
+            return;
+        TableCursor cursor(file_, catalog_);
         Value value;
         while (cursor.Next()) {
-            if (Integer(cursor, type_column_, value) != kObjectTable ||
-                (static_cast<std::uint32_t>(Integer(cursor, id_column_, value)) & 0x00FFFFFFu) !=
-                    tdef_page)
+            if (Integer(cursor, type_column_, value) != kObjectTable)
+                continue;
+            const auto page =
+                static_cast<std::uint32_t>(Integer(cursor, id_column_, value)) & 0x00FFFFFFu;
+            if (!pages.contains(page) || properties_.contains(page))
                 continue;
             cursor.Decode(properties_column_, value);
-            if (const auto* bytes = std::get_if<Bytes>(&value))
-                return {bytes->data.begin(), bytes->data.end()};
-            return {};
+            const auto* bytes = std::get_if<Bytes>(&value);
+            properties_[page] = bytes ? std::vector<std::uint8_t>(bytes->data.begin(),
+                                                                  bytes->data.end())
+                                      : std::vector<std::uint8_t>{};
         }
-        return {};
+    }
+
+    // The property blob of the table defined at `tdef_page` (empty when it has none).
+    std::vector<std::uint8_t> TableProperties(std::uint32_t tdef_page) {
+        if (!properties_.contains(tdef_page))
+            FetchProperties({tdef_page});
+        const auto found = properties_.find(tdef_page);
+        return found == properties_.end() ? std::vector<std::uint8_t>{} : found->second;
     }
 
     static constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
 
     std::shared_ptr<const AccessFile> file_;
-    MdbHandlePtr mdb_;
     std::shared_ptr<const TableSchema> catalog_;
     std::size_t id_column_ = kNoColumn;
     std::size_t name_column_ = kNoColumn;
@@ -1444,16 +1527,40 @@ private:
     std::size_t flags_column_ = kNoColumn;
     std::size_t properties_column_ = kNoColumn;
     std::vector<CatalogObject> objects_;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> properties_;
 };
+
+// Checks the password, then reads the catalog; failures that do not name the file yet are
+// prefixed with it.
+std::unique_ptr<Provider> OpenChecked(std::shared_ptr<const AccessFile> file,
+                                      const std::optional<std::string>& password) {
+    if (!access::PasswordAccepted(file->header, password))
+        FailOpen(file->path, "不是有效的密码");
+    try {
+        return std::make_unique<AccessProvider>(file);
+    } catch (const DataAccessError& e) {
+        const std::string text = e.what();
+        if (text.find(Quoted(file->path)) != std::string::npos)
+            throw;
+        throw DataAccessError("无法打开数据库 " + Quoted(file->path) + "：" + text);
+    }
+}
 
 } // namespace
 
 std::unique_ptr<Provider> OpenAccessProvider(const std::string& path,
                                              const std::optional<std::string>& password) {
-    std::shared_ptr<const AccessFile> file = CheckFileBeforeOpening(path);
-    if (!access::PasswordAccepted(file->header, password))
-        throw DataAccessError("不是有效的密码。");
-    return std::make_unique<AccessProvider>(file, OpenHandle(*file));
+    return OpenChecked(OpenFile(path), password);
 }
+
+namespace access {
+
+std::unique_ptr<Provider> OpenAccessImage(const std::string& name, std::vector<std::uint8_t> bytes,
+                                          const std::optional<std::string>& password) {
+    return OpenChecked(CheckImage(name, std::make_unique<ByteSource>(std::move(bytes))),
+                       password);
+}
+
+} // namespace access
 
 } // namespace tw::data
