@@ -6,8 +6,12 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -30,7 +34,9 @@ Options:
   --host H              MySQL server host (default localhost, always over TCP)
   --port N              MySQL server port (default 3306)
   --user U              MySQL user (default root)
-  --password P          MySQL password (default empty)
+  --password[=P]        MySQL password; without a value (last, or before another option) it
+                        is asked for with echo off, or read as the first line of standard input
+                        when that is not a terminal; default: $MYSQL_PWD, else empty
   --database D          target database, created when missing (default test)
   --script PATH         SQL script file (default test.sql in the current directory)
   --structure-only      create the tables without copying rows
@@ -38,11 +44,14 @@ Options:
   --table-type T        MyISAM (default), InnoDB, ISAM, BDB or HEAP
   --batch-rows N        rows joined into one INSERT sent to the server (default 1000;
                         1 sends one statement per row); reported statements are unchanged
+  --timeout S           seconds the server may stay silent before the connection is given up
+                        (default 120; connecting waits at most 10)
   --quiet               print neither progress nor the log
   --help                show this help
 
 Exit status: 0 every statement was accepted; 1 the run finished with failures or was
-interrupted; 2 usage error, unreadable source or unreachable server.
+interrupted; 2 usage error, unreadable source or unreachable server. A first Ctrl-C stops
+after the current row; a second one ends the program at once.
 )";
 
 struct Options {
@@ -54,7 +63,10 @@ struct Options {
     std::string host = "localhost";
     int port = 3306;
     std::string user = "root";
-    std::string password;
+    /// The password as given; unset when none was given, so the environment or a prompt fills it.
+    std::optional<std::string> password;
+    bool prompt_password = false;
+    unsigned timeout_seconds = 0;
     std::string database = "test";
     std::string script = "test.sql";
     bool structure_only = false;
@@ -70,11 +82,39 @@ struct UsageError {
 
 std::atomic<bool> interrupted{false};
 
-void OnInterrupt(int) { interrupted = true; }
+// The first signal asks the run to stop after the current row; a second one ends the program.
+void OnInterrupt(int) {
+    if (interrupted.exchange(true))
+        _exit(130);
+}
+
+// Overwrites a secret on the command line, so that process listings no longer show it.
+void Scrub(char* text) {
+    for (; *text; ++text)
+        *text = 'x';
+}
+
+// Whether argument i is absent or another option, so that "--password" carries no value.
+bool NoValueFollows(const std::vector<std::string>& args, std::size_t i) {
+    return i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0 || args[i + 1] == "-h";
+}
 
 Options ParseArguments(int argc, char** argv, bool& show_help) {
     Options options;
     std::vector<std::string> args(argv + 1, argv + argc);
+    // A secret value is taken and then overwritten on the command line.
+    auto secret = [&](std::size_t& i, bool has_inline_value, const std::string& inline_value,
+                      const std::string& arg) -> std::string {
+        if (has_inline_value) {
+            Scrub(argv[i + 1] + arg.size() + 1); // after "--option="
+            return inline_value;
+        }
+        if (i + 1 >= args.size())
+            throw UsageError{"选项 " + arg + " 需要一个值"};
+        ++i;
+        Scrub(argv[i + 1]);
+        return args[i];
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string inline_value;
@@ -101,7 +141,7 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         if (arg == "--help" || arg == "-h") {
             show_help = true;
         } else if (arg == "--source-password") {
-            options.source_password = value();
+            options.source_password = secret(i, has_inline_value, inline_value, arg);
         } else if (arg == "--list") {
             flag();
             options.list = true;
@@ -134,7 +174,13 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         } else if (arg == "--user") {
             options.user = value();
         } else if (arg == "--password") {
-            options.password = value();
+            if (!has_inline_value && NoValueFollows(args, i)) {
+                options.prompt_password = true;
+                options.password.reset();
+            } else {
+                options.password = secret(i, has_inline_value, inline_value, arg);
+                options.prompt_password = false;
+            }
         } else if (arg == "--database") {
             options.database = value();
             if (options.database.empty())
@@ -161,6 +207,18 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
             if (used != n.size() || rows < 1 || rows > 1000000)
                 throw UsageError{"--batch-rows 必须是 1 到 1000000 之间的整数：'" + n + "'"};
             options.batch_rows = static_cast<int>(rows);
+        } else if (arg == "--timeout") {
+            const std::string t = value();
+            std::size_t used = 0;
+            long seconds = 0;
+            try {
+                seconds = std::stol(t, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used != t.size() || seconds < 1 || seconds > 86400)
+                throw UsageError{"--timeout 必须是 1 到 86400 之间的秒数：'" + t + "'"};
+            options.timeout_seconds = static_cast<unsigned>(seconds);
         } else if (arg == "--quiet") {
             flag();
             options.quiet = true;
@@ -181,6 +239,64 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
     if (!show_help && options.file.empty())
         throw UsageError{"缺少 Access 文件"};
     return options;
+}
+
+// Terminal settings to put back when a signal ends the program while the password is typed.
+termios saved_terminal{};
+volatile std::sig_atomic_t echo_is_off = 0;
+
+void RestoreTerminalAndStop(int signal_number) {
+    if (echo_is_off)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_terminal);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// Reads the server password without showing it: from the terminal with echo off, or as the
+// first line of standard input when that is not a terminal.
+std::string ReadPassword() {
+    std::string password;
+    if (!isatty(STDIN_FILENO)) {
+        std::getline(std::cin, password);
+        if (!password.empty() && password.back() == '\r')
+            password.pop_back();
+        return password;
+    }
+    termios terminal{};
+    const bool hidden = tcgetattr(STDIN_FILENO, &terminal) == 0;
+    constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    void (*previous[std::size(kStopSignals)])(int) = {};
+    if (hidden) {
+        saved_terminal = terminal;
+        for (std::size_t k = 0; k < std::size(kStopSignals); ++k)
+            previous[k] = std::signal(kStopSignals[k], RestoreTerminalAndStop);
+        termios quiet = terminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        echo_is_off = 1;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    // The prompt comes once echo is off, so nothing typed after it is ever shown.
+    std::fputs("MySQL 密码：", stderr);
+    std::fflush(stderr);
+    std::getline(std::cin, password);
+    if (hidden) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_terminal);
+        echo_is_off = 0;
+        for (std::size_t k = 0; k < std::size(kStopSignals); ++k)
+            std::signal(kStopSignals[k], previous[k]);
+    }
+    std::fputc('\n', stderr); // the Enter the user typed was not shown
+    return password;
+}
+
+// The server password: as given, asked for, or from MYSQL_PWD as the mariadb client does.
+std::string ServerPassword(const Options& options) {
+    if (options.password)
+        return *options.password;
+    if (options.prompt_password)
+        return ReadPassword();
+    const char* environment = std::getenv("MYSQL_PWD");
+    return environment ? environment : "";
 }
 
 std::string TableNameOf(const std::string& entry) {
@@ -279,8 +395,9 @@ int Run(const Options& options) {
         }
     }
 
-    if (options.scenario != 1 &&
-        !engine.OpenDestinationDB(options.host, options.user, options.password, options.port))
+    engine.SetServerTimeout(options.timeout_seconds);
+    if (options.scenario != 1 && !engine.OpenDestinationDB(options.host, options.user,
+                                                           ServerPassword(options), options.port))
         return kExitUsage;
     engine.SetTableType(options.table_type);
     engine.SetBatchRows(options.batch_rows);
@@ -309,6 +426,10 @@ int Run(const Options& options) {
     const auto& summary = run.Summary();
     if (summary.Clean())
         return kExitOk;
+    if (summary.database_failed)
+        std::cerr << "tablewright-cli: 创建数据库失败 '" << options.database << "'\n";
+    if (summary.script_failed)
+        std::cerr << "tablewright-cli: 无法写入脚本文件 '" << options.script << "'\n";
     if (summary.cancelled)
         std::cerr << "tablewright-cli: 已中断\n";
     else
@@ -320,6 +441,10 @@ int Run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A closed pipe or a file-size limit makes a write fail with its reason (reported in the
+    // log) instead of ending the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     bool show_help = false;
     Options options;
     try {

@@ -165,9 +165,9 @@ TEST_F(RunFixture, FailuresAreLoggedInsteadOfSuccess) {
     run->RunConversion();
     EXPECT_EQ(window.message.find("开始处理表"), std::string::npos);
 
-    // A database the server refuses is logged as such and the tables are still tried.
+    // A database the server refuses (and that cannot be selected either) is logged as such.
     window.scenario = 0;
-    world.refused = {"CREATE DATABASE IF NOT EXISTS `test`;"};
+    world.refused = {"CREATE DATABASE IF NOT EXISTS `test`;", "USE `test`;"};
     run->RunConversion();
     EXPECT_NE(window.message.find("[12:34:56] 创建数据库失败 'test'：refused: CREATE DATABAS"),
               std::string::npos);

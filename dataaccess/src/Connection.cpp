@@ -25,6 +25,18 @@ bool ContainsNoCase(std::string_view text, std::string_view needle) {
     return false;
 }
 
+// A timeout in whole seconds from the connection string; the default when absent or 0.
+unsigned TimeoutValue(const std::vector<ConnectionStringPart>& parts, std::string_view key) {
+    const auto text = FindConnectionValue(parts, key);
+    if (!text)
+        return kDefaultServerTimeoutSeconds;
+    unsigned seconds = 0;
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+    if (ec != std::errc() || end != text->data() + text->size())
+        throw DataAccessError("超时值无效：'" + *text + "'。");
+    return seconds == 0 ? kDefaultServerTimeoutSeconds : seconds;
+}
+
 std::unique_ptr<Provider> OpenFromString(const std::string& connection_string) {
     const auto parts = ParseConnectionString(connection_string);
     if (auto provider = FindConnectionValue(parts, "Provider")) {
@@ -50,6 +62,9 @@ std::unique_ptr<Provider> OpenFromString(const std::string& connection_string) {
             port > 65535)
             throw DataAccessError("端口号无效：'" + port_text + "'。");
         target.port = port;
+        // Connector/ODBC's names for the timeouts, in seconds; absent or 0 keeps the default.
+        target.read_timeout_seconds = TimeoutValue(parts, "READTIMEOUT");
+        target.write_timeout_seconds = TimeoutValue(parts, "WRITETIMEOUT");
         return OpenMySqlProvider(target);
     }
     throw DataAccessError("连接字符串无法识别：既没有 Provider 也没有 DRIVER。");
@@ -135,6 +150,15 @@ std::unique_ptr<Recordset> Connection::OpenRecordset(std::string_view sql) {
 std::vector<SchemaTableRow> Connection::OpenSchemaTables() {
     try {
         return Require().SchemaTables();
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+        throw;
+    }
+}
+
+void Connection::EnsureConnected() {
+    try {
+        Require().EnsureConnected();
     } catch (const DataAccessError& e) {
         last_error_ = e.what();
         throw;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -26,28 +27,25 @@ namespace tw::data {
 namespace {
 
 // Ten seconds is long enough for a slow network and short enough that an unreachable address
-// fails while the user is still looking.
+// fails while the user is still looking; a shorter server timeout shortens it too.
 constexpr unsigned kConnectTimeoutSeconds = 10;
-// The longest wait for a reply: one ALTER TABLE that adds the indexes of a big table, or one
-// large INSERT, can keep the server busy for minutes before it answers; a server that stays
-// silent for ten minutes is taken for dead.
-constexpr unsigned kReadTimeoutSeconds = 600;
-// The server reads what we send as fast as it arrives, so a minute without progress while
-// sending means it is gone.
-constexpr unsigned kWriteTimeoutSeconds = 60;
-// Bytes per character of utf8mb4, the character set of every result of the connection.
-constexpr unsigned long kResultBytesPerChar = 4;
-// Bounds of the byte budget of one multi-row INSERT: large enough that the server's per-statement
-// work is spread over many rows, small enough to keep memory flat and the packet well below
-// max_allowed_packet.
-constexpr std::size_t kMinBatchBytes = 16 * 1024;
+// The byte budget of one multi-row INSERT: large enough that the server's per-statement work is
+// spread over many rows, small enough to keep memory flat; never more than half of
+// max_allowed_packet, so a batch stays well below the largest packet the server accepts.
 constexpr std::size_t kMaxBatchBytes = 1024 * 1024;
+// A reconnection attempt that took longer than this ran into the timeout rather than being
+// refused at once: the server is there but does not answer, so it is not tried again.
+constexpr auto kQuickRefusal = std::chrono::seconds(1);
+// How much of a statement an error about the statement itself quotes.
+constexpr std::size_t kPreviewBytes = 80;
 // Rows of a transactional table are committed in groups of this many rows or bytes: few enough
 // commits that their disk flushes do not dominate, small enough to bound the undo log.
 constexpr std::size_t kCommitRows = 100000;
 constexpr std::size_t kCommitBytes = 64 * 1024 * 1024;
 // The character set number that marks binary strings.
 constexpr unsigned kBinaryCharset = 63;
+// Bytes per character of utf8mb4, the character set of every result of the connection.
+constexpr unsigned long kResultBytesPerChar = 4;
 
 struct MysqlCloser {
     void operator()(MYSQL* mysql) const noexcept { mysql_close(mysql); }
@@ -411,16 +409,62 @@ struct Batch {
     }
 };
 
+// The start of a statement for an error message, cut at a character boundary.
+std::string Preview(std::string_view sql) {
+    if (sql.size() <= kPreviewBytes)
+        return std::string(sql);
+    std::size_t end = kPreviewBytes;
+    while (end > 0 && (static_cast<unsigned char>(sql[end]) & 0xC0) == 0x80)
+        --end; // not inside a multi-byte character
+    return std::string(sql.substr(0, end)) + "…";
+}
+
+// Makes a handle with the connection's options (timeouts already settled) and connects it over
+// TCP, to the given default database or none; throws DataAccessError with the server's text.
+MysqlHandle ConnectHandle(const MySqlTarget& target, const char* database) {
+    MysqlHandle mysql(mysql_init(nullptr));
+    if (!mysql)
+        throw DataAccessError("无法初始化 MySQL 连接（内存不足）。");
+
+    const std::string host = TcpHost(target.host);
+    const unsigned protocol = MYSQL_PROTOCOL_TCP;
+    const unsigned read_timeout = target.read_timeout_seconds;
+    const unsigned write_timeout = target.write_timeout_seconds;
+    // Connecting includes reading the server's greeting, so a short server timeout bounds it too.
+    const unsigned connect_timeout = std::min(kConnectTimeoutSeconds, read_timeout);
+    const unsigned local_infile = 0;
+    const my_bool reconnect = 0;
+    MYSQL* handle = mysql.get();
+    if (mysql_options(handle, MYSQL_OPT_PROTOCOL, &protocol) != 0 ||
+        mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4") != 0 ||
+        mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout) != 0 ||
+        mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &read_timeout) != 0 ||
+        mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &write_timeout) != 0 ||
+        mysql_options(handle, MYSQL_OPT_LOCAL_INFILE, &local_infile) != 0 ||
+        mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect) != 0)
+        throw DataAccessError("无法设置 MySQL 连接选项。");
+
+    // CLIENT_MULTI_RESULTS lets CALL return its result sets; several statements in one string
+    // stay refused, so one Execute is always one statement.
+    if (!mysql_real_connect(handle, host.c_str(), target.user.c_str(), target.password.c_str(),
+                            database, static_cast<unsigned>(target.port), nullptr,
+                            CLIENT_MULTI_RESULTS))
+        throw DataAccessError("无法连接到 MySQL 服务器 " + HostAndPort(host, target.port) + "：" +
+                              mysql_error(handle));
+    return mysql;
+}
+
 // A connection to one server. Consecutive single-row INSERTs into the same table are held back
 // and sent as multi-row statements by a sender thread, so that reading the source and the
 // server's work overlap; every other statement first waits until everything held back has been
 // sent, then runs on the caller's thread. A refused batch is sent again row by row, so exactly
 // the refused rows fail, each with its own error, delivered through the failure handler on the
-// caller's thread.
+// caller's thread. A statement longer than the server accepts is refused without being sent. A
+// lost connection is not restored behind the caller's back: every statement after the loss
+// fails at once, until EnsureConnected opens the connection again.
 class MySqlProvider final : public Provider {
 public:
-    MySqlProvider(MysqlHandle mysql, std::size_t batch_bytes)
-        : mysql_(std::move(mysql)), batch_bytes_(batch_bytes) {}
+    explicit MySqlProvider(const MySqlTarget& target) : target_(target) {}
 
     ~MySqlProvider() override {
         try {
@@ -437,9 +481,24 @@ public:
             sender_.join();
     }
 
+    // Connects (to the given default database, or none) and prepares the session; only while
+    // the sender is idle.
+    void Connect(const char* database) {
+        mysql_ = ConnectHandle(target_, database);
+        lost_.store(false, std::memory_order_release);
+        transaction_prefix_.clear();
+        in_transaction_ = false;
+        transaction_rows_ = 0;
+        transaction_bytes_ = 0;
+        ReadPacketLimit();
+        NormaliseSqlMode();
+        LimitLockWaits();
+    }
+
     void Execute(std::string_view sql) override {
         if (has_failures_.load(std::memory_order_acquire))
             DeliverFailures();
+        CheckLength(sql);
         InsertParts parts;
         if (batch_rows_ > 1 && ParseSingleInsert(sql, parts)) {
             Hold(parts);
@@ -452,6 +511,7 @@ public:
     }
 
     std::unique_ptr<Recordset> OpenRecordset(std::string_view sql) override {
+        CheckLength(sql);
         SendHeldBack();
         Send(sql);
         ResultHandle first = StoreResult();
@@ -497,6 +557,33 @@ public:
         failure_handler_ = std::move(handler);
     }
 
+    void EnsureConnected() override {
+        SendHeldBack();
+        if (!Lost()) {
+            if (mysql_ping(mysql_.get()) == 0)
+                return;
+            NoteLoss();
+            if (!Lost())
+                return; // the connection works; its statements report their own errors
+        }
+        if (reconnection_given_up_)
+            throw DataAccessError(reconnection_error_);
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            Reconnect();
+        } catch (const DataAccessError& e) {
+            reconnection_error_ = std::string("与 MySQL 服务器的连接已断开，重新连接失败：") +
+                                  e.what();
+            // A server that refuses at once may be back for the next attempt; one that let the
+            // attempt run into the timeout would make every further attempt wait as long.
+            reconnection_given_up_ = std::chrono::steady_clock::now() - started >= kQuickRefusal;
+            throw DataAccessError(reconnection_error_);
+        }
+    }
+
+    bool ConnectionLost() const override { return Lost(); }
+
+private:
     // Removes the sql_mode words that change how statements are read (see IsUnwantedSqlMode)
     // and makes every table strict: a value that does not fit is refused rather than quietly
     // changed, in a multi-row statement as much as in a single-row one.
@@ -518,7 +605,69 @@ public:
         Execute("SET SESSION sql_mode = '" + escaped + "'");
     }
 
-private:
+    // A table that another session keeps locked makes DROP TABLE wait, by default for a day;
+    // the server gives up after half the read timeout instead, so the statement fails with the
+    // server's own reason while the connection stays usable.
+    void LimitLockWaits() {
+        const unsigned seconds = std::max(1u, target_.read_timeout_seconds / 2);
+        QueryQuietly("SET SESSION lock_wait_timeout = " + std::to_string(seconds));
+    }
+
+    // Reads the largest statement the server accepts; the batch budget follows from it.
+    void ReadPacketLimit() {
+        statement_limit_ = std::numeric_limits<std::size_t>::max();
+        batch_bytes_ = kMaxBatchBytes;
+        constexpr std::string_view kQuery = "SELECT @@max_allowed_packet";
+        if (mysql_real_query(mysql_.get(), kQuery.data(), kQuery.size()) != 0)
+            return;
+        ResultHandle result(mysql_store_result(mysql_.get()));
+        MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+        if (!row || !row[0])
+            return;
+        const unsigned long long packet = std::strtoull(row[0], nullptr, 10);
+        if (packet < 2)
+            return;
+        // The packet carries a command byte before the statement.
+        statement_limit_ = static_cast<std::size_t>(packet - 1);
+        batch_bytes_ = std::min<std::size_t>(kMaxBatchBytes, static_cast<std::size_t>(packet / 2));
+    }
+
+    // Refuses, without sending it, a statement longer than the server accepts: the server
+    // answers such a packet by closing the connection, which would fail every later statement.
+    void CheckLength(std::string_view sql) const {
+        if (sql.size() <= statement_limit_)
+            return;
+        throw DataAccessError("语句长 " + std::to_string(sql.size()) +
+                              " 字节，超过服务器的 max_allowed_packet（" +
+                              std::to_string(statement_limit_ + 1) + " 字节），未发送：" +
+                              Preview(sql));
+    }
+
+    bool Lost() const { return lost_.load(std::memory_order_acquire); }
+
+    // Marks the connection lost when the client library has closed it after a failure.
+    void NoteLoss() {
+        if (mysql_get_socket(mysql_.get()) == MARIADB_INVALID_SOCKET)
+            lost_.store(true, std::memory_order_release);
+    }
+
+    // Opens a new connection to the same server and database in place of the lost one.
+    void Reconnect() {
+        std::string database;
+        const char* schema = nullptr;
+        if (mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_SCHEMA, &schema) == 0 && schema)
+            database = schema;
+        MysqlHandle lost = std::move(mysql_);
+        try {
+            Connect(database.empty() ? nullptr : database.c_str());
+        } catch (...) {
+            mysql_ = std::move(lost); // keep a handle, closed, so every call fails at once
+            lost_.store(true, std::memory_order_release);
+            throw;
+        }
+        reconnection_given_up_ = false;
+    }
+
     // Adds one row to the batch in the making; a full batch goes to the sender.
     void Hold(const InsertParts& parts) {
         if (!building_.Empty() &&
@@ -639,8 +788,10 @@ private:
                 failures.push_back(error);
             return failures;
         }
-        if (batch.Rows() == 1) {
-            failures.push_back(error);
+        if (batch.Rows() == 1 || Lost()) {
+            // Without a connection, sending the rows one by one could only fail each again.
+            for (std::size_t i = 0; i < batch.Rows(); ++i)
+                failures.push_back(error);
             return failures;
         }
         // A transactional table undoes the failed statement as a whole; any other keeps the
@@ -659,7 +810,7 @@ private:
                 continue;
             }
             const std::string row_error = mysql_error(mysql_.get());
-            if (UndidTransaction()) {
+            if (UndidTransaction() || Lost()) {
                 FailTransactionRows(row_error, failures);
                 for (; i < batch.Rows(); ++i)
                     failures.push_back(row_error);
@@ -707,6 +858,8 @@ private:
     bool UndidTransaction() {
         if (!in_transaction_)
             return false;
+        if (Lost())
+            return true; // whatever the error said, the server undoes what was not committed
         switch (mysql_errno(mysql_.get())) {
         case CR_SERVER_GONE_ERROR:
         case CR_SERVER_LOST:
@@ -719,15 +872,19 @@ private:
 
     // Runs a statement and discards its results; false when the server refused it.
     bool QueryQuietly(std::string_view sql) {
-        if (mysql_real_query(mysql_.get(), sql.data(), sql.size()) != 0)
+        if (mysql_real_query(mysql_.get(), sql.data(), sql.size()) != 0) {
+            NoteLoss();
             return false;
+        }
         for (;;) {
             ResultHandle result(mysql_store_result(mysql_.get()));
-            if (!result && mysql_field_count(mysql_.get()) != 0)
+            const int next = !result && mysql_field_count(mysql_.get()) != 0
+                                 ? 1
+                                 : mysql_next_result(mysql_.get());
+            if (next > 0) {
+                NoteLoss();
                 return false;
-            const int next = mysql_next_result(mysql_.get());
-            if (next > 0)
-                return false;
+            }
             if (next < 0)
                 return true;
         }
@@ -743,14 +900,19 @@ private:
             "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN "
             "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
             "DATABASE() AND t.TABLE_NAME = '" + escaped + "'";
-        if (mysql_real_query(mysql_.get(), query.data(), query.size()) != 0)
+        if (mysql_real_query(mysql_.get(), query.data(), query.size()) != 0) {
+            NoteLoss();
             return true; // unknown: sending every row again is the safe side
+        }
         ResultHandle result(mysql_store_result(mysql_.get()));
         MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
         return !row || !row[0] || std::string_view(row[0]) == "YES";
     }
 
-    [[noreturn]] void Fail() { throw DataAccessError(mysql_error(mysql_.get())); }
+    [[noreturn]] void Fail() {
+        NoteLoss();
+        throw DataAccessError(mysql_error(mysql_.get()));
+    }
 
     // Sends one statement; its length is passed, so NUL bytes and huge values arrive intact.
     void Send(std::string_view sql) {
@@ -779,8 +941,15 @@ private:
         }
     }
 
+    MySqlTarget target_;
     MysqlHandle mysql_;
-    std::size_t batch_bytes_;
+    // What the server accepts: the longest statement, and the budget of a multi-row INSERT.
+    std::size_t statement_limit_ = std::numeric_limits<std::size_t>::max();
+    std::size_t batch_bytes_ = kMaxBatchBytes;
+    // Set on whichever thread sees the client library close the connection.
+    std::atomic<bool> lost_{false};
+    bool reconnection_given_up_ = false;
+    std::string reconnection_error_;
     // Transaction state, used by whichever thread holds the connection.
     std::string transaction_prefix_;
     bool table_is_transactional_ = false;
@@ -809,47 +978,13 @@ private:
 
 std::unique_ptr<Provider> OpenMySqlProvider(const MySqlTarget& target) {
     InitClientLibrary();
-    MysqlHandle mysql(mysql_init(nullptr));
-    if (!mysql)
-        throw DataAccessError("无法初始化 MySQL 连接（内存不足）。");
-
-    const std::string host = TcpHost(target.host);
-    const unsigned protocol = MYSQL_PROTOCOL_TCP;
-    const unsigned connect_timeout = kConnectTimeoutSeconds;
-    const unsigned read_timeout = kReadTimeoutSeconds;
-    const unsigned write_timeout = kWriteTimeoutSeconds;
-    const unsigned local_infile = 0;
-    const my_bool reconnect = 0;
-    MYSQL* handle = mysql.get();
-    if (mysql_options(handle, MYSQL_OPT_PROTOCOL, &protocol) != 0 ||
-        mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4") != 0 ||
-        mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout) != 0 ||
-        mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &read_timeout) != 0 ||
-        mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &write_timeout) != 0 ||
-        mysql_options(handle, MYSQL_OPT_LOCAL_INFILE, &local_infile) != 0 ||
-        mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect) != 0)
-        throw DataAccessError("无法设置 MySQL 连接选项。");
-
-    // CLIENT_MULTI_RESULTS lets CALL return its result sets; several statements in one string
-    // stay refused, so one Execute is always one statement.
-    if (!mysql_real_connect(handle, host.c_str(), target.user.c_str(), target.password.c_str(),
-                            nullptr, static_cast<unsigned>(target.port), nullptr,
-                            CLIENT_MULTI_RESULTS))
-        throw DataAccessError("无法连接到 MySQL 服务器 " + HostAndPort(host, target.port) + "：" +
-                              mysql_error(handle));
-
-    // A batch stays well below the largest packet the server accepts; a single row larger than
-    // the budget is sent on its own.
-    std::size_t batch_bytes = kMaxBatchBytes;
-    if (mysql_real_query(handle, "SELECT @@max_allowed_packet", 27) == 0) {
-        ResultHandle result(mysql_store_result(handle));
-        MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
-        if (row && row[0])
-            batch_bytes = std::clamp<std::size_t>(std::strtoull(row[0], nullptr, 10) / 2,
-                                                  kMinBatchBytes, kMaxBatchBytes);
-    }
-    auto provider = std::make_unique<MySqlProvider>(std::move(mysql), batch_bytes);
-    provider->NormaliseSqlMode();
+    MySqlTarget settled = target;
+    if (settled.read_timeout_seconds == 0)
+        settled.read_timeout_seconds = kDefaultServerTimeoutSeconds;
+    if (settled.write_timeout_seconds == 0)
+        settled.write_timeout_seconds = kDefaultServerTimeoutSeconds;
+    auto provider = std::make_unique<MySqlProvider>(settled);
+    provider->Connect(nullptr);
     return provider;
 }
 

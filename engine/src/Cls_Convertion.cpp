@@ -58,10 +58,14 @@ bool Cls_Convertion::OpenSourceDB(const std::string& sFileName, const std::strin
 
 bool Cls_Convertion::OpenDestinationDB(const std::string& host, const std::string& user,
                                        const std::string& pwd, std::int32_t port) {
-    const std::string connection_string =
+    std::string connection_string =
         "DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + data::QuoteConnectionValue(host) +
         ";UID=" + data::QuoteConnectionValue(user) + ";PWD=" + data::QuoteConnectionValue(pwd) +
         ";PORT=" + std::to_string(port);
+    if (server_timeout_seconds_ > 0) {
+        const std::string seconds = std::to_string(server_timeout_seconds_);
+        connection_string += ";READTIMEOUT=" + seconds + ";WRITETIMEOUT=" + seconds;
+    }
     destination_connection_->Close();
     return OpenConnection(*destination_connection_, connection_string);
 }
@@ -72,10 +76,26 @@ void Cls_Convertion::Yield() {
 }
 
 void Cls_Convertion::createDB(const std::string& sDBName) {
+    // A connection that was lost while the user chose the tables is opened again first.
+    destination_connection_->EnsureConnected();
     std::string statement = "CREATE DATABASE IF NOT EXISTS `";
     AppendNameText(statement, sDBName);
     statement += "`;";
-    destination_connection_->Execute(statement);
+    try {
+        destination_connection_->Execute(statement);
+    } catch (const data::DataAccessError& e) {
+        // A user whose rights cover the tables of an existing database but not the database
+        // itself can still convert into it; when it cannot be selected either, the reason the
+        // creation was refused is the one to show.
+        const std::string reason = e.what();
+        try {
+            SelectDB(sDBName);
+        } catch (const data::DataAccessError&) {
+            throw data::DataAccessError(reason);
+        }
+        Yield();
+        return;
+    }
     SelectDB(sDBName);
     Yield();
 }
@@ -199,19 +219,26 @@ void Cls_Convertion::CountFailure(const std::string& error) {
         last_report_.first_error = error;
 }
 
-void Cls_Convertion::Report(std::string& statement, bool execute) {
-    if (execute && !ExecuteSQL(statement))
+bool Cls_Convertion::Report(std::string& statement, bool execute) {
+    bool accepted = true;
+    if (execute && !ExecuteSQL(statement)) {
+        accepted = false;
         CountFailure(destination_connection_->LastError());
+    } else if (!execute && !unsent_reason_.empty()) {
+        CountFailure(unsent_reason_);
+    }
     if (ExecuteInfo)
         ExecuteInfo(statement);
+    return accepted;
 }
 
 void Cls_Convertion::ConvTable(const std::string& sTableName, bool WithData, bool DropTable,
                                bool DumpSQLonly) {
     last_report_ = TableReport{};
     last_report_.table_name = sTableName;
+    unsent_reason_.clear();
     const std::string lower_name = Utf8ToLower(sTableName);
-    const bool execute = !DumpSQLonly;
+    bool execute = !DumpSQLonly;
 
     std::unique_ptr<data::Recordset> rs;
     try {
@@ -223,6 +250,17 @@ void Cls_Convertion::ConvTable(const std::string& sTableName, bool WithData, boo
         return;
     }
     last_report_.column_warnings = rs->ColumnWarnings();
+    if (execute) {
+        // A connection lost during an earlier table is opened again; when that fails, the
+        // statements are still produced (for the script file) and each counts as failed.
+        try {
+            destination_connection_->EnsureConnected();
+        } catch (const data::DataAccessError& e) {
+            unsent_reason_ = e.what();
+            last_report_.connection_lost = true;
+            execute = false;
+        }
+    }
 
     std::string table_statement = "CREATE TABLE `";
     AppendNameText(table_statement, lower_name);
@@ -245,8 +283,15 @@ void Cls_Convertion::ConvTable(const std::string& sTableName, bool WithData, boo
         Yield();
     }
     table_statement += table_type_clause_;
-    Report(table_statement, execute);
+    const bool created = Report(table_statement, execute);
     Yield();
+    if (execute && DropTable && !created) {
+        // The table could not be made anew, so its rows would go nowhere or into the table of
+        // that name that should have been dropped, among its old rows: they are produced (for
+        // the script file) but not sent, and each counts as failed.
+        unsent_reason_ = "表未能创建，行未发送：" + destination_connection_->LastError();
+        execute = false;
+    }
 
     if (WithData && !(rs->IsEOF() && rs->IsBOF())) {
         const std::int64_t total = rs->RecordCount();
@@ -289,6 +334,9 @@ void Cls_Convertion::ConvTable(const std::string& sTableName, bool WithData, boo
         }
         ExecuteSQL("FLUSH TABLES"); // needs a privilege many users lack, so never counted
     }
+    if (!DumpSQLonly && destination_connection_->ConnectionLost())
+        last_report_.connection_lost = true;
+    unsent_reason_.clear();
     rs->Close();
 }
 

@@ -89,6 +89,12 @@ public:
     virtual void SetBatchRows(int /*rows*/) {}
     /// Sets where failures of held-back statements go.
     virtual void SetFailureHandler(FailureHandler /*handler*/) {}
+    /// Sends what is held back, checks that the connection still works and, when it was lost,
+    /// opens it again with the same session (database, settings); throws DataAccessError when
+    /// it cannot.
+    virtual void EnsureConnected() {}
+    /// True when the connection to the server was lost (until EnsureConnected restores it).
+    virtual bool ConnectionLost() const { return false; }
 };
 
 /// Makes the provider that a connection string names; throws DataAccessError on failure.
@@ -124,6 +130,10 @@ public:
     void SetBatchRows(int rows);
     /// Sets where failures of statements that were held back and refused later go.
     void SetFailureHandler(FailureHandler handler);
+    /// Opens a lost connection again (see Provider::EnsureConnected); throws DataAccessError.
+    void EnsureConnected();
+    /// True when the open connection was lost; false for a closed or working one.
+    bool ConnectionLost() const { return provider_ && provider_->ConnectionLost(); }
     /// The description of the last failure of this connection.
     const std::string& LastError() const { return last_error_; }
 

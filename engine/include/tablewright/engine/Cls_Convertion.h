@@ -23,6 +23,9 @@ struct TableReport {
     std::vector<std::string> column_warnings;
     /// Row statements produced.
     std::int64_t rows = 0;
+    /// True when the connection to the server was lost during the table, or could not be opened
+    /// again before it: the table was cut short and what did not arrive is counted as failed.
+    bool connection_lost = false;
 };
 
 /// The conversion engine: owns both connections, the table-type clause and the stop flag, maps
@@ -52,7 +55,8 @@ public:
     /// Connects to the MySQL server; shows the failure and returns false when it cannot.
     bool OpenDestinationDB(const std::string& host = "localhost", const std::string& user = "root",
                            const std::string& pwd = "", std::int32_t port = 3306);
-    /// Creates the database when missing and selects it; throws data::DataAccessError.
+    /// Creates the database when missing and selects it; an existing database that the user may
+    /// use but not create is selected too. Throws data::DataAccessError with the reason.
     void createDB(const std::string& sDBName);
     /// Selects the database; throws data::DataAccessError.
     void SelectDB(const std::string& sDBName);
@@ -62,6 +66,9 @@ public:
     bool ExecuteSQL(const std::string& SQL);
     /// Sets how many consecutive row statements the destination may send as one (1: none).
     void SetBatchRows(int rows);
+    /// Sets how many seconds the server may stay silent before the connection is given up, for
+    /// connections opened afterwards (0: the provider's default).
+    void SetServerTimeout(unsigned seconds) { server_timeout_seconds_ = seconds; }
 
     /// The connection to the Access file.
     data::Connection& SourceDB() { return *source_connection_; }
@@ -97,11 +104,15 @@ public:
 private:
     std::int64_t GetTableRecordCount(const std::string& name);
     bool OpenConnection(data::Connection& connection, const std::string& connection_string);
-    void Report(std::string& statement, bool execute);
+    bool Report(std::string& statement, bool execute);
     void CountFailure(const std::string& error);
     void Yield();
 
     std::string table_type_clause_;
+    unsigned server_timeout_seconds_ = 0;
+    // Why the statements of the current table cannot be sent, when they cannot; each then counts
+    // as failed with this reason.
+    std::string unsent_reason_;
     std::unique_ptr<data::Connection> source_connection_;
     std::unique_ptr<data::Connection> destination_connection_;
     TableReport last_report_;
