@@ -109,19 +109,19 @@ struct Converted {
 };
 
 /// Converts tables of an Access file through the engine and the run, with hooks.
-Converted Convert(const ConvertSpec& spec, engine::Cls_Convertion* reuse = nullptr) {
+Converted Convert(const ConvertSpec& job, engine::Cls_Convertion* reuse = nullptr) {
     engine::Cls_Convertion own;
     engine::Cls_Convertion& engine = reuse ? *reuse : own;
     std::string message;
     const auto shown_before = engine.ShowCriticalMessage;
     engine.ShowCriticalMessage = [&message](const std::string& text) { message = text; };
-    EXPECT_TRUE(engine.OpenSourceDB(spec.file)) << message;
+    EXPECT_TRUE(engine.OpenSourceDB(job.file)) << message;
     run::PlainRunWindow window;
-    window.scenario = spec.scenario;
-    window.script_path = spec.script;
-    window.database_name = spec.database;
-    window.no_data = spec.structure_only ? 1 : 0;
-    if (spec.tables.empty()) {
+    window.scenario = job.scenario;
+    window.script_path = job.script;
+    window.database_name = job.database;
+    window.no_data = job.structure_only ? 1 : 0;
+    if (job.tables.empty()) {
         std::vector<std::string> entries;
         const int count = engine.GetSourceTables(entries);
         for (int i = 1; i <= count; ++i)
@@ -129,16 +129,16 @@ Converted Convert(const ConvertSpec& spec, engine::Cls_Convertion* reuse = nullp
                                          0, entries[std::size_t(i)].rfind(':')),
                                      true});
     } else {
-        for (const auto& name : spec.tables)
+        for (const auto& name : job.tables)
             window.tables.push_back({name, true});
     }
-    engine.SetServerTimeout(spec.timeout_seconds);
-    if (spec.scenario != 1 && (!reuse || engine.DestinationDB().State() == 0)) {
-        EXPECT_TRUE(engine.OpenDestinationDB(spec.target.host, spec.target.user,
-                                              spec.target.password, spec.target.port))
+    engine.SetServerTimeout(job.timeout_seconds);
+    if (job.scenario != 1 && (!reuse || engine.DestinationDB().State() == 0)) {
+        EXPECT_TRUE(engine.OpenDestinationDB(job.target.host, job.target.user,
+                                              job.target.password, job.target.port))
             << message;
     }
-    engine.SetTableType(spec.table_type);
+    engine.SetTableType(job.table_type);
 
     Progress progress;
     run::ConversionRun run(engine, window);
@@ -147,17 +147,17 @@ Converted Convert(const ConvertSpec& spec, engine::Cls_Convertion* reuse = nullp
         report(sql);
         if (sql.rfind("INSERT INTO", 0) == 0) {
             ++progress.rows;
-            if (spec.on_row)
-                spec.on_row(progress);
+            if (job.on_row)
+                job.on_row(progress);
         }
     };
     window.on_status = [&](const std::string& status) {
         progress.table = status;
-        if (spec.on_table)
-            spec.on_table(progress);
+        if (job.on_table)
+            job.on_table(progress);
     };
     engine.DoEvents = [&] {
-        if (spec.cancel && spec.cancel(progress)) {
+        if (job.cancel && job.cancel(progress)) {
             engine.EndProgress = true;
             window.exit_confirmed = true;
         }
@@ -523,19 +523,19 @@ TEST(ServerDies, KilledMidTableCountsWhatWasLostAndALaterRunConvertsEverything) 
     constexpr std::int64_t kLines = 50000;
     for (const std::string type : {"MyISAM", "InnoDB"}) {
         SCOPED_TRACE(type);
-        ConvertSpec spec;
-        spec.target = server.Target();
-        spec.file = GenBig();
-        spec.tables = {"Lines"};
-        spec.database = "tw_killed";
-        spec.table_type = type;
-        spec.scenario = 2;
-        spec.script = TempPath("killed.sql");
-        spec.on_row = [&](const Progress& progress) {
+        ConvertSpec job;
+        job.target = server.Target();
+        job.file = GenBig();
+        job.tables = {"Lines"};
+        job.database = "tw_killed";
+        job.table_type = type;
+        job.scenario = 2;
+        job.script = TempPath("killed.sql");
+        job.on_row = [&](const Progress& progress) {
             if (progress.rows == 20000)
                 server.Kill();
         };
-        const Converted cut = Convert(spec);
+        const Converted cut = Convert(job);
         EXPECT_LT(cut.seconds, 60.0) << "watchdog";
         const std::int64_t failed = FailedIn(cut.log, "Lines");
         EXPECT_GT(failed, 0) << cut.log;
@@ -544,7 +544,7 @@ TEST(ServerDies, KilledMidTableCountsWhatWasLostAndALaterRunConvertsEverything) 
         EXPECT_EQ(cut.log.find("成功转换"), std::string::npos) << cut.log;
         EXPECT_EQ(cut.summary.failed_statements, failed);
         // The script side is not affected.
-        EXPECT_EQ(ScriptLines(ReadFile(spec.script)).size(), std::size_t(2 + kLines));
+        EXPECT_EQ(ScriptLines(ReadFile(job.script)).size(), std::size_t(2 + kLines));
 
         server.Start();
         ASSERT_EQ(server.Error(), "");
@@ -559,13 +559,13 @@ TEST(ServerDies, KilledMidTableCountsWhatWasLostAndALaterRunConvertsEverything) 
             EXPECT_LE(arrived + failed, kLines + data::kDefaultBatchRows);
         }
 
-        spec.on_row = nullptr;
-        spec.scenario = 0;
-        const Converted again = Convert(spec);
+        job.on_row = nullptr;
+        job.scenario = 0;
+        const Converted again = Convert(job);
         EXPECT_TRUE(again.summary.Clean()) << again.log;
         EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM tw_killed.`lines`"), "50000");
         EXPECT_EQ(check.Scalar("SELECT SUM(lineid) FROM tw_killed.`lines`"), "1250025000");
-        std::remove(spec.script.c_str());
+        std::remove(job.script.c_str());
     }
 }
 
@@ -574,21 +574,21 @@ TEST(ServerDies, KilledMidTableCountsWhatWasLostAndALaterRunConvertsEverything) 
 TEST(ServerDies, RestartedServerIsReachedAgainAndAStoppedOneIsGivenUpAfterTheTimeout) {
     DedicatedServer server;
     TW_REQUIRE_DEDICATED(server);
-    ConvertSpec spec;
-    spec.target = server.Target();
-    spec.file = GenTypes();
-    spec.database = "tw_restarted";
+    ConvertSpec job;
+    job.target = server.Target();
+    job.file = GenTypes();
+    job.database = "tw_restarted";
 
     // Killed during AllTypes (whose rows are still held back), back before Order Details.
-    spec.on_row = [&](const Progress& progress) {
+    job.on_row = [&](const Progress& progress) {
         if (progress.rows == 5)
             server.Kill();
     };
-    spec.on_table = [&](const Progress& progress) {
+    job.on_table = [&](const Progress& progress) {
         if (progress.table == "处理表 'Order Details'")
             server.Start();
     };
-    Converted run = Convert(spec);
+    Converted run = Convert(job);
     ASSERT_EQ(server.Error(), "");
     EXPECT_EQ(FailedIn(run.log, "AllTypes"), 13) << run.log;
     EXPECT_NE(run.log.find("表 'AllTypes'：与 MySQL 服务器的连接中断"), std::string::npos);
@@ -601,8 +601,8 @@ TEST(ServerDies, RestartedServerIsReachedAgainAndAStoppedOneIsGivenUpAfterTheTim
 
     // Killed during AllTypes and left down: the other tables fail at once, every statement
     // counted, nothing reported as converted.
-    spec.on_table = nullptr;
-    run = Convert(spec);
+    job.on_table = nullptr;
+    run = Convert(job);
     EXPECT_LT(run.seconds, 30.0) << "watchdog";
     EXPECT_EQ(FailedIn(run.log, "AllTypes"), 13) << run.log;
     EXPECT_EQ(FailedIn(run.log, "Order Details"), kOrderDetailsStatements) << run.log;
@@ -614,12 +614,12 @@ TEST(ServerDies, RestartedServerIsReachedAgainAndAStoppedOneIsGivenUpAfterTheTim
 
     // Frozen during AllTypes: the connection is given up after the timeout, and so is the one
     // reconnection attempt; the later tables do not wait again.
-    spec.timeout_seconds = 2;
-    spec.on_row = [&](const Progress& progress) {
+    job.timeout_seconds = 2;
+    job.on_row = [&](const Progress& progress) {
         if (progress.rows == 5)
             server.Freeze();
     };
-    run = Convert(spec);
+    run = Convert(job);
     server.Thaw();
     EXPECT_LT(run.seconds, 30.0) << "watchdog";
     EXPECT_EQ(FailedIn(run.log, "AllTypes"), 13) << run.log;
@@ -628,8 +628,8 @@ TEST(ServerDies, RestartedServerIsReachedAgainAndAStoppedOneIsGivenUpAfterTheTim
     EXPECT_EQ(run.log.find("成功转换"), std::string::npos) << run.log;
 
     // Back to normal, a later run converts everything.
-    spec.on_row = nullptr;
-    run = Convert(spec);
+    job.on_row = nullptr;
+    run = Convert(job);
     EXPECT_TRUE(run.summary.Clean()) << run.log;
     ServerSession after(server.Target());
     EXPECT_EQ(GenTypesCounts(after, "tw_restarted"), "13,5,3");
@@ -644,12 +644,12 @@ TEST(ServerLimits, OversizedRowFailsAloneAndAReadOnlyServerFailsEveryTable) {
     ServerSession root(server.Target());
     for (const std::string type : {"MyISAM", "InnoDB"}) {
         SCOPED_TRACE(type);
-        ConvertSpec spec;
-        spec.target = server.Target();
-        spec.file = GenTypes();
-        spec.database = "tw_packet";
-        spec.table_type = type;
-        const Converted run = Convert(spec);
+        ConvertSpec job;
+        job.target = server.Target();
+        job.file = GenTypes();
+        job.database = "tw_packet";
+        job.table_type = type;
+        const Converted run = Convert(job);
         EXPECT_EQ(run.summary.failed_statements, 1) << run.log;
         EXPECT_EQ(FailedIn(run.log, "AllTypes"), 1) << run.log;
         // The log names the row: its statement starts with the row's first values.
@@ -675,13 +675,13 @@ TEST(ServerLimits, OversizedRowFailsAloneAndAReadOnlyServerFailsEveryTable) {
     root.Execute("CREATE USER 'tw_reader'@'%' IDENTIFIED BY 'r-pw'");
     root.Execute("GRANT ALL ON tw_packet.* TO 'tw_reader'@'%'");
     root.Execute("SET GLOBAL read_only = 1");
-    ConvertSpec spec;
-    spec.target = server.Target();
-    spec.target.user = "tw_reader";
-    spec.target.password = "r-pw";
-    spec.file = GenTypes();
-    spec.database = "tw_packet";
-    const Converted refused = Convert(spec);
+    ConvertSpec job;
+    job.target = server.Target();
+    job.target.user = "tw_reader";
+    job.target.password = "r-pw";
+    job.file = GenTypes();
+    job.database = "tw_packet";
+    const Converted refused = Convert(job);
     root.Execute("SET GLOBAL read_only = 0");
     EXPECT_NE(refused.log.find("创建数据库不存在 'tw_packet'"), std::string::npos) << refused.log;
     EXPECT_EQ(FailedIn(refused.log, "AllTypes"), kAllTypesStatements) << refused.log;
@@ -743,18 +743,18 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
     EXPECT_EQ(cli.output.find(password), std::string::npos) << cli.output;
 
     // The same engine converts into one database, then is given a name the server refuses.
-    ConvertSpec spec;
-    spec.target = target;
-    spec.target.user = "tw_faults_pw";
-    spec.target.password = password;
-    spec.file = GenTypes();
-    spec.tables = {"Order Details"};
-    spec.database = "tw_faults_keep";
-    const Converted kept = Convert(spec, &engine);
+    ConvertSpec job;
+    job.target = target;
+    job.target.user = "tw_faults_pw";
+    job.target.password = password;
+    job.file = GenTypes();
+    job.tables = {"Order Details"};
+    job.database = "tw_faults_keep";
+    const Converted kept = Convert(job, &engine);
     ASSERT_TRUE(kept.summary.Clean()) << kept.log;
-    spec.database = "tw faults bad ";
-    spec.structure_only = true;
-    const Converted refused = Convert(spec, &engine);
+    job.database = "tw faults bad ";
+    job.structure_only = true;
+    const Converted refused = Convert(job, &engine);
     EXPECT_TRUE(refused.summary.database_failed);
     EXPECT_NE(refused.log.find("创建数据库失败 'tw faults bad '：Incorrect database name"),
               std::string::npos)
@@ -809,13 +809,13 @@ TEST(Destination, MissingRightsAreReportedPerTableAndNothingAsSuccess) {
         root.Execute("CREATE USER '" + c.user + "'@'%' IDENTIFIED BY 'pw'");
         if (!c.grant.empty())
             root.Execute("GRANT " + c.grant + " ON tw_faults_rights.* TO '" + c.user + "'@'%'");
-        ConvertSpec spec;
-        spec.target = target;
-        spec.target.user = c.user;
-        spec.target.password = "pw";
-        spec.file = GenTypes();
-        spec.database = "tw_faults_rights";
-        const Converted run = Convert(spec);
+        ConvertSpec job;
+        job.target = target;
+        job.target.user = c.user;
+        job.target.password = "pw";
+        job.file = GenTypes();
+        job.database = "tw_faults_rights";
+        const Converted run = Convert(job);
         EXPECT_EQ(FailedIn(run.log, "AllTypes"), c.all_types) << run.log;
         EXPECT_EQ(FailedIn(run.log, "Order Details"), c.order_details) << run.log;
         EXPECT_EQ(FailedIn(run.log, "it's"), c.its) << run.log;
@@ -830,18 +830,18 @@ TEST(Destination, MissingRightsAreReportedPerTableAndNothingAsSuccess) {
 
     // Rows but no DROP, over tables that exist: the old tables cannot be replaced, and their
     // new rows are not mixed into the old ones (which would double them) but counted.
-    ConvertSpec spec;
-    spec.target = target;
-    spec.file = GenTypes();
-    spec.database = "tw_faults_rights";
-    ASSERT_TRUE(Convert(spec).summary.Clean());
+    ConvertSpec job;
+    job.target = target;
+    job.file = GenTypes();
+    job.database = "tw_faults_rights";
+    ASSERT_TRUE(Convert(job).summary.Clean());
     root.Execute("DROP USER IF EXISTS 'tw_faults_appender'@'%'");
     root.Execute("CREATE USER 'tw_faults_appender'@'%' IDENTIFIED BY 'pw'");
     root.Execute("GRANT SELECT, INSERT, CREATE ON tw_faults_rights.* TO "
                  "'tw_faults_appender'@'%'");
-    spec.target.user = "tw_faults_appender";
-    spec.target.password = "pw";
-    const Converted run = Convert(spec);
+    job.target.user = "tw_faults_appender";
+    job.target.password = "pw";
+    const Converted run = Convert(job);
     EXPECT_EQ(FailedIn(run.log, "AllTypes"), kAllTypesStatements) << run.log;
     EXPECT_EQ(FailedIn(run.log, "Order Details"), kOrderDetailsStatements) << run.log;
     EXPECT_NE(run.log.find("（DROP command denied"), std::string::npos) << run.log;
@@ -868,13 +868,13 @@ TEST(ScriptFile, WriteFailuresAreCountedForTheirTablesAndTheServerSideGoesOn) {
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
         root.FreshDatabase("tw_faults_script");
-        ConvertSpec spec;
-        spec.target = target;
-        spec.file = GenTypes();
-        spec.database = "tw_faults_script";
-        spec.scenario = 2;
-        spec.script = path;
-        const Converted run = Convert(spec);
+        ConvertSpec job;
+        job.target = target;
+        job.file = GenTypes();
+        job.database = "tw_faults_script";
+        job.scenario = 2;
+        job.script = path;
+        const Converted run = Convert(job);
         EXPECT_TRUE(run.summary.script_failed);
         EXPECT_NE(run.log.find("无法写入脚本文件 '" + path + "'："), std::string::npos) << run.log;
         EXPECT_EQ(FailedIn(run.log, "AllTypes"), kAllTypesStatements) << run.log;
@@ -932,17 +932,17 @@ TEST(Cancel, AtEveryPointKeepsWholeLinesAndTheRowsAlreadyProduced) {
         "\r\n\\[12:00:00\\] 用户取消 \\.\\.\\.\\.\\.\r\n\r\n\\([0-9]+\\.[0-9]{2} s taken\\)$");
     const std::string head = "[12:00:00] Start conversion ....\r\n\r\n"
                              "[12:00:00] 创建数据库不存在 'tw_faults_cancel'\r\n\r\n";
-    ConvertSpec spec;
-    spec.target = target;
-    spec.file = GenTypes();
-    spec.database = "tw_faults_cancel";
-    spec.scenario = 2;
-    spec.script = script;
+    ConvertSpec job;
+    job.target = target;
+    job.file = GenTypes();
+    job.database = "tw_faults_cancel";
+    job.scenario = 2;
+    job.script = script;
 
     // While the database is made: no table starts.
     root.Execute("DROP DATABASE IF EXISTS tw_faults_cancel");
-    spec.cancel = [](const Progress&) { return true; };
-    Converted run = Convert(spec);
+    job.cancel = [](const Progress&) { return true; };
+    Converted run = Convert(job);
     EXPECT_TRUE(run.summary.cancelled);
     EXPECT_EQ(run.log.rfind(head + "\r\n[12:00:00] 用户取消 .....\r\n\r\n(", 0), 0u) << run.log;
     EXPECT_TRUE(std::regex_search(run.log, cancelled_end)) << run.log;
@@ -950,8 +950,8 @@ TEST(Cancel, AtEveryPointKeepsWholeLinesAndTheRowsAlreadyProduced) {
     EXPECT_EQ(GenTypesCounts(root, "tw_faults_cancel"), "-,-,-");
 
     // Between tables: right after the last row of the first table.
-    spec.cancel = [](const Progress& progress) { return progress.rows == 13; };
-    run = Convert(spec);
+    job.cancel = [](const Progress& progress) { return progress.rows == 13; };
+    run = Convert(job);
     EXPECT_EQ(run.log.rfind(head + "[12:00:00] 开始处理表 'AllTypes' \r\n\r\n[12:00:00] 用户取消",
                             0),
               0u)
@@ -961,10 +961,10 @@ TEST(Cancel, AtEveryPointKeepsWholeLinesAndTheRowsAlreadyProduced) {
     EXPECT_EQ(GenTypesCounts(root, "tw_faults_cancel"), "13,-,-");
 
     // In the middle of a big table: 1234 rows were produced, 234 of them still held back.
-    spec.file = GenBig();
-    spec.tables = {"Orders", "Lines"};
-    spec.cancel = [](const Progress& progress) { return progress.rows == 1234; };
-    run = Convert(spec);
+    job.file = GenBig();
+    job.tables = {"Orders", "Lines"};
+    job.cancel = [](const Progress& progress) { return progress.rows == 1234; };
+    run = Convert(job);
     EXPECT_TRUE(std::regex_search(run.log, cancelled_end)) << run.log;
     EXPECT_EQ(run.log.find("'Lines'"), std::string::npos) << run.log;
     const auto lines = ScriptLines(ReadFile(script));

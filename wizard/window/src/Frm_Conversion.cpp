@@ -44,8 +44,8 @@ std::string ToUtf8(const QString& text) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-QFont FontOf(const run::FontSpec& spec) {
-    return artwork::FontAt96Dpi(FromUtf8(spec.family), spec.points, spec.bold);
+QFont FontOf(const run::FontSpec& font) {
+    return artwork::FontAt96Dpi(FromUtf8(font.family), font.points, font.bold);
 }
 
 void SetColour(QWidget& widget, QPalette::ColorRole role, const QColor& colour) {
