@@ -37,9 +37,9 @@
 inline void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
 
 using namespace tw;
-using run::MsgBoxButtons;
-using run::MsgBoxIcon;
-using run::MsgBoxResult;
+using wizard::MsgBoxButtons;
+using wizard::MsgBoxIcon;
+using wizard::MsgBoxResult;
 
 namespace {
 
@@ -66,7 +66,7 @@ protected:
     std::vector<Message> messages;
     /// Answers of the Yes/No questions, in order; Yes when none is left.
     std::deque<MsgBoxResult> replies;
-    std::vector<run::FileDialogRequest> dialogs;
+    std::vector<wizard::FileDialogRequest> dialogs;
     std::string chosen_file;
     fs::path dir;
 
@@ -79,7 +79,7 @@ protected:
         replies.clear();
         dialogs.clear();
         form = std::make_unique<window::Frm_Conversion>();
-        run::WizardSteps& steps = form->Steps();
+        wizard::WizardSteps& steps = form->Steps();
         steps.MsgBox = [this](const std::string& text, MsgBoxButtons buttons, MsgBoxIcon icon) {
             messages.push_back({text, buttons, icon});
             if (buttons == MsgBoxButtons::Ok)
@@ -89,7 +89,7 @@ protected:
                 replies.pop_front();
             return reply;
         };
-        steps.ShowOpen = [this](const run::FileDialogRequest& request) {
+        steps.ShowOpen = [this](const wizard::FileDialogRequest& request) {
             dialogs.push_back(request);
             return chosen_file;
         };
@@ -196,16 +196,16 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
     EXPECT_FALSE(form->windowIcon().isNull());
 
     // Every control is found by its name, with its kind, its container and its place.
-    for (const run::ControlLayout& layout : run::FormLayout()) {
-        SCOPED_TRACE(run::ObjectName(layout.ref));
-        QWidget* widget = Get(run::ObjectName(layout.ref));
+    for (const wizard::ControlLayout& layout : wizard::FormLayout()) {
+        SCOPED_TRACE(wizard::ObjectName(layout.ref));
+        QWidget* widget = Get(wizard::ObjectName(layout.ref));
         ASSERT_NE(widget, nullptr);
         const std::string parent =
-            layout.parent ? run::ObjectName(*layout.parent) : "Frm_Conversion";
+            layout.parent ? wizard::ObjectName(*layout.parent) : "Frm_Conversion";
         EXPECT_EQ(widget->parentWidget()->objectName().toStdString(), parent);
-        if (layout.ref.name != run::Ctl::OptScenario && layout.ref.name != run::Ctl::PicWelcome &&
-            layout.ref.name != run::Ctl::PicHeader && layout.ref.name != run::Ctl::fra_progress &&
-            layout.kind != run::ControlKind::Label) {
+        if (layout.ref.name != wizard::Ctl::OptScenario && layout.ref.name != wizard::Ctl::PicWelcome &&
+            layout.ref.name != wizard::Ctl::PicHeader && layout.ref.name != wizard::Ctl::fra_progress &&
+            layout.kind != wizard::ControlKind::Label) {
             EXPECT_EQ(widget->geometry(), QRect(layout.rect.left, layout.rect.top,
                                                 layout.rect.width, layout.rect.height));
         }

@@ -4,7 +4,7 @@
 #include "FakeSource.h"
 
 #include "tablewright/dataaccess/AdoTypes.h"
-#include "tablewright/run/WizardSteps.h"
+#include "tablewright/wizard/WizardSteps.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 using namespace tw;
-using namespace tw::run;
+using namespace tw::wizard;
 using data::Value;
 using test::FakeTable;
 using test::FakeWorld;

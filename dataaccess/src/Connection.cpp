@@ -129,49 +129,56 @@ Provider& Connection::Require() {
     return *provider_;
 }
 
-void Connection::Execute(std::string_view sql) {
+// Runs a call on the provider; a failure is kept as LastError() and passed on.
+template <typename Call>
+auto Connection::Guarded(Call&& call) -> decltype(call(std::declval<Provider&>())) {
     try {
-        Require().Execute(sql);
+        return call(Require());
     } catch (const DataAccessError& e) {
         last_error_ = e.what();
         throw;
     }
+}
+
+void Connection::Execute(std::string_view sql) {
+    Guarded([&](Provider& p) { p.Execute(sql); });
 }
 
 std::unique_ptr<Recordset> Connection::OpenRecordset(std::string_view sql) {
-    try {
-        return Require().OpenRecordset(sql);
-    } catch (const DataAccessError& e) {
-        last_error_ = e.what();
-        throw;
-    }
+    return Guarded([&](Provider& p) { return p.OpenRecordset(sql); });
 }
 
 std::vector<SchemaTableRow> Connection::OpenSchemaTables() {
-    try {
-        return Require().SchemaTables();
-    } catch (const DataAccessError& e) {
-        last_error_ = e.what();
-        throw;
-    }
+    return Guarded([&](Provider& p) { return p.SchemaTables(); });
+}
+
+std::unique_ptr<Recordset> Connection::OpenTable(const std::string& table) {
+    return Guarded([&](Provider& p) { return p.OpenTable(table); });
+}
+
+TableSchema Connection::ReadTableSchema(const std::string& table) {
+    return Guarded([&](Provider& p) { return p.ReadTableSchema(table); });
+}
+
+std::vector<RelationshipSchema> Connection::ReadRelationships() {
+    return Guarded([&](Provider& p) { return p.ReadRelationships(); });
 }
 
 void Connection::EnsureConnected() {
-    try {
-        Require().EnsureConnected();
-    } catch (const DataAccessError& e) {
-        last_error_ = e.what();
-        throw;
-    }
+    Guarded([](Provider& p) { p.EnsureConnected(); });
 }
 
 void Connection::Flush() {
-    try {
-        Require().Flush();
-    } catch (const DataAccessError& e) {
-        last_error_ = e.what();
-        throw;
-    }
+    Guarded([](Provider& p) { p.Flush(); });
+}
+
+// Sources that know no tables of their own answer as a query-only source would.
+std::unique_ptr<Recordset> Provider::OpenTable(const std::string& table) {
+    throw DataAccessError("无法按表名读取 '" + table + "'：此数据源不支持。");
+}
+
+TableSchema Provider::ReadTableSchema(const std::string& table) {
+    throw DataAccessError("无法读取表 '" + table + "' 的定义：此数据源不支持。");
 }
 
 } // namespace tw::data

@@ -31,9 +31,9 @@ namespace tw::window {
 
 namespace {
 
-using run::ControlKind;
-using run::ControlRef;
-using run::Ctl;
+using wizard::ControlKind;
+using wizard::ControlRef;
+using wizard::Ctl;
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -44,7 +44,7 @@ std::string ToUtf8(const QString& text) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-QFont FontOf(const run::FontSpec& font) {
+QFont FontOf(const wizard::FontSpec& font) {
     return artwork::FontAt96Dpi(FromUtf8(font.family), font.points, font.bold);
 }
 
@@ -72,12 +72,12 @@ Frm_Conversion::Frm_Conversion(data::ProviderFactory factory, QWidget* parent)
     : QWidget(parent), steps_(*this, std::move(factory)) {
     artwork::InstallFontSubstitutes();
     setObjectName(QStringLiteral("Frm_Conversion"));
-    setWindowTitle(QString::fromUtf8(run::kWindowCaption));
+    setWindowTitle(QString::fromUtf8(wizard::kWindowCaption));
     setWindowIcon(artwork::WindowIcon());
-    setFont(FontOf(run::WindowFont()));
+    setFont(FontOf(wizard::WindowFont()));
     // The button-face colour behind everything that is not painted.
     SetColour(*this, QPalette::Window, palette().color(QPalette::Button));
-    setFixedSize(run::kClientWidth, run::kClientHeight);
+    setFixedSize(wizard::kClientWidth, wizard::kClientHeight);
     // The client area opens centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
@@ -85,14 +85,14 @@ Frm_Conversion::Frm_Conversion(data::ProviderFactory factory, QWidget* parent)
 
     BuildControls();
 
-    steps_.MsgBox = [this](const std::string& prompt, run::MsgBoxButtons buttons,
-                           run::MsgBoxIcon icon) {
+    steps_.MsgBox = [this](const std::string& prompt, wizard::MsgBoxButtons buttons,
+                           wizard::MsgBoxIcon icon) {
         return ShowMessageBox(this, prompt, buttons, icon);
     };
-    steps_.ShowOpen = [this](const run::FileDialogRequest& request) {
+    steps_.ShowOpen = [this](const wizard::FileDialogRequest& request) {
         return ShowFileDialog(this, request, false);
     };
-    steps_.ShowSave = [this](const run::FileDialogRequest& request) {
+    steps_.ShowSave = [this](const wizard::FileDialogRequest& request) {
         return ShowFileDialog(this, request, true);
     };
     steps_.DoEvents = [] { QCoreApplication::processEvents(); };
@@ -105,12 +105,12 @@ Frm_Conversion::Frm_Conversion(data::ProviderFactory factory, QWidget* parent)
 Frm_Conversion::~Frm_Conversion() = default;
 
 void Frm_Conversion::BuildControls() {
-    for (const run::ControlLayout& layout : run::FormLayout()) {
+    for (const wizard::ControlLayout& layout : wizard::FormLayout()) {
         QWidget* parent = this;
         if (layout.parent)
             parent = &At(*layout.parent);
         QWidget* widget = CreateControl(layout, parent);
-        widget->setObjectName(FromUtf8(run::ObjectName(layout.ref)));
+        widget->setObjectName(FromUtf8(wizard::ObjectName(layout.ref)));
         if (!layout.font.family.empty())
             widget->setFont(FontOf(layout.font));
         widget->setGeometry(layout.rect.left, layout.rect.top, layout.rect.width,
@@ -135,7 +135,7 @@ void Frm_Conversion::BuildControls() {
     PicWelcome_->raise();
 }
 
-QWidget* Frm_Conversion::CreateControl(const run::ControlLayout& layout, QWidget* parent) {
+QWidget* Frm_Conversion::CreateControl(const wizard::ControlLayout& layout, QWidget* parent) {
     const QString text = FromUtf8(layout.text);
     switch (layout.kind) {
     case ControlKind::CommandButton: {
@@ -213,18 +213,18 @@ QWidget* Frm_Conversion::CreateControl(const run::ControlLayout& layout, QWidget
 }
 
 void Frm_Conversion::ConnectHandlers() {
-    auto click = [this](Ctl name, void (run::WizardSteps::*handler)()) {
+    auto click = [this](Ctl name, void (wizard::WizardSteps::*handler)()) {
         connect(&As<QPushButton>({name}), &QPushButton::clicked, this,
                 [this, handler] { (steps_.*handler)(); });
     };
-    click(Ctl::CmdNext, &run::WizardSteps::CmdNext_Click);
-    click(Ctl::CmdBack, &run::WizardSteps::CmdBack_Click);
-    click(Ctl::CmdCancel, &run::WizardSteps::CmdCancel_Click);
-    click(Ctl::CmdFinish, &run::WizardSteps::CmdFinish_Click);
-    click(Ctl::CmdBrowse, &run::WizardSteps::CmdBrowse_Click);
-    click(Ctl::CmdSaveDumpFile, &run::WizardSteps::CmdSaveDumpFile_Click);
-    click(Ctl::cmdSelect, &run::WizardSteps::cmdSelect_Click);
-    click(Ctl::CmdTestConnection, &run::WizardSteps::CmdTestConnection_Click);
+    click(Ctl::CmdNext, &wizard::WizardSteps::CmdNext_Click);
+    click(Ctl::CmdBack, &wizard::WizardSteps::CmdBack_Click);
+    click(Ctl::CmdCancel, &wizard::WizardSteps::CmdCancel_Click);
+    click(Ctl::CmdFinish, &wizard::WizardSteps::CmdFinish_Click);
+    click(Ctl::CmdBrowse, &wizard::WizardSteps::CmdBrowse_Click);
+    click(Ctl::CmdSaveDumpFile, &wizard::WizardSteps::CmdSaveDumpFile_Click);
+    click(Ctl::cmdSelect, &wizard::WizardSteps::cmdSelect_Click);
+    click(Ctl::CmdTestConnection, &wizard::WizardSteps::CmdTestConnection_Click);
     connect(&As<QCheckBox>({Ctl::ChkSrcPwd}), &QCheckBox::toggled, this,
             [this] { steps_.ChkSrcPwd_Click(); });
     // Only a choice of the user raises the click; the load handling selects the first entry
@@ -268,7 +268,7 @@ QWidget* Frm_Conversion::Control(const ControlRef& ref) const {
 QWidget& Frm_Conversion::At(const ControlRef& ref) const {
     QWidget* widget = Control(ref);
     if (!widget)
-        throw std::out_of_range("no control " + run::ObjectName(ref));
+        throw std::out_of_range("no control " + wizard::ObjectName(ref));
     return *widget;
 }
 
@@ -276,7 +276,7 @@ template <typename Widget>
 Widget& Frm_Conversion::As(const ControlRef& ref) const {
     auto* widget = qobject_cast<Widget*>(&At(ref));
     if (!widget)
-        throw std::invalid_argument("control " + run::ObjectName(ref) + " is of another kind");
+        throw std::invalid_argument("control " + wizard::ObjectName(ref) + " is of another kind");
     return *widget;
 }
 
@@ -302,7 +302,7 @@ std::string Frm_Conversion::Text(const ControlRef& ref) const {
         return ToUtf8(button->text());
     if (auto* frame = qobject_cast<QGroupBox*>(&widget))
         return ToUtf8(frame->title());
-    throw std::invalid_argument("control " + run::ObjectName(ref) + " has no text");
+    throw std::invalid_argument("control " + wizard::ObjectName(ref) + " has no text");
 }
 
 void Frm_Conversion::SetText(const ControlRef& ref, const std::string& text) {
@@ -323,7 +323,7 @@ void Frm_Conversion::SetText(const ControlRef& ref, const std::string& text) {
     } else if (auto* frame = qobject_cast<QGroupBox*>(&widget)) {
         frame->setTitle(value);
     } else {
-        throw std::invalid_argument("control " + run::ObjectName(ref) + " has no text");
+        throw std::invalid_argument("control " + wizard::ObjectName(ref) + " has no text");
     }
 }
 
@@ -333,7 +333,7 @@ double Frm_Conversion::Value(const ControlRef& ref) const {
         return button->isChecked() ? 1 : 0;
     if (auto* bar = qobject_cast<QProgressBar*>(&widget))
         return bar->value();
-    throw std::invalid_argument("control " + run::ObjectName(ref) + " has no value");
+    throw std::invalid_argument("control " + wizard::ObjectName(ref) + " has no value");
 }
 
 void Frm_Conversion::SetValue(const ControlRef& ref, double value) {
@@ -345,13 +345,13 @@ void Frm_Conversion::SetValue(const ControlRef& ref, double value) {
     } else if (auto* button = qobject_cast<QAbstractButton*>(&widget)) {
         button->setChecked(value != 0);
     } else {
-        throw std::invalid_argument("control " + run::ObjectName(ref) + " has no value");
+        throw std::invalid_argument("control " + wizard::ObjectName(ref) + " has no value");
     }
 }
 
 void Frm_Conversion::SetFocus(const ControlRef& ref) { At(ref).setFocus(Qt::OtherFocusReason); }
 
-void Frm_Conversion::Move(const ControlRef& ref, const run::PixelRect& rect) {
+void Frm_Conversion::Move(const ControlRef& ref, const wizard::PixelRect& rect) {
     At(ref).setGeometry(rect.left, rect.top, rect.width, rect.height);
 }
 
@@ -450,19 +450,19 @@ void Frm_Conversion::closeEvent(QCloseEvent* event) {
         event->accept();
 }
 
-run::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
-                                 run::MsgBoxButtons buttons, run::MsgBoxIcon icon) {
+wizard::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
+                                 wizard::MsgBoxButtons buttons, wizard::MsgBoxIcon icon) {
     QMessageBox::Icon box_icon = QMessageBox::NoIcon;
     switch (icon) {
-    case run::MsgBoxIcon::Critical: box_icon = QMessageBox::Critical; break;
-    case run::MsgBoxIcon::Question: box_icon = QMessageBox::Question; break;
-    case run::MsgBoxIcon::Exclamation: box_icon = QMessageBox::Warning; break;
-    case run::MsgBoxIcon::Information: box_icon = QMessageBox::Information; break;
+    case wizard::MsgBoxIcon::Critical: box_icon = QMessageBox::Critical; break;
+    case wizard::MsgBoxIcon::Question: box_icon = QMessageBox::Question; break;
+    case wizard::MsgBoxIcon::Exclamation: box_icon = QMessageBox::Warning; break;
+    case wizard::MsgBoxIcon::Information: box_icon = QMessageBox::Information; break;
     }
     const QMessageBox::StandardButtons box_buttons =
-        buttons == run::MsgBoxButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
+        buttons == wizard::MsgBoxButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
                                              : QMessageBox::Ok;
-    QMessageBox box(box_icon, QString::fromUtf8(run::kWindowCaption), FromUtf8(prompt),
+    QMessageBox box(box_icon, QString::fromUtf8(wizard::kWindowCaption), FromUtf8(prompt),
                     box_buttons, parent);
     box.setWindowModality(Qt::ApplicationModal);
     // The buttons speak the window's language whatever the system's locale is.
@@ -473,10 +473,10 @@ run::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
     if (QAbstractButton* ok = box.button(QMessageBox::Ok))
         ok->setText(QStringLiteral("确定"));
     switch (box.exec()) {
-    case QMessageBox::Yes: return run::MsgBoxResult::Yes;
-    case QMessageBox::No: return run::MsgBoxResult::No;
-    default: return buttons == run::MsgBoxButtons::YesNo ? run::MsgBoxResult::No
-                                                         : run::MsgBoxResult::Ok;
+    case QMessageBox::Yes: return wizard::MsgBoxResult::Yes;
+    case QMessageBox::No: return wizard::MsgBoxResult::No;
+    default: return buttons == wizard::MsgBoxButtons::YesNo ? wizard::MsgBoxResult::No
+                                                         : wizard::MsgBoxResult::Ok;
     }
 }
 
@@ -494,7 +494,7 @@ QString DialogFilter(const std::string& filter) {
     return entries.join(QStringLiteral(";;"));
 }
 
-std::string ShowFileDialog(QWidget* parent, const run::FileDialogRequest& request, bool save) {
+std::string ShowFileDialog(QWidget* parent, const wizard::FileDialogRequest& request, bool save) {
     const QString title = FromUtf8(request.DialogTitle);
     const QString file_name = FromUtf8(request.FileName);
     const QString filter = DialogFilter(request.Filter);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tablewright/dataaccess/Schema.h"
 #include "tablewright/dataaccess/Value.h"
 
 #include <cstdint>
@@ -83,6 +84,14 @@ public:
     virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view sql) = 0;
     /// Lists the tables of the data source in its own order.
     virtual std::vector<SchemaTableRow> SchemaTables() = 0;
+    /// Opens a cursor over every row of one table, in the source's order; throws
+    /// DataAccessError when the table cannot be read.
+    virtual std::unique_ptr<Recordset> OpenTable(const std::string& table);
+    /// The definition of one table (columns with their properties, indexes, description);
+    /// throws DataAccessError when it cannot be read.
+    virtual TableSchema ReadTableSchema(const std::string& table);
+    /// The relationships between the tables of the data source (none for sources without).
+    virtual std::vector<RelationshipSchema> ReadRelationships() { return {}; }
     /// Sends whatever is still held back (batched statements); throws like Execute.
     virtual void Flush() {}
     /// Sets how many single-row INSERTs may be joined into one statement (1: none).
@@ -124,6 +133,12 @@ public:
     std::unique_ptr<Recordset> OpenRecordset(std::string_view sql);
     /// The table listing; throws DataAccessError (also kept as LastError()).
     std::vector<SchemaTableRow> OpenSchemaTables();
+    /// A cursor over every row of a table; throws DataAccessError (also kept as LastError()).
+    std::unique_ptr<Recordset> OpenTable(const std::string& table);
+    /// A table's definition; throws DataAccessError (also kept as LastError()).
+    TableSchema ReadTableSchema(const std::string& table);
+    /// The relationships between the tables; throws DataAccessError (also kept as LastError()).
+    std::vector<RelationshipSchema> ReadRelationships();
     /// Sends statements the provider still holds back; throws DataAccessError.
     void Flush();
     /// Sets how many single-row INSERTs the destination may join (1 sends each on its own).
@@ -139,6 +154,8 @@ public:
 
 private:
     Provider& Require();
+    template <typename Call>
+    auto Guarded(Call&& call) -> decltype(call(std::declval<Provider&>()));
     void Configure();
     ProviderFactory factory_;
     std::unique_ptr<Provider> provider_;

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "tablewright/artwork/PictureBox.h"
-#include "tablewright/run/WizardSteps.h"
-#include "tablewright/run/WizardView.h"
+#include "tablewright/wizard/WizardSteps.h"
+#include "tablewright/wizard/WizardView.h"
 
 #include <QImage>
 #include <QList>
@@ -20,7 +20,7 @@ namespace tw::window {
 
 /// The wizard window: every control of the form laid down at its pixel position, bound to the
 /// step logic, which drives the engine and the conversion run through the controls.
-class Frm_Conversion : public QWidget, public run::WizardView {
+class Frm_Conversion : public QWidget, public wizard::WizardView {
 public:
     /// Builds the controls and runs the load handling; the engine's connections come from
     /// `factory`.
@@ -31,26 +31,26 @@ public:
     Frm_Conversion& operator=(const Frm_Conversion&) = delete;
 
     /// The window's members and handlers; its message box and dialogs can be replaced.
-    run::WizardSteps& Steps() { return steps_; }
+    wizard::WizardSteps& Steps() { return steps_; }
     /// The widget of a control, or null when the window has no such control.
-    QWidget* Control(const run::ControlRef& ref) const;
+    QWidget* Control(const wizard::ControlRef& ref) const;
 
-    void SetVisible(const run::ControlRef& ref, bool visible) override;
-    void SetEnabled(const run::ControlRef& ref, bool enabled) override;
-    std::string Text(const run::ControlRef& ref) const override;
-    void SetText(const run::ControlRef& ref, const std::string& text) override;
-    double Value(const run::ControlRef& ref) const override;
-    void SetValue(const run::ControlRef& ref, double value) override;
-    void SetFocus(const run::ControlRef& ref) override;
-    void Move(const run::ControlRef& ref, const run::PixelRect& rect) override;
-    void SetHeight(const run::ControlRef& ref, int height) override;
-    void AddItem(const run::ControlRef& ref, const std::string& text) override;
-    void Clear(const run::ControlRef& ref) override;
-    int ListCount(const run::ControlRef& ref) const override;
-    std::string List(const run::ControlRef& ref, int i) const override;
-    bool Selected(const run::ControlRef& ref, int i) const override;
-    void SetSelected(const run::ControlRef& ref, int i, bool selected) override;
-    void SetListIndex(const run::ControlRef& ref, int i) override;
+    void SetVisible(const wizard::ControlRef& ref, bool visible) override;
+    void SetEnabled(const wizard::ControlRef& ref, bool enabled) override;
+    std::string Text(const wizard::ControlRef& ref) const override;
+    void SetText(const wizard::ControlRef& ref, const std::string& text) override;
+    double Value(const wizard::ControlRef& ref) const override;
+    void SetValue(const wizard::ControlRef& ref, double value) override;
+    void SetFocus(const wizard::ControlRef& ref) override;
+    void Move(const wizard::ControlRef& ref, const wizard::PixelRect& rect) override;
+    void SetHeight(const wizard::ControlRef& ref, int height) override;
+    void AddItem(const wizard::ControlRef& ref, const std::string& text) override;
+    void Clear(const wizard::ControlRef& ref) override;
+    int ListCount(const wizard::ControlRef& ref) const override;
+    std::string List(const wizard::ControlRef& ref, int i) const override;
+    bool Selected(const wizard::ControlRef& ref, int i) const override;
+    void SetSelected(const wizard::ControlRef& ref, int i, bool selected) override;
+    void SetListIndex(const wizard::ControlRef& ref, int i) override;
     void PaintForm() override;
     void PaintWelcome() override;
     void PaintHeader(std::int16_t step) override;
@@ -64,28 +64,28 @@ protected:
 
 private:
     void BuildControls();
-    QWidget* CreateControl(const run::ControlLayout& layout, QWidget* parent);
+    QWidget* CreateControl(const wizard::ControlLayout& layout, QWidget* parent);
     void ConnectHandlers();
     void ApplyTabOrder();
-    QWidget& At(const run::ControlRef& ref) const;
+    QWidget& At(const wizard::ControlRef& ref) const;
     template <typename Widget>
-    Widget& As(const run::ControlRef& ref) const;
+    Widget& As(const wizard::ControlRef& ref) const;
 
-    std::map<run::ControlRef, QWidget*> controls_;
+    std::map<wizard::ControlRef, QWidget*> controls_;
     std::map<QWidget*, int> tab_index_;
     QList<QRadioButton*> OptScenario_;
     artwork::PictureBox* PicWelcome_ = nullptr;
     artwork::PictureBox* PicHeader_ = nullptr;
     QImage background_;
-    run::WizardSteps steps_;
+    wizard::WizardSteps steps_;
 };
 
 /// Shows a modal message box captioned "Tablewright" with the given buttons and icon.
-run::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
-                                 run::MsgBoxButtons buttons, run::MsgBoxIcon icon);
+wizard::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
+                                 wizard::MsgBoxButtons buttons, wizard::MsgBoxIcon icon);
 
 /// Shows the open or save dialog for a request; the chosen file, or empty when cancelled.
-std::string ShowFileDialog(QWidget* parent, const run::FileDialogRequest& request, bool save);
+std::string ShowFileDialog(QWidget* parent, const wizard::FileDialogRequest& request, bool save);
 
 /// Turns a filter of description|patterns pairs ("SQL 脚本|*.sql") into the dialog's form
 /// ("SQL 脚本 (*.sql)"); "*.*" becomes "*", which matches every file here.

@@ -1,10 +1,10 @@
-#include "tablewright/run/FormLayout.h"
+#include "tablewright/wizard/FormLayout.h"
 
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
 
-namespace tw::run {
+namespace tw::wizard {
 
 namespace {
 
@@ -250,4 +250,4 @@ const std::vector<std::string> &TableTypes() {
     return types;
 }
 
-} // namespace tw::run
+} // namespace tw::wizard

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tablewright/run/FormLayout.h"
+#include "tablewright/wizard/FormLayout.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tw::run {
+namespace tw::wizard {
 
 /// The wizard window's controls as the step logic sees them: plain properties read and written
 /// by control name, so that the logic runs with plain values as well as with real widgets.
@@ -118,4 +118,4 @@ public:
     void Close() override;
 };
 
-} // namespace tw::run
+} // namespace tw::wizard

@@ -1,8 +1,8 @@
-#include "tablewright/run/WizardView.h"
+#include "tablewright/wizard/WizardView.h"
 
 #include <stdexcept>
 
-namespace tw::run {
+namespace tw::wizard {
 
 PlainWizardView::PlainWizardView() {
     for (const ControlLayout& layout : FormLayout()) {
@@ -101,4 +101,4 @@ void PlainWizardView::Close() {
         on_close();
 }
 
-} // namespace tw::run
+} // namespace tw::wizard

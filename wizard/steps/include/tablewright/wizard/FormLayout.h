@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tw::run {
+namespace tw::wizard {
 
 /// The names of the wizard window's controls; elements of a control array share one name.
 enum class Ctl {
@@ -128,4 +128,4 @@ const std::vector<ControlLayout>& FormLayout();
 /// The entries of the table-type list, in order.
 const std::vector<std::string>& TableTypes();
 
-} // namespace tw::run
+} // namespace tw::wizard

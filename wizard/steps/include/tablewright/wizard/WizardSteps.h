@@ -2,7 +2,7 @@
 
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/run/ConversionRun.h"
-#include "tablewright/run/WizardView.h"
+#include "tablewright/wizard/WizardView.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace tw::run {
+namespace tw::wizard {
 
 /// The buttons of a message box.
 enum class MsgBoxButtons { Ok, YesNo };
@@ -119,7 +119,7 @@ public:
     /// True while a Next handler (and with it the conversion run) is under way.
     bool Busy() const { return busy_; }
     /// The conversion run bound to the engine and the view (null before load and after unload).
-    ConversionRun* Run() { return run_.get(); }
+    run::ConversionRun* Run() { return run_.get(); }
 
 private:
     class RunBinding;
@@ -132,7 +132,7 @@ private:
     WizardView& view_;
     data::ProviderFactory factory_;
     std::unique_ptr<RunBinding> run_window_;
-    std::unique_ptr<ConversionRun> run_;
+    std::unique_ptr<run::ConversionRun> run_;
     bool busy_ = false;
     bool close_pending_ = false;
 };
@@ -145,4 +145,4 @@ std::optional<std::int32_t> PortNumber(const std::string& text);
 /// are ".sql" in any case, otherwise with ".sql" appended.
 std::string WithSqlExtension(const std::string& file_name);
 
-} // namespace tw::run
+} // namespace tw::wizard

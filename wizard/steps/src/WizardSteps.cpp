@@ -1,9 +1,9 @@
-#include "tablewright/run/WizardSteps.h"
+#include "tablewright/wizard/WizardSteps.h"
 
 #include <charconv>
 #include <exception>
 
-namespace tw::run {
+namespace tw::wizard {
 
 namespace {
 
@@ -51,7 +51,7 @@ private:
 } // namespace
 
 /// The run's view of the window: the wizard's members and the view's controls.
-class WizardSteps::RunBinding : public RunWindow {
+class WizardSteps::RunBinding : public run::RunWindow {
 public:
     RunBinding(WizardSteps& steps, WizardView& view) : steps_(steps), view_(view) {}
     std::int16_t Scenario() const override { return steps_.Scenario; }
@@ -107,7 +107,7 @@ void WizardSteps::Form_Load() {
             if (DoEvents)
                 DoEvents();
         };
-        run_ = std::make_unique<ConversionRun>(*MyConversion, *run_window_);
+        run_ = std::make_unique<run::ConversionRun>(*MyConversion, *run_window_);
     });
     Attempt([&] { ShowHeader(-1); });
     CurrentStep = -1;
@@ -419,4 +419,4 @@ std::string WithSqlExtension(const std::string& file_name) {
     return file_name + ".sql";
 }
 
-} // namespace tw::run
+} // namespace tw::wizard

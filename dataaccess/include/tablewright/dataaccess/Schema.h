@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw::data {
+
+/// How a column numbers its rows by itself.
+enum class AutoNumber {
+    None,
+    /// Long integer, counting up (or random): the next value comes from the table.
+    Increment,
+    /// Replication ID: a GUID made for each new row.
+    Guid,
+};
+
+/// One column of a table, as the source defines it.
+struct ColumnSchema {
+    /// The name as the source spells it.
+    std::string name;
+    /// The source's own type code (for Access, the table definition's type byte).
+    int source_type = 0;
+    /// The type as an ADO DataTypeEnum code (see AdoTypes.h), which destinations map from.
+    int ado_type = 0;
+    /// Characters for text, bytes for fixed-size kinds.
+    std::int32_t size = 0;
+    /// Digits and digits after the point of a decimal column (0 for other kinds).
+    int precision = 0;
+    int scale = 0;
+    /// The column must hold a value (Access "Required"; Yes/No columns always do).
+    bool required = false;
+    /// Whether '' is allowed; unset where the source does not say (non-text columns).
+    std::optional<bool> allow_zero_length;
+    AutoNumber auto_number = AutoNumber::None;
+    /// The default as the source writes it (Access expression text, e.g. `="x"` or `Now()`);
+    /// empty when the column has none.
+    std::string default_expression;
+    /// The column's description; empty when it has none.
+    std::string description;
+    /// True when the column's values are computed from other columns by the source.
+    bool calculated = false;
+};
+
+/// One column of an index, in key order.
+struct IndexColumn {
+    std::string name;
+    bool descending = false;
+};
+
+/// One index of a table.
+struct IndexSchema {
+    /// The name as the source spells it ("PrimaryKey" for Access primary keys).
+    std::string name;
+    std::vector<IndexColumn> columns;
+    bool primary = false;
+    bool unique = false;
+    /// NULL values are left out of the index (Access "IgnoreNulls").
+    bool ignore_nulls = false;
+    /// Kept by the source for one side of an enforced relationship rather than made by the user.
+    bool foreign = false;
+};
+
+/// A table's definition: columns in their order, indexes, description and AutoNumber state.
+struct TableSchema {
+    std::string name;
+    std::vector<ColumnSchema> columns;
+    std::vector<IndexSchema> indexes;
+    /// The table's description; empty when it has none.
+    std::string description;
+    /// The value the source would give the next new row of its counting AutoNumber column; 0
+    /// when the table has none or the source does not know.
+    std::int64_t next_auto_number = 0;
+};
+
+/// One pair of columns a relationship joins: the parent's (referenced) and the child's.
+struct RelationshipColumn {
+    std::string parent;
+    std::string child;
+};
+
+/// A relationship between two tables: the child table's columns refer to the parent's key.
+struct RelationshipSchema {
+    std::string name;
+    std::string parent_table;
+    std::string child_table;
+    std::vector<RelationshipColumn> columns;
+    /// Referential integrity is enforced by the source.
+    bool enforced = false;
+    bool cascade_update = false;
+    bool cascade_delete = false;
+};
+
+/// A user table of the source and its number of rows.
+struct TableEntry {
+    std::string name;
+    std::int64_t rows = 0;
+};
+
+} // namespace tw::data
