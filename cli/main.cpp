@@ -41,6 +41,8 @@ Options:
   --script PATH         SQL script file (default test.sql in the current directory)
   --structure-only      create the tables without copying rows
   --no-drop             do not drop existing tables first
+  --no-keys             bare tables: no primary keys, indexes, NOT NULL, AUTO_INCREMENT,
+                        defaults, comments or foreign keys (by default all are carried over)
   --table-type T        MyISAM (default), InnoDB, ISAM, BDB or HEAP
   --batch-rows N        rows joined into one INSERT sent to the server (default 1000;
                         1 sends one statement per row); reported statements are unchanged
@@ -71,6 +73,7 @@ struct Options {
     std::string script = "test.sql";
     bool structure_only = false;
     bool no_drop = false;
+    bool no_keys = false;
     std::string table_type = "MyISAM";
     int batch_rows = tw::data::kDefaultBatchRows;
     bool quiet = false;
@@ -190,6 +193,9 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         } else if (arg == "--structure-only") {
             flag();
             options.structure_only = true;
+        } else if (arg == "--no-keys") {
+            flag();
+            options.no_keys = true;
         } else if (arg == "--no-drop") {
             flag();
             options.no_drop = true;
@@ -299,12 +305,6 @@ std::string ServerPassword(const Options& options) {
     return environment ? environment : "";
 }
 
-std::string TableNameOf(const std::string& entry) {
-    // The row count follows the last ':', so a name holding ':' stays whole.
-    const auto colon = entry.rfind(':');
-    return colon == std::string::npos ? entry : entry.substr(0, colon);
-}
-
 /// Draws one progress line per table on a terminal.
 class ProgressBar {
 public:
@@ -361,11 +361,10 @@ int Run(const Options& options) {
     if (!engine.OpenSourceDB(options.file, options.source_password))
         return kExitUsage;
 
-    std::vector<std::string> entries;
-    const std::int32_t count = engine.GetSourceTables(entries);
+    const std::vector<tw::data::TableEntry> entries = engine.SourceTables();
     if (options.list) {
-        for (std::int32_t i = 1; i <= count; ++i)
-            std::cout << entries[static_cast<std::size_t>(i)] << '\n';
+        for (const auto& entry : entries)
+            std::cout << entry.name << ':' << entry.rows << '\n';
         return kExitOk;
     }
 
@@ -375,9 +374,10 @@ int Run(const Options& options) {
     window.database_name = options.database;
     window.no_data = options.structure_only ? 1 : 0;
     window.drop_tables = options.no_drop ? 0 : 1;
+    window.keep_keys = options.no_keys ? 0 : 1;
     std::vector<std::string> names;
-    for (std::int32_t i = 1; i <= count; ++i)
-        names.push_back(TableNameOf(entries[static_cast<std::size_t>(i)]));
+    for (const auto& entry : entries)
+        names.push_back(entry.name);
     if (options.tables.empty()) {
         for (const auto& name : names)
             window.tables.push_back({name, true});
@@ -424,6 +424,13 @@ int Run(const Options& options) {
     if (!options.quiet)
         std::cout << WithUnixLineEnds(window.message) << '\n';
     const auto& summary = run.Summary();
+    if (!summary.schema_notes.empty()) {
+        // What of the schema did not arrive as Access had it, even when every row did.
+        std::cerr << "tablewright-cli: " << summary.schema_notes.size()
+                  << " 处结构未能按 Access 的原样保留：\n";
+        for (const auto& note : summary.schema_notes)
+            std::cerr << "  " << note << '\n';
+    }
     if (summary.Clean())
         return kExitOk;
     if (summary.database_failed)

@@ -1,5 +1,5 @@
 // libFuzzer target over the Access reader: opens the input as a database image, lists its
-// tables and reads every value of every table. Any outcome other than success or a
+// tables, reads every table's definition and every value, and the relationships. Any outcome other than success or a
 // DataAccessError (a crash, a sanitizer report, a hang, another exception) is a finding.
 //
 // The custom mutator keeps inputs a whole number of pages long most of the time and aims at the
@@ -23,7 +23,7 @@ void ReadEverything(tw::data::Provider& provider) {
         if (table.table_type != "TABLE" && table.table_type != "SYSTEM TABLE")
             continue;
         try {
-            auto rs = provider.OpenRecordset("select * from [" + table.table_name + "]");
+            auto rs = provider.OpenTable(table.table_name);
             (void)rs->RecordCount();
             (void)rs->ColumnWarnings();
             for (int i = 0; i < rs->FieldCount(); ++i) {
@@ -46,6 +46,14 @@ void ReadEverything(tw::data::Provider& provider) {
             }
         } catch (const tw::data::DataAccessError&) {
         }
+        try {
+            (void)provider.ReadTableSchema(table.table_name);
+        } catch (const tw::data::DataAccessError&) {
+        }
+    }
+    try {
+        (void)provider.ReadRelationships();
+    } catch (const tw::data::DataAccessError&) {
     }
 }
 

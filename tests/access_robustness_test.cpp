@@ -185,7 +185,7 @@ Reading ReadAll(const std::function<std::unique_ptr<Provider>()>& open) {
         if (table.table_type != "TABLE")
             continue;
         try {
-            auto rs = provider->OpenRecordset("select * from [" + table.table_name + "]");
+            auto rs = provider->OpenTable(table.table_name);
             auto& rows = reading.tables[table.table_name];
             bool current = true; // false after a MoveNext that failed
             while (!rs->IsEOF()) {
@@ -493,7 +493,7 @@ TEST_F(AccessRobustness, DamageInsideATableFailsOnlyTheAffectedRows) {
     // IDs read in order; the gaps between them are the rows that failed.
     auto read_ids = [](const Image& image, std::vector<std::string>& errors) {
         auto provider = access::OpenAccessImage("big.mdb", image, std::nullopt);
-        auto rs = provider->OpenRecordset("select * from [Orders]");
+        auto rs = provider->OpenTable("Orders");
         std::vector<std::int64_t> ids;
         bool current = true;
         while (!rs->IsEOF()) {

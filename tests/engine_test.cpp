@@ -2,7 +2,7 @@
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/engine/Cls_Convertion.h"
-#include "tablewright/engine/SqlText.h"
+#include "tablewright/dataaccess/SqlText.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ struct EngineFixture : ::testing::Test {
 
 std::string Literal(const Value& value, int type) {
     std::string out;
-    engine::AppendValueLiteral(out, value, type);
+    data::AppendValueLiteral(out, value, type);
     return out;
 }
 
@@ -116,11 +116,11 @@ TEST(ValueLiterals, TextEscapingKeepsEveryCharacterAndOneLine) {
 }
 
 TEST(Names, LowerCasingIsUnicodeAwareAndBackticksAreDoubled) {
-    EXPECT_EQ(engine::Utf8ToLower("Kunden Übersicht"), "kunden übersicht");
-    EXPECT_EQ(engine::Utf8ToLower("ГРÖßЕ Ελληνικά 北京"), "грößе ελληνικά 北京");
-    EXPECT_EQ(engine::Utf8ToLower(std::string("A\xff" "B", 3)), std::string("a\xff" "b", 3));
+    EXPECT_EQ(data::Utf8ToLower("Kunden Übersicht"), "kunden übersicht");
+    EXPECT_EQ(data::Utf8ToLower("ГРÖßЕ Ελληνικά 北京"), "грößе ελληνικά 北京");
+    EXPECT_EQ(data::Utf8ToLower(std::string("A\xff" "B", 3)), std::string("a\xff" "b", 3));
     std::string out;
-    engine::AppendNameText(out, "a`b``c");
+    data::AppendNameText(out, "a`b``c");
     EXPECT_EQ(out, "a``b````c");
 }
 

@@ -7,7 +7,7 @@
 #include "TestEnv.h"
 
 #include "tablewright/engine/Cls_Convertion.h"
-#include "tablewright/engine/SqlText.h"
+#include "tablewright/dataaccess/SqlText.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <gtest/gtest.h>
@@ -701,7 +701,7 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
     ServerSession root(target);
     const std::string password = "Pw'\"`;{}= -- x\\";
     std::string quoted;
-    engine::AppendEscapedText(quoted, password);
+    data::AppendEscapedText(quoted, password);
     root.Execute("DROP USER IF EXISTS 'tw_faults_pw'@'%'");
     root.Execute("CREATE USER 'tw_faults_pw'@'%' IDENTIFIED BY '" + quoted + "'");
     root.Execute("GRANT ALL ON `tw_faults_keep`.* TO 'tw_faults_pw'@'%'");
@@ -984,7 +984,7 @@ TEST(Secrets, PasswordsNeverShowAndNeedNotStandOnTheCommandLine) {
     ServerSession root(target);
     const std::string password = "Sec'r\"et;pw{1}=`x`";
     std::string quoted;
-    engine::AppendEscapedText(quoted, password);
+    data::AppendEscapedText(quoted, password);
     root.Execute("DROP USER IF EXISTS 'tw_faults_secret'@'%'");
     root.Execute("CREATE USER 'tw_faults_secret'@'%' IDENTIFIED BY '" + quoted + "'");
     root.Execute("GRANT ALL ON tw_faults_secret.* TO 'tw_faults_secret'@'%'");

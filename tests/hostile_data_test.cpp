@@ -8,7 +8,7 @@
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/engine/Cls_Convertion.h"
-#include "tablewright/engine/SqlText.h"
+#include "tablewright/dataaccess/SqlText.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <gtest/gtest.h>
@@ -184,9 +184,9 @@ TEST(HostileValues, EveryCharacterStringAndByteComesBackExactly) {
         if (text.size() > 100000)
             continue; // the long ones go through the engine below
         std::string query = "SELECT HEX(";
-        engine::AppendValueLiteral(query, Value(text), adLongVarWChar);
+        data::AppendValueLiteral(query, Value(text), adLongVarWChar);
         query += "), HEX(";
-        engine::AppendValueLiteral(query, Value(Bytes{text}), adLongVarBinary);
+        data::AppendValueLiteral(query, Value(Bytes{text}), adLongVarBinary);
         query += ")";
         const auto rows = server.Query(query);
         ASSERT_EQ(rows.size(), 1u) << Hex(text);
@@ -302,7 +302,7 @@ TEST(HostileNames, CreateExactlyTheDatabaseTablesAndColumnsTheyName) {
         world.tables.push_back(table);
     }
     std::string quoted_database = "`";
-    engine::AppendNameText(quoted_database, database);
+    data::AppendNameText(quoted_database, database);
     quoted_database += "`";
     server.Execute("DROP DATABASE IF EXISTS " + quoted_database);
     server.Execute("CREATE DATABASE " + quoted_database);
@@ -312,10 +312,10 @@ TEST(HostileNames, CreateExactlyTheDatabaseTablesAndColumnsTheyName) {
     ASSERT_TRUE(converted.summary.Clean()) << converted.log;
 
     std::string literal_database;
-    engine::AppendValueLiteral(literal_database, Value(database), adVarWChar);
+    data::AppendValueLiteral(literal_database, Value(database), adVarWChar);
     std::set<std::string> want_tables{"victim"};
     for (const std::string& name : table_names)
-        want_tables.insert(engine::Utf8ToLower(name));
+        want_tables.insert(data::Utf8ToLower(name));
     std::set<std::string> got_tables;
     for (const auto& row : server.Query("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
                                         "TABLE_SCHEMA = " + literal_database))
@@ -324,18 +324,18 @@ TEST(HostileNames, CreateExactlyTheDatabaseTablesAndColumnsTheyName) {
 
     for (const std::string& name : table_names) {
         SCOPED_TRACE(name);
-        const std::string lower = engine::Utf8ToLower(name);
+        const std::string lower = data::Utf8ToLower(name);
         std::string literal_table;
-        engine::AppendValueLiteral(literal_table, Value(lower), adVarWChar);
+        data::AppendValueLiteral(literal_table, Value(lower), adVarWChar);
         std::vector<test::Row> want_columns;
         for (const std::string& column : column_names)
-            want_columns.push_back({engine::Utf8ToLower(column)});
+            want_columns.push_back({data::Utf8ToLower(column)});
         EXPECT_EQ(server.Query("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
                                "TABLE_SCHEMA = " + literal_database + " AND TABLE_NAME = " +
                                literal_table + " ORDER BY ORDINAL_POSITION"),
                   want_columns);
         std::string quoted_table = "`";
-        engine::AppendNameText(quoted_table, lower);
+        data::AppendNameText(quoted_table, lower);
         quoted_table += "`";
         const auto rows = server.Query("SELECT * FROM " + quoted_database + "." + quoted_table);
         ASSERT_EQ(rows.size(), 1u);

@@ -2,6 +2,7 @@
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/dataaccess/Destination.h"
 #include "tablewright/dataaccess/MySqlProvider.h"
 
 #include "TestEnv.h"
@@ -271,19 +272,25 @@ TEST_F(MySqlProviderTest, SchemaTablesListsTablesAndViewsOfTheCurrentDatabase) {
 
 // Consecutive single-row INSERTs are joined; a refused batch is sent again row by row, so
 // exactly the refused rows fail (each with its own error) and every other row arrives once.
+// Rows appended to the destination travel as values and arrive in multi-row statements; a
+// refused statement is sent again row by row, so exactly the refused rows fail.
 TEST_F(MySqlProviderTest, BatchedInsertsFailRowByRowAndKeepEveryOtherRow) {
+    ASSERT_NE(provider_->AsDestination(), nullptr);
+    Destination& destination = *provider_->AsDestination();
+    TableSchema table{"B`T", {{"n", 0, adInteger, 4}, {"s", 0, adVarWChar, 3}}};
     for (const std::string engine : {"MyISAM", "InnoDB"}) {
         SCOPED_TRACE(engine);
-        provider_->Execute("DROP TABLE IF EXISTS `b``t`");
-        provider_->Execute("CREATE TABLE `b``t`(`n` int , `s` varchar(3) ) ENGINE=" + engine);
+        destination.DropTable(table.name);
+        destination.CreateTable(table, TableOptions{engine});
         std::vector<std::string> failures;
         provider_->SetFailureHandler([&](const std::string& e) { failures.push_back(e); });
         provider_->SetBatchRows(7);
+        destination.BeginRows(table);
         for (int i = 1; i <= 40; ++i) {
             // Rows 3, 9, 10 and 38 hold a value too long for the column.
             const bool bad = i == 3 || i == 9 || i == 10 || i == 38;
-            provider_->Execute("INSERT INTO `b``t` values('" + std::to_string(i) + "','" +
-                               (bad ? "long" : "ok") + "');");
+            const Value row[] = {std::int64_t{i}, std::string(bad ? "long" : "ok")};
+            destination.AppendRow(row);
         }
         EXPECT_TRUE(failures.size() <= 4u); // some may already have arrived, none twice
         // Any other statement first sends what is held back.
@@ -300,9 +307,14 @@ TEST_F(MySqlProviderTest, BatchedInsertsFailRowByRowAndKeepEveryOtherRow) {
 // Rows held back are visible to other sessions after Flush, and one-row batches behave as
 // single statements.
 TEST_F(MySqlProviderTest, FlushCommitsHeldBackRowsForOtherSessions) {
-    provider_->Execute("CREATE TABLE t(n int) ENGINE=InnoDB");
-    for (int i = 0; i < 2500; ++i)
-        provider_->Execute("INSERT INTO `t` values('" + std::to_string(i) + "');");
+    Destination& destination = *provider_->AsDestination();
+    TableSchema table{"t", {{"n", 0, adInteger, 4}}};
+    destination.CreateTable(table, TableOptions{"InnoDB"});
+    destination.BeginRows(table);
+    for (int i = 0; i < 2500; ++i) {
+        const Value row[] = {std::int64_t{i}};
+        destination.AppendRow(row);
+    }
     provider_->Flush();
     auto other = OpenMySqlProvider(target_);
     EXPECT_EQ(Scalar(*other, "SELECT COUNT(*) FROM " + database_ + ".t"), "2500");
@@ -310,7 +322,8 @@ TEST_F(MySqlProviderTest, FlushCommitsHeldBackRowsForOtherSessions) {
     std::vector<std::string> failures;
     provider_->SetFailureHandler([&](const std::string& e) { failures.push_back(e); });
     provider_->SetBatchRows(1);
-    EXPECT_THROW(provider_->Execute("INSERT INTO `t` values('x');"), DataAccessError);
+    const Value bad[] = {std::string("x")};
+    EXPECT_THROW(destination.AppendRow(bad), DataAccessError);
     EXPECT_TRUE(failures.empty()); // refused at once, not held back
 }
 

@@ -257,6 +257,11 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
     EXPECT_EQ(Get<QLineEdit>("TxtDestDumpFile")->text().toStdString(), home + "/test.sql");
     EXPECT_TRUE(Get<QCheckBox>("ChkDropTables")->isChecked());
     EXPECT_FALSE(Get<QCheckBox>("ChkNoData")->isChecked());
+    auto* keep_keys = Get<QCheckBox>("ChkKeepKeys");
+    EXPECT_FALSE(keep_keys->isChecked());
+    EXPECT_EQ(keep_keys->text(), "保留主键和索引");
+    EXPECT_EQ(keep_keys->parentWidget(), Get("fra_progress_2"));
+    EXPECT_EQ(keep_keys->geometry(), QRect(316, 8, 121, 17));
     EXPECT_FALSE(Get<QCheckBox>("ChkSrcPwd")->isChecked());
     auto* source_password = Get<QLineEdit>("TxtSrcPwd");
     EXPECT_FALSE(source_password->isEnabled());
@@ -291,7 +296,7 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
         "TxtDestDumpFile", "CmdSaveDumpFile", "TxtMySQLInfo_0", "TxtMySQLInfo_1",
         "TxtMySQLInfo_2", "TxtMySQLInfo_3", "TxtMySQLInfo_4", "CboType",
         "LstTables",      "ChkNoData",      "cmdSelect",      "TxtMessage",
-        "ChkDropTables"};
+        "ChkDropTables",  "ChkKeepKeys"};
     std::vector<std::string> chain;
     QWidget* widget = Get("CmdBack");
     do {
@@ -366,6 +371,50 @@ TEST_F(WindowTest, AWalkInEachScenarioEndsFinishedWithTheLogAndTheScript) {
         EXPECT_EQ(form->Steps().MyConversion, nullptr);
         EXPECT_TRUE(messages.empty());
     }
+}
+
+TEST_F(WindowTest, TheTablesPageShowsEveryCaptionWholeAndNoControlOverAnother) {
+    QWidget* page = Get("fra_progress_2");
+    const QList<QWidget*> controls = page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(controls.size(), 6);
+    for (QWidget* control : controls) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        EXPECT_TRUE(page->rect().contains(control->geometry()));
+        for (QWidget* other : controls) {
+            if (other != control) {
+                EXPECT_FALSE(control->geometry().intersects(other->geometry()))
+                    << other->objectName().toStdString();
+            }
+        }
+        // A check box narrower than its size hint cuts its caption off.
+        if (auto* box = qobject_cast<QCheckBox*>(control)) {
+            EXPECT_GE(box->width(), box->sizeHint().width());
+        }
+    }
+}
+
+TEST_F(WindowTest, TheKeepKeysBoxDecidesWhetherTheTablesGetTheirKeys) {
+    TW_REQUIRE_SERVER(server);
+    test::ServerSession session(server);
+    const std::string database = "tw_window_keys";
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "ticked" : "unticked");
+        if (keep)
+            SetUp(); // a fresh window
+        session.Execute("DROP DATABASE IF EXISTS `" + database + "`");
+        WalkToTables(0, test::TestDataPath("gen-schema.mdb"), &server, database, {});
+        if (keep)
+            Click("ChkKeepKeys");
+        EXPECT_EQ(Get<QCheckBox>("ChkKeepKeys")->isChecked(), keep);
+        Click("cmdSelect");
+        Click("CmdNext");
+        ExpectFinished();
+        EXPECT_EQ(session.Scalar("SELECT COUNT(*) FROM `" + database + "`.`customers`"), "244");
+        const auto primary = session.Query("SHOW KEYS FROM `" + database +
+                                           "`.`customers` WHERE Key_name = 'PRIMARY'");
+        EXPECT_EQ(primary.size(), keep ? 1u : 0u) << Log();
+    }
+    session.Execute("DROP DATABASE IF EXISTS `" + database + "`");
 }
 
 TEST_F(WindowTest, AFailedSourceCheckStaysOnStepZero) {

@@ -334,10 +334,10 @@ TEST_F(WizardLogic, TheTablesPageEnteredAgainIsRefilledAndLosesItsTicks) {
     EXPECT_EQ(world.connection_strings.size(), 1u); // the server was connected again
 }
 
-TEST_F(WizardLogic, TableNamesAreCutAtTheFirstColon) {
+TEST_F(WizardLogic, TableNamesHoldingAColonAreListedWhole) {
     world.tables.push_back({"a:b:c", "TABLE", {{"ID", data::adInteger, 4}}, {}});
     WalkTo(2);
-    EXPECT_EQ(Entries().back(), "a");
+    EXPECT_EQ(Entries().back(), "a:b:c");
 }
 
 TEST_F(WizardLogic, AnEmptySourceGivesAnEmptyListAndARunThatDoesNothing) {
@@ -385,6 +385,30 @@ TEST_F(WizardLogic, RunConvertsTheTickedTablesWithTheOptionsOfThePage) {
     EXPECT_NE(log.find(" Start conversion ....\r\n\r\n"), std::string::npos);
     EXPECT_NE(log.find(" 表 'Orders' 成功转换\r\n\r\n"), std::string::npos);
     EXPECT_EQ(log.find("Customers"), std::string::npos);
+}
+
+TEST_F(WizardLogic, TheKeepKeysBoxStandsUntickedOnTheTablesPage) {
+    const auto& layout = FormLayout();
+    const auto box = std::find_if(layout.begin(), layout.end(), [](const ControlLayout& c) {
+        return c.ref == ControlRef{Ctl::ChkKeepKeys};
+    });
+    ASSERT_NE(box, layout.end());
+    EXPECT_EQ(ObjectName(box->ref), "ChkKeepKeys");
+    EXPECT_EQ(box->kind, ControlKind::CheckBox);
+    EXPECT_EQ(box->parent, Page(2));
+    EXPECT_EQ(box->text, "保留主键和索引");
+    EXPECT_EQ(box->rect, (PixelRect{316, 8, 121, 17}));
+    EXPECT_EQ(view.Value({Ctl::ChkKeepKeys}), 0);
+}
+
+TEST_F(WizardLogic, TickingKeepKeysMakesTheRunCarryKeys) {
+    steps.OptScenario_Click(1);
+    WalkTo(2);
+    steps.cmdSelect_Click();
+    view.SetValue({Ctl::ChkKeepKeys}, 1);
+    steps.CmdNext_Click();
+    ExpectFinished();
+    EXPECT_TRUE(steps.MyConversion->KeepKeys());
 }
 
 TEST_F(WizardLogic, FailuresOfTheRunAppearInTheLog) {

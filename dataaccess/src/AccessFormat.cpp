@@ -459,14 +459,37 @@ std::optional<DateTime> AccessDateToDateTime(double value) {
     return result;
 }
 
-std::map<std::string, int> ReadColumnIntProperty(std::span<const std::uint8_t> blob,
-                                                 std::string_view property) {
-    // Layout: "MR2\0", then chunks of {int32 length, int16 type, body}. Type 0x80 lists the
-    // property names; types 0..2 hold one object's properties: {int32, int16 name length, name,
-    // then records of {int16 length, byte, byte data type, int16 name index, int16 size, value}}.
-    std::map<std::string, int> values;
-    if (blob.size() < 4 || std::memcmp(blob.data(), "MR2", 4) != 0)
-        return values;
+const Property* PropertyObject::Find(std::string_view property) const {
+    for (const auto& entry : properties) {
+        if (entry.name == property)
+            return &entry;
+    }
+    return nullptr;
+}
+
+std::vector<PropertyObject> ReadPropertyBlob(std::span<const std::uint8_t> blob, int code_page) {
+    // Layout: a 4-byte kind ("MR2" or "KKD"), then chunks of {int32 length, int16 type, body}.
+    // Type 0x80 lists the property names as {int16 length, text}; the other types hold one
+    // object's properties: {int32 length, int16 name length, name, then records of {int16
+    // length, byte, byte data type, int16 name index, int16 value size, value}}.
+    std::vector<PropertyObject> objects;
+    if (blob.size() < 4)
+        return objects;
+    const bool jet3 = std::memcmp(blob.data(), "KKD", 4) == 0;
+    if (!jet3 && std::memcmp(blob.data(), "MR2", 4) != 0)
+        return objects;
+    std::unique_ptr<CodePageDecoder> decoder;
+    auto text = [&](const std::uint8_t* data, std::size_t size) {
+        std::string out;
+        if (jet3) {
+            if (!decoder)
+                decoder = std::make_unique<CodePageDecoder>(code_page);
+            decoder->Append(out, data, size);
+        } else {
+            AppendJet4Text(out, data, size);
+        }
+        return out;
+    };
     std::vector<std::string> names;
     std::size_t pos = 4;
     while (pos + 6 <= blob.size()) {
@@ -485,41 +508,69 @@ std::map<std::string, int> ReadColumnIntProperty(std::span<const std::uint8_t> b
                 p += 2;
                 if (n > body_size - p)
                     break;
-                std::string name;
-                AppendJet4Text(name, body + p, n);
-                names.push_back(std::move(name));
+                names.push_back(text(body + p, n));
                 p += n;
             }
             continue;
         }
-        if (type > 2 || body_size < 6)
+        if (body_size < 6)
             continue;
         const std::size_t name_size = ReadU16(body + 4);
-        if (6 + name_size > body_size)
+        if (name_size > body_size - 6)
             continue;
-        std::string object;
-        AppendJet4Text(object, body + 6, name_size);
+        PropertyObject& object = objects.emplace_back();
+        object.kind = type;
+        object.name = text(body + 6, name_size);
         std::size_t p = 6 + name_size;
         while (p + 8 <= body_size) {
             const std::size_t record = ReadU16(body + p);
-            const int data_type = body[p + 3];
             const std::size_t index = ReadU16(body + p + 4);
             const std::size_t size = ReadU16(body + p + 6);
             if (record < 8 || record > body_size - p || size > record - 8)
                 break;
-            if (index < names.size() && names[index] == property) {
+            if (index < names.size()) {
+                Property& property = object.properties.emplace_back();
+                property.name = names[index];
+                property.type = body[p + 3];
                 const std::uint8_t* value = body + p + 8;
-                if ((data_type == 1 || data_type == 2) && size >= 1)
-                    values[object] = value[0];
-                else if (data_type == 3 && size >= 2)
-                    values[object] = static_cast<std::int16_t>(ReadU16(value));
-                else if (data_type == 4 && size >= 4)
-                    values[object] = static_cast<std::int32_t>(ReadU32(value));
+                switch (property.type) {
+                case kTypeBool:
+                    if (size >= 1)
+                        property.value = std::any_of(value, value + size,
+                                                     [](std::uint8_t b) { return b != 0; });
+                    break;
+                case kTypeByte:
+                    if (size >= 1)
+                        property.value = std::int64_t{value[0]};
+                    break;
+                case kTypeInt16:
+                    if (size >= 2)
+                        property.value = std::int64_t{static_cast<std::int16_t>(ReadU16(value))};
+                    break;
+                case kTypeInt32:
+                    if (size >= 4)
+                        property.value = std::int64_t{static_cast<std::int32_t>(ReadU32(value))};
+                    break;
+                case kTypeFloat:
+                    if (size >= 4)
+                        property.value = static_cast<double>(ReadFloat(value));
+                    break;
+                case kTypeDouble:
+                    if (size >= 8)
+                        property.value = ReadDouble(value);
+                    break;
+                case kTypeText:
+                case kTypeMemo:
+                    property.value = text(value, size);
+                    break;
+                default:
+                    break;
+                }
             }
             p += record;
         }
     }
-    return values;
+    return objects;
 }
 
 int RowSlotCount(const std::uint8_t* page, int page_size, int row_count_offset) {
@@ -582,12 +633,105 @@ RowSlot ReadRowSlot(const std::uint8_t* page, int page_size, int row_count_offse
     return *slot;
 }
 
+namespace {
+
+// Reads the index part of a table definition, which follows the column names: one entry per
+// real index (its key columns and flags), then one entry per logical index (its number, the real
+// index it uses and its kind), then the logical indexes' names. Reading stops at the first
+// logical index that cannot be read completely.
+std::vector<IndexDefinition> ParseIndexes(std::span<const std::uint8_t> bytes, bool jet3,
+                                          std::size_t real_count, std::size_t logical_count,
+                                          const std::vector<ColumnDefinition>& columns,
+                                          std::unique_ptr<CodePageDecoder>& decoder,
+                                          int code_page) {
+    // Jet4/ACE entries start with 4 bytes Jet3 does not have. A real index entry: up to 10 key
+    // columns of {int16 column number (0xFFFF: unused), byte order (0x01 ascending)}, int32
+    // usage map, int32 first page, (Jet4/ACE: 4 more bytes), flag byte, (Jet4/ACE: 5 more
+    // bytes). A logical index entry: int32 number, int32 real index, byte, int32, int32 (the
+    // related table's side, index and page), byte, byte (cascades), byte kind, (Jet4/ACE: 4
+    // more bytes).
+    const std::size_t lead = jet3 ? 0 : 4;
+    const std::size_t real_size = jet3 ? 39 : 52;
+    const std::size_t real_flags = jet3 ? 38 : 46;
+    const std::size_t logical_size = jet3 ? 20 : 28;
+    constexpr std::size_t kKeyColumns = 10;
+    constexpr int kUnusedColumn = 0xFFFF;
+    constexpr int kAscending = 0x01;
+
+    std::vector<IndexDefinition> indexes;
+    if (real_count > bytes.size() / real_size)
+        return indexes;
+    std::size_t pos = real_count * real_size;
+    if (logical_count > (bytes.size() - pos) / logical_size)
+        return indexes;
+
+    // The key of each real index; nullopt for one naming a column the table does not have.
+    std::vector<std::optional<IndexDefinition>> real(real_count);
+    for (std::size_t r = 0; r < real_count; ++r) {
+        const std::uint8_t* e = bytes.data() + r * real_size;
+        IndexDefinition key;
+        bool known = true;
+        for (std::size_t k = 0; k < kKeyColumns; ++k) {
+            const int col_num = ReadU16(e + lead + 3 * k);
+            if (col_num == kUnusedColumn)
+                continue;
+            const auto column =
+                std::find_if(columns.begin(), columns.end(),
+                             [col_num](const ColumnDefinition& c) { return c.col_num == col_num; });
+            if (column == columns.end()) {
+                known = false;
+                break;
+            }
+            key.columns.push_back(IndexColumnDefinition{
+                static_cast<std::size_t>(column - columns.begin()),
+                e[lead + 3 * k + 2] != kAscending});
+        }
+        key.flags = e[real_flags];
+        if (known && !key.columns.empty())
+            real[r] = std::move(key);
+    }
+
+    const std::uint8_t* entries = bytes.data() + pos;
+    pos += logical_count * logical_size;
+    const std::size_t length_size = jet3 ? 1 : 2;
+    for (std::size_t i = 0; i < logical_count; ++i) {
+        if (length_size > bytes.size() - pos)
+            break;
+        const std::size_t length = jet3 ? bytes[pos] : ReadU16(bytes.data() + pos);
+        pos += length_size;
+        if (length > bytes.size() - pos)
+            break;
+        std::string name;
+        if (jet3) {
+            if (!decoder)
+                decoder = std::make_unique<CodePageDecoder>(code_page);
+            decoder->Append(name, bytes.data() + pos, length);
+        } else {
+            AppendUtf16Le(name, bytes.data() + pos, length);
+        }
+        pos += length;
+        const std::uint8_t* e = entries + i * logical_size + lead;
+        const std::size_t real_number = ReadU32(e + 4);
+        if (real_number >= real.size() || !real[real_number] || name.empty())
+            continue;
+        IndexDefinition index = *real[real_number];
+        index.name = std::move(name);
+        index.type = e[19];
+        indexes.push_back(std::move(index));
+    }
+    return indexes;
+}
+
+} // namespace
+
 std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t> bytes, bool jet3,
                                                     int code_page) {
     // Offsets of the definition header and of one column entry, Jet3 and Jet4/ACE.
     const std::size_t header_size = jet3 ? 43 : 63;
     const std::size_t columns_offset = jet3 ? 25 : 45;
+    const std::size_t logical_indexes_offset = jet3 ? 27 : 47;
     const std::size_t real_indexes_offset = jet3 ? 31 : 51;
+    const std::size_t auto_number_offset = jet3 ? 16 : 20;
     const std::size_t usage_map_offset = jet3 ? 35 : 55;
     const std::size_t index_entry_size = jet3 ? 8 : 12;
     const std::size_t entry_size = jet3 ? 18 : 25;
@@ -597,6 +741,7 @@ std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t
     TableDefinition table;
     table.var_columns = ReadU16(data + columns_offset - 2);
     table.usage_map = ReadU32(data + usage_map_offset);
+    table.last_auto_number = ReadU32(data + auto_number_offset);
     const std::size_t column_count = ReadU16(data + columns_offset);
     const std::size_t real_indexes = ReadU32(data + real_indexes_offset);
     if (column_count == 0 || real_indexes > bytes.size() / index_entry_size)
@@ -652,6 +797,9 @@ std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t
                      [](const ColumnDefinition& a, const ColumnDefinition& b) {
                          return a.col_num < b.col_num;
                      });
+    table.indexes = ParseIndexes(bytes.subspan(pos), jet3, real_indexes,
+                                 ReadU32(data + logical_indexes_offset), table.columns, decoder,
+                                 code_page);
     return table;
 }
 

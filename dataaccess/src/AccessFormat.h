@@ -10,11 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace tw::data::access {
@@ -234,26 +234,82 @@ struct ColumnDefinition {
     std::string name;
 };
 
+/// One column of an index, in key order.
+struct IndexColumnDefinition {
+    /// Position of the column in TableDefinition::columns.
+    std::size_t column = 0;
+    bool descending = false;
+};
+
+/// Flags of a (real) index.
+inline constexpr int kIndexUnique = 0x01;
+inline constexpr int kIndexIgnoreNulls = 0x02;
+inline constexpr int kIndexRequired = 0x08;
+
+/// Kinds of a logical index.
+inline constexpr int kIndexTypePrimary = 1;
+inline constexpr int kIndexTypeForeign = 2;
+
+/// One index of a table as users see it (a logical index), with the key and flags of the real
+/// index it uses (several logical indexes may share one real index).
+struct IndexDefinition {
+    std::string name;
+    std::vector<IndexColumnDefinition> columns;
+    /// The real index's flags (kIndexUnique, kIndexIgnoreNulls, kIndexRequired).
+    int flags = 0;
+    /// kIndexTypePrimary, kIndexTypeForeign (kept for one side of a relationship) or 0.
+    int type = 0;
+};
+
 /// What a table definition says about its table.
 struct TableDefinition {
     /// Number of variable-length columns.
     int var_columns = 0;
     /// Row pointer (page << 8 | row) of the usage map that lists the table's data pages.
     std::uint32_t usage_map = 0;
+    /// The last value the table's counting AutoNumber column handed out.
+    std::uint32_t last_auto_number = 0;
     /// The columns, ordered by column number.
     std::vector<ColumnDefinition> columns;
+    /// The indexes in the order the definition lists them. An index naming a column or real
+    /// index the table does not have is left out; a name that does not fit in the definition
+    /// ends the list.
+    std::vector<IndexDefinition> indexes;
 };
 
 /// Parses a table definition: its first page whole, then each continuation page from offset 8.
 /// Jet3 names are decoded with `code_page`. nullopt when the column entries or names do not fit
-/// in the bytes or the definition has no columns.
+/// in the bytes or the definition has no columns; a damaged index part only shortens the index
+/// list.
 std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t> bytes, bool jet3,
                                                     int code_page);
 
-/// Reads one integer property of every column from a property blob (MSysObjects.LvProp of a
-/// table, Jet4/ACE "MR2" format): column name -> value. Unreadable parts are skipped.
-std::map<std::string, int> ReadColumnIntProperty(std::span<const std::uint8_t> blob,
-                                                 std::string_view property);
+/// One property of an object of a property blob.
+struct Property {
+    std::string name;
+    /// The value's type code (ColumnType).
+    int type = 0;
+    /// bool for Yes/No; int64 for Byte, Integer and Long; double for Single and Double; UTF-8
+    /// text for Text and Memo; nothing for other kinds and for values too short for their type.
+    std::variant<std::monostate, bool, std::int64_t, double, std::string> value;
+};
+
+/// The properties one object of a property blob holds.
+struct PropertyObject {
+    /// 0 for the object the blob belongs to (a table), 1 and more for its parts (columns).
+    int kind = 0;
+    /// The part's name; empty (or the object's own name) for the object itself.
+    std::string name;
+    std::vector<Property> properties;
+
+    /// The property `name`, or null when the object does not have it.
+    const Property* Find(std::string_view property) const;
+};
+
+/// Reads every property of every object of a property blob (MSysObjects.LvProp: "MR2" with
+/// Jet4/ACE text, or "KKD" with text in `code_page` for Jet3). Parts that cannot be read end the
+/// object or the blob they are in; a blob of another kind gives nothing.
+std::vector<PropertyObject> ReadPropertyBlob(std::span<const std::uint8_t> blob, int code_page);
 
 /// Where a column's value lives in the table's rows.
 struct ColumnLayout {

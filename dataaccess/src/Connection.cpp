@@ -1,4 +1,5 @@
 #include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/dataaccess/Destination.h"
 
 #include "tablewright/dataaccess/AccessProvider.h"
 #include "tablewright/dataaccess/ConnectionString.h"
@@ -118,6 +119,7 @@ void Connection::Close() noexcept {
     } catch (const DataAccessError& e) {
         last_error_ = e.what();
     }
+    destination_.reset();
     provider_.reset();
 }
 
@@ -170,6 +172,15 @@ void Connection::EnsureConnected() {
 
 void Connection::Flush() {
     Guarded([](Provider& p) { p.Flush(); });
+}
+
+Destination& Connection::AsDestination() {
+    Provider& provider = Require();
+    if (Destination* own = provider.AsDestination())
+        return *own;
+    if (!destination_)
+        destination_ = std::make_unique<StatementDestination>(provider);
+    return *destination_;
 }
 
 // Sources that know no tables of their own answer as a query-only source would.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 namespace tw::run {
@@ -145,6 +146,25 @@ void ConversionRun::MyConversion_Progress(std::int32_t& ProgressStatus) {
     window_.SetProgress(static_cast<double>(ProgressStatus));
 }
 
+// Foreign keys come after every table has its rows, so that each finds its parent rows.
+void ConversionRun::ConvertRelationships(const std::set<std::string>& converted) {
+    const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
+    unwritten_statements_ = 0;
+    for (const auto& relationship : engine_.ConvRelationships(converted, dump_only)) {
+        const std::string label =
+            relationship.name.empty() ? std::string("关系") : "关系 '" + relationship.name + "'";
+        if (relationship.created) {
+            ++summary_.foreign_keys;
+            log_ += WriteMessage() + " " + label + "：已建立外键" + kCrLf;
+        } else {
+            log_ += WriteMessage() + " " + label + "：" + relationship.note + kCrLf;
+            summary_.schema_notes.push_back(label + "：" + relationship.note);
+        }
+    }
+    WriteScriptChunk();
+    log_ += kCrLf;
+}
+
 void ConversionRun::RunConversion() {
     if (window_.TableCount() <= 0)
         return;
@@ -192,6 +212,9 @@ void ConversionRun::RunConversion() {
         }
     }
 
+    const bool keep_keys = window_.KeysValue() != 0;
+    engine_.SetKeepKeys(keep_keys);
+    std::set<std::string> converted;
     const int count = nothing_to_do ? 0 : window_.TableCount();
     for (int i = 0; i < count; ++i) {
         // A cancel confirmed while the database was made, or at the very end of the previous
@@ -229,6 +252,12 @@ void ConversionRun::RunConversion() {
             ++summary_.tables_failed;
         for (const std::string& warning : report.column_warnings)
             log_ += WriteMessage() + " 表 '" + name + "'：" + warning + kCrLf;
+        for (const std::string& note : report.schema_notes) {
+            log_ += WriteMessage() + " 表 '" + name + "'：" + note + kCrLf;
+            summary_.schema_notes.push_back("表 '" + name + "'：" + note);
+        }
+        if (report.created)
+            converted.insert(name);
         if (window_.ExitConfirmed()) {
             summary_.cancelled = true;
             log_ += std::string(kCrLf) + WriteMessage() + " 用户取消 ....." + kCrLf;
@@ -247,6 +276,9 @@ void ConversionRun::RunConversion() {
         if (scenario == 1 && !script_)
             break; // the script file failed: nothing more can be produced
     }
+
+    if (keep_keys && !summary_.cancelled && !nothing_to_do && !converted.empty())
+        ConvertRelationships(converted);
 
     CloseScript();
     server_unavailable_ = false;

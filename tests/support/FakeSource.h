@@ -115,11 +115,9 @@ public:
                 listing.rows.push_back({data::Value(db)});
             return std::make_unique<FakeRecordset>(listing);
         }
-        const std::string prefix = "select * from [";
-        const std::string text(sql);
-        if (text.rfind(prefix, 0) != 0 || text.back() != ']')
-            throw data::DataAccessError("unsupported query");
-        const std::string name = text.substr(prefix.size(), text.size() - prefix.size() - 1);
+        throw data::DataAccessError("unsupported query");
+    }
+    std::unique_ptr<data::Recordset> OpenTable(const std::string& name) override {
         for (const auto& table : world_.tables)
             if (table.name == name && !table.unreadable)
                 return std::make_unique<FakeRecordset>(table);

@@ -67,6 +67,9 @@ public:
     int DropTablesValue() const override {
         return static_cast<int>(view_.Value({Ctl::ChkDropTables}));
     }
+    int KeysValue() const override {
+        return static_cast<int>(view_.Value({Ctl::ChkKeepKeys}));
+    }
     void SetStatus(const std::string& text) override {
         view_.SetText({Ctl::LblProgressStatus}, text);
     }
@@ -370,17 +373,15 @@ bool WizardSteps::CheckMySQL() {
 }
 
 void WizardSteps::ListSourceTables() {
-    std::vector<std::string> entries;
-    std::int32_t count = 0;
+    std::vector<data::TableEntry> entries;
     Attempt([&] {
         if (MyConversion)
-            count = MyConversion->GetSourceTables(entries);
+            entries = MyConversion->SourceTables();
     });
     view_.Clear(kLstTables);
-    for (std::int32_t i = 1; i <= count && static_cast<std::size_t>(i) < entries.size(); ++i) {
-        const std::string& entry = entries[static_cast<std::size_t>(i)];
-        view_.AddItem(kLstTables, entry.substr(0, entry.find(':')));
-    }
+    // The list shows whole names: a table whose name holds ':' is still the table it names.
+    for (const auto& entry : entries)
+        view_.AddItem(kLstTables, entry.name);
 }
 
 std::optional<std::int32_t> PortNumber(const std::string& text) {

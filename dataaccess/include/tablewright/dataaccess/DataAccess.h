@@ -19,6 +19,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+class Destination;
+
 /// One column of an open recordset, positioned on the recordset's current row.
 class Field {
 public:
@@ -104,6 +106,9 @@ public:
     virtual void EnsureConnected() {}
     /// True when the connection to the server was lost (until EnsureConnected restores it).
     virtual bool ConnectionLost() const { return false; }
+    /// The provider as a destination of converted tables, when it builds its own statements
+    /// from typed rows; null for providers that only run statement text.
+    virtual Destination* AsDestination() { return nullptr; }
 };
 
 /// Makes the provider that a connection string names; throws DataAccessError on failure.
@@ -149,6 +154,9 @@ public:
     void EnsureConnected();
     /// True when the open connection was lost; false for a closed or working one.
     bool ConnectionLost() const { return provider_ && provider_->ConnectionLost(); }
+    /// The open connection as a destination of converted tables: the provider's own, or one
+    /// that sends each statement as text; throws DataAccessError when the connection is closed.
+    Destination& AsDestination();
     /// The description of the last failure of this connection.
     const std::string& LastError() const { return last_error_; }
 
@@ -159,6 +167,7 @@ private:
     void Configure();
     ProviderFactory factory_;
     std::unique_ptr<Provider> provider_;
+    std::unique_ptr<Destination> destination_;
     std::string last_error_;
     int batch_rows_ = kDefaultBatchRows;
     FailureHandler failure_handler_;

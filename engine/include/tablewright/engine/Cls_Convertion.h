@@ -1,32 +1,17 @@
 #pragma once
 
 #include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/engine/TableCopier.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace tw::engine {
-
-/// What happened to the statements of the last table that ConvTable converted.
-struct TableReport {
-    /// The source name of the table.
-    std::string table_name;
-    /// Statements the destination refused, plus rows whose values could not all be read exactly,
-    /// plus one when the table could not be read at all.
-    std::int64_t failed_statements = 0;
-    /// The text of the first such failure.
-    std::string first_error;
-    /// Notes on columns whose values cannot be read exactly.
-    std::vector<std::string> column_warnings;
-    /// Row statements produced.
-    std::int64_t rows = 0;
-    /// True when the connection to the server was lost during the table, or could not be opened
-    /// again before it: the table was cut short and what did not arrive is counted as failed.
-    bool connection_lost = false;
-};
 
 /// The conversion engine: owns both connections, the table-type clause and the stop flag, maps
 /// Access field types to MySQL types and converts one table at a time into statements.
@@ -70,6 +55,11 @@ public:
     /// connections opened afterwards (0: the provider's default).
     void SetServerTimeout(unsigned seconds) { server_timeout_seconds_ = seconds; }
 
+    /// Carries keys, indexes, column properties and relationships with the tables (off: bare
+    /// tables of plain columns).
+    void SetKeepKeys(bool keep) { keep_keys_ = keep; }
+    bool KeepKeys() const { return keep_keys_; }
+
     /// The connection to the Access file.
     data::Connection& SourceDB() { return *source_connection_; }
     /// The connection to the MySQL server.
@@ -85,6 +75,12 @@ public:
     /// What the last ConvTable call produced and which of its statements failed.
     const TableReport& LastTableReport() const { return last_report_; }
 
+    /// Adds the source's relationships between the given converted tables as foreign keys
+    /// (only with keys kept); DumpSQLonly reports the statements without sending them.
+    std::vector<RelationshipReport> ConvRelationships(const std::set<std::string>& converted,
+                                                      bool DumpSQLonly = false);
+    /// The user tables with their exact row counts, in the source's order.
+    std::vector<data::TableEntry> SourceTables();
     /// Lists the user tables as "name:rows" in entries 1..n; returns n (0 leaves it untouched).
     std::int32_t GetSourceTables(std::vector<std::string>& tblName);
     /// Lists the server's databases in entries 1..n; returns n.
@@ -102,19 +98,20 @@ public:
                          const std::string& table_name);
 
 private:
-    std::int64_t GetTableRecordCount(const std::string& name);
     bool OpenConnection(data::Connection& connection, const std::string& connection_string);
-    bool Report(std::string& statement, bool execute);
-    void CountFailure(const std::string& error);
+    CopyOptions OptionsFor(bool with_data, bool drop_table, bool dump_only);
     void Yield();
 
+    std::string table_type_ = "MyISAM";
     std::string table_type_clause_;
+    bool keep_keys_ = false;
+    // The accent-sensitive collation of the connected server, once asked.
+    std::optional<std::string> server_collation_;
     unsigned server_timeout_seconds_ = 0;
-    // Why the statements of the current table cannot be sent, when they cannot; each then counts
-    // as failed with this reason.
-    std::string unsent_reason_;
     std::unique_ptr<data::Connection> source_connection_;
     std::unique_ptr<data::Connection> destination_connection_;
+    CopyEvents copy_events_;
+    std::unique_ptr<TableCopier> copier_;
     TableReport last_report_;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ public:
     virtual int NoDataValue() const = 0;
     /// The drop-tables check box: 0 unticked, 1 ticked.
     virtual int DropTablesValue() const = 0;
+    /// The keep-keys check box: 0 unticked (bare tables), 1 ticked (keys, indexes, column
+    /// properties and relationships).
+    virtual int KeysValue() const { return 0; }
     /// Sets the status line.
     virtual void SetStatus(const std::string& text) = 0;
     /// Sets the progress bar's value (0 to 100).
@@ -55,6 +59,7 @@ public:
     std::string database_name = "test";
     int no_data = 0;
     int drop_tables = 1;
+    int keep_keys = 0;
     std::string status;
     double progress = 0;
     std::string message;
@@ -72,6 +77,7 @@ public:
     std::string DatabaseName() const override { return database_name; }
     int NoDataValue() const override { return no_data; }
     int DropTablesValue() const override { return drop_tables; }
+    int KeysValue() const override { return keep_keys; }
     void SetStatus(const std::string& text) override;
     void SetProgress(double value) override;
     void SetMessage(const std::string& text) override { message = text; }
@@ -86,6 +92,11 @@ struct RunSummary {
     bool script_failed = false;
     bool database_failed = false;
     bool cancelled = false;
+    /// What of the source's schema could not be kept as it was ("table：note"), and what became
+    /// of relationships that did not become foreign keys ("关系 'name'：note").
+    std::vector<std::string> schema_notes;
+    /// Relationships that became foreign keys.
+    int foreign_keys = 0;
     /// True when nothing failed and the run was not cancelled.
     bool Clean() const {
         return tables_failed == 0 && failed_statements == 0 && !script_failed &&
@@ -126,6 +137,7 @@ private:
         void operator()(std::FILE* file) const noexcept;
     };
     void ScriptFailed(const std::string& reason);
+    void ConvertRelationships(const std::set<std::string>& converted);
     void WriteScriptChunk();
     void CloseScript();
 

@@ -31,6 +31,7 @@ enum class Ctl {
     TxtSourceDB,
     TxtMessage,
     ChkDropTables,
+    ChkKeepKeys,
     cmdSelect,
     ChkNoData,
     LstTables,

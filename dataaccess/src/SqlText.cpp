@@ -1,4 +1,4 @@
-#include "tablewright/engine/SqlText.h"
+#include "tablewright/dataaccess/SqlText.h"
 
 #include "tablewright/dataaccess/AdoTypes.h"
 
@@ -8,7 +8,7 @@
 #include <locale.h>
 #include <wctype.h>
 
-namespace tw::engine {
+namespace tw::data {
 
 namespace {
 
@@ -232,4 +232,4 @@ void AppendValueLiteral(std::string& out, const data::Value& value, int ado_type
     std::visit(Writer{out, ado_type}, value);
 }
 
-} // namespace tw::engine
+} // namespace tw::data

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace tw::engine {
+namespace tw::data {
 
 /// Lower-cases UTF-8 text character by character with Unicode's simple case mapping.
 std::string Utf8ToLower(std::string_view text);
@@ -38,4 +38,4 @@ void AppendInteger(std::string& out, std::int64_t value);
 /// bytes as a hex literal, everything else between apostrophes.
 void AppendValueLiteral(std::string& out, const data::Value& value, int ado_type);
 
-} // namespace tw::engine
+} // namespace tw::data

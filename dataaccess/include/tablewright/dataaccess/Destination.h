@@ -1,0 +1,57 @@
+#pragma once
+
+#include "tablewright/dataaccess/MySqlDialect.h"
+#include "tablewright/dataaccess/Schema.h"
+#include "tablewright/dataaccess/Value.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tw::data {
+
+class Provider;
+
+/// Where converted tables go: receives each table's definition and its rows as typed values and
+/// makes the statements of its own dialect from them. Every call throws DataAccessError with the
+/// destination's reason when it refuses; rows that were held back and refused later go to the
+/// provider's failure handler, at the latest during EndTable.
+class Destination {
+public:
+    virtual ~Destination() = default;
+    /// Removes the table if it exists.
+    virtual void DropTable(const std::string& table) = 0;
+    /// Makes the table (without its keys, which come after the rows: see MySqlDialect::Keys).
+    virtual void CreateTable(const TableSchema& table, const TableOptions& options) = 0;
+    /// Starts the rows of a table; its columns give each value's type.
+    virtual void BeginRows(const TableSchema& table) = 0;
+    /// Adds one row to the table begun last; the destination may hold it back.
+    virtual void AppendRow(std::span<const Value> row) = 0;
+    /// Sends whatever the table still holds back.
+    virtual void EndTable() = 0;
+    /// Runs one further statement of the destination's dialect (keys, foreign keys).
+    virtual void Execute(std::string_view statement) = 0;
+    /// A collation that tells accents apart and ignores case, as Access's indexes compare text;
+    /// empty when the server has none.
+    virtual std::string AccentSensitiveCollation() { return {}; }
+};
+
+/// A destination over any provider that runs statement text: each call becomes one statement of
+/// the MySQL dialect, each row one INSERT.
+class StatementDestination final : public Destination {
+public:
+    explicit StatementDestination(Provider& provider) : provider_(provider) {}
+    void DropTable(const std::string& table) override;
+    void CreateTable(const TableSchema& table, const TableOptions& options) override;
+    void BeginRows(const TableSchema& table) override;
+    void AppendRow(std::span<const Value> row) override;
+    void EndTable() override;
+    void Execute(std::string_view statement) override;
+
+private:
+    Provider& provider_;
+    TableSchema table_;
+    std::string statement_;
+};
+
+} // namespace tw::data

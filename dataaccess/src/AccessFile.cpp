@@ -1,0 +1,154 @@
+// The database file as a whole: its bytes, its pages, and the checks made before anything in it
+// is interpreted.
+
+#include "AccessInternals.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tw::data::access {
+
+ByteSource::~ByteSource() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool ByteSource::ReadAt(std::uint8_t* buffer, std::size_t size, std::int64_t offset) const {
+    if (offset < 0 ||
+        static_cast<std::uint64_t>(offset) + size > static_cast<std::uint64_t>(size_))
+        return false;
+    if (fd_ < 0) {
+        std::memcpy(buffer, bytes_.data() + offset, size);
+        return true;
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, buffer + done, size - done,
+                                  static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string Quoted(const std::string& path) {
+    return "'" + path + "'";
+}
+
+void FailOpen(const std::string& path, const std::string& reason) {
+    throw DataAccessError("无法打开数据库 " + Quoted(path) + "：" + reason + "。");
+}
+
+void FailRead(const AccessFile& file, const std::string& reason) {
+    throw DataAccessError("读取数据库 " + Quoted(file.path) + " 时出错：" + reason + "。");
+}
+
+const std::uint8_t* LoadPage(const AccessFile& file, std::uint32_t page,
+                             std::vector<std::uint8_t>& buffer) {
+    if (page == 0 || page >= file.page_count)
+        FailRead(file, "第 " + std::to_string(page) + " 页超出文件末尾，文件可能已被截断或损坏");
+    buffer.resize(static_cast<std::size_t>(file.page_size));
+    if (file.mdb) {
+        if (mdb_read_pg(file.mdb.get(), page) != file.page_size)
+            FailRead(file, "无法读取第 " + std::to_string(page) + " 页");
+        std::memcpy(buffer.data(), file.mdb->pg_buf, buffer.size());
+        return buffer.data();
+    }
+    if (!file.source->ReadAt(buffer.data(), buffer.size(),
+                             static_cast<std::int64_t>(page) * file.page_size))
+        FailRead(file, "无法读取第 " + std::to_string(page) + " 页");
+    if (file.encoded)
+        Rc4ApplyKey32(file.header.db_key ^ page, buffer);
+    return buffer.data();
+}
+
+std::shared_ptr<AccessFile> CheckImage(const std::string& path,
+                                       std::unique_ptr<ByteSource> source) {
+    const std::int64_t size = source->Size();
+    if (size == 0)
+        FailOpen(path, "文件是空的");
+    std::uint8_t page0[4096] = {};
+    const std::size_t head = static_cast<std::size_t>(std::min<std::int64_t>(size, 4096));
+    if (!source->ReadAt(page0, head, 0))
+        FailOpen(path, "无法读取文件头");
+    const std::span<const std::uint8_t> head_bytes(page0, head);
+    if (!HasAccessSignature(head_bytes))
+        FailOpen(path, "不是 Access 数据库文件（无法识别的数据库格式）");
+    const auto header = ParseHeader(head_bytes);
+    if (!header)
+        FailOpen(path, "文件不完整（只有 " + std::to_string(size) +
+                           " 字节，放不下数据库的文件头），可能已被截断");
+    if (header->version > kVersionNewest)
+        FailOpen(path, "不支持的数据库版本（版本号 " + std::to_string(header->version) + "）");
+    // ACE files keep the key of their (Office) encryption where Jet keeps its page-encoding
+    // key; neither agile nor RC4 CryptoAPI encryption can be read here.
+    if (header->is_ace && header->db_key != 0)
+        FailOpen(path, "文件已加密，不支持");
+
+    auto file = std::make_shared<AccessFile>();
+    file->path = path;
+    file->header = *header;
+    file->source = std::move(source);
+    file->page_size = header->page_size;
+    file->jet3 = header->version == kVersionJet3;
+    file->row_count_offset = file->jet3 ? 0x08 : 0x0C;
+    file->encoded = header->db_key != 0;
+    if (size % file->page_size != 0)
+        FailOpen(path, "文件不完整或已损坏（大小 " + std::to_string(size) + " 字节，不是页大小 " +
+                           std::to_string(file->page_size) + " 的整数倍），可能已被截断");
+    file->page_count = size / file->page_size;
+    // Page 2 holds the definition of the system catalog; a database cannot be shorter.
+    if (file->page_count < 3)
+        FailOpen(path, "文件太小（" + std::to_string(size) +
+                           " 字节），不是完整的 Access 数据库，"
+                           "可能已被截断");
+    std::vector<std::uint8_t> page2;
+    if (LoadPage(*file, 2, page2)[0] != kPageTableDefinition) {
+        if (header->is_ace)
+            FailOpen(path, "文件已加密，不支持");
+        FailOpen(path, "文件已损坏（系统目录的定义页无效）");
+    }
+    return file;
+}
+
+std::shared_ptr<AccessFile> OpenFile(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw DataAccessError("找不到文件 " + Quoted(path) + "。");
+        FailOpen(path, std::string("无法访问文件（") + std::strerror(errno) + "）");
+    }
+    if (S_ISDIR(status.st_mode))
+        FailOpen(path, "这是一个文件夹，不是数据库文件");
+    if (!S_ISREG(status.st_mode))
+        FailOpen(path, "不是普通文件");
+    // O_NONBLOCK: should the path have become a FIFO since stat, opening it must not wait for
+    // a writer; the fstat below refuses it then.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            FailOpen(path, "没有读取权限");
+        FailOpen(path, std::string("无法读取文件（") + std::strerror(errno) + "）");
+    }
+    // The size is taken from the open file: it is what will be read.
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        FailOpen(path, "不是普通文件");
+    }
+    auto file = CheckImage(path, std::make_unique<ByteSource>(fd, opened.st_size));
+    // The header and size are known good now, so libmdb can take over reading pages.
+    file->mdb.reset(mdb_open(path.c_str(), MDB_NOFLAGS));
+    if (!file->mdb)
+        FailOpen(path, "无法读取文件");
+    return file;
+}
+
+} // namespace tw::data::access

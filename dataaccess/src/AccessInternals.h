@@ -1,0 +1,279 @@
+#pragma once
+
+// What the parts of the Access reader share: the open file and its pages (AccessFile.cpp), the
+// reading plans of tables, their definitions and the system catalog (AccessSchema.cpp), and the
+// cursor over a table's rows (AccessCursor.cpp). The provider (AccessProvider.cpp) puts them
+// together.
+//
+// Every byte of the file is read by this reader and decoded by the bounds-checked helpers of
+// AccessFormat: no page ever reaches a library that trusts it, so a damaged or hostile file can
+// only produce a DataAccessError. Every chain the format has (definition pages, moved rows,
+// long values) is followed with cycle detection, so reading always ends.
+
+#include "AccessFormat.h"
+#include "tablewright/dataaccess/AdoTypes.h"
+#include "tablewright/dataaccess/DataAccess.h"
+
+#include <glib.h> // mdbtools.h uses glib types without including glib.h in C++
+#include <mdbtools.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tw::data::access {
+
+// ---------------------------------------------------------------------------------------------
+// The file (AccessFile.cpp).
+
+/// Where the bytes of a database come from: an open file or an image in memory.
+class ByteSource {
+public:
+    /// Takes over the open file `fd` of `size` bytes.
+    ByteSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+    explicit ByteSource(std::vector<std::uint8_t> bytes)
+        : bytes_(std::move(bytes)), size_(static_cast<std::int64_t>(bytes_.size())) {}
+    ~ByteSource();
+    ByteSource(const ByteSource&) = delete;
+    ByteSource& operator=(const ByteSource&) = delete;
+
+    std::int64_t Size() const { return size_; }
+
+    /// Reads exactly `size` bytes at `offset`; false when they are not all there.
+    bool ReadAt(std::uint8_t* buffer, std::size_t size, std::int64_t offset) const;
+
+private:
+    int fd_ = -1;
+    std::vector<std::uint8_t> bytes_;
+    std::int64_t size_ = 0;
+};
+
+struct MdbCloser {
+    void operator()(MdbHandle* mdb) const noexcept { mdb_close(mdb); }
+};
+
+/// What is known about an opened file; shared by the provider and its recordsets.
+struct AccessFile {
+    std::string path;
+    HeaderInfo header;
+    std::unique_ptr<ByteSource> source;
+    /// libmdb's handle on the file: it reads (and, for encoded files, decodes) the pages, once
+    /// the checks here have shown the file to be whole; every byte it returns is parsed and
+    /// bounds-checked by this reader, never by libmdb. Null for images held in memory.
+    std::unique_ptr<MdbHandle, MdbCloser> mdb;
+    std::int64_t page_count = 0;
+    int page_size = 4096;
+    int row_count_offset = 12;
+    bool jet3 = false;
+    /// True when every page but the first is RC4-encoded with a key derived from db_key.
+    bool encoded = false;
+};
+
+/// The path in quotes, as messages name files.
+std::string Quoted(const std::string& path);
+
+/// Throws the DataAccessError of a file that cannot be opened.
+[[noreturn]] void FailOpen(const std::string& path, const std::string& reason);
+
+/// Throws the DataAccessError of a failure while reading an open file.
+[[noreturn]] void FailRead(const AccessFile& file, const std::string& reason);
+
+/// Reads page `page` into `buffer` (resized to a page) and decodes it; fails naming the file
+/// when the page lies beyond the end of the file or cannot be read.
+const std::uint8_t* LoadPage(const AccessFile& file, std::uint32_t page,
+                             std::vector<std::uint8_t>& buffer);
+
+/// Checks the header and the size of the database and that its catalog definition page is
+/// readable; `path` names it in messages.
+std::shared_ptr<AccessFile> CheckImage(const std::string& path,
+                                       std::unique_ptr<ByteSource> source);
+
+/// Opens and checks the file at `path`.
+std::shared_ptr<AccessFile> OpenFile(const std::string& path);
+
+// ---------------------------------------------------------------------------------------------
+// Reading plans of tables (AccessSchema.cpp).
+
+/// How a column's value is decoded.
+enum class Kind {
+    Bool,
+    Byte,
+    Int16,
+    Int32,
+    Money,
+    Float,
+    Double,
+    Date,
+    Binary,
+    Text,
+    Ole,
+    Memo,
+    Guid,
+    Numeric,
+    BigInt,
+    Unsupported,
+};
+
+/// Bytes ACE adds around a calculated value: a 20-byte prefix (the data length at offset 16)
+/// and 3 bytes after the data.
+inline constexpr int kCalcPrefix = 20;
+inline constexpr int kCalcLengthOffset = 16;
+inline constexpr int kCalcOverhead = 23;
+
+/// Bits of a column's flag byte.
+inline constexpr int kColumnFixedFlag = 0x01;
+inline constexpr int kColumnAutoNumberFlag = 0x04;
+inline constexpr int kColumnGuidAutoNumberFlag = 0x40;
+/// Bits of a column's extended flag byte (Jet4/ACE) that mark a calculated column.
+inline constexpr int kColumnCalculatedFlags = 0xC0;
+
+/// One column as the reader decodes it and as its recordset field describes it.
+struct ColumnInfo {
+    std::string name;
+    int type_byte = 0;
+    /// The definition's flag byte (kColumnFixedFlag, kColumnAutoNumberFlag, ...).
+    int flags = 0;
+    Kind kind = Kind::Unsupported;
+    bool calculated = false;
+    int ado_type = adEmpty;
+    std::int32_t defined_size = 0;
+    int precision = 0;
+    int scale = 0;
+    ColumnLayout layout;
+    /// Why the column's values cannot be read; empty when they can.
+    std::string problem;
+};
+
+/// Everything needed to read a table: its columns in the order of their column numbers, where
+/// their values lie, its data pages, and what else its definition says.
+struct TablePlan {
+    std::string name;
+    std::uint32_t tdef_page = 0;
+    bool has_var_columns = false;
+    std::vector<ColumnInfo> columns;
+    std::vector<ColumnLayout> layouts;
+    std::vector<std::uint8_t> usage_map;
+    /// The indexes of the definition; their column positions are positions in `columns`.
+    std::vector<IndexDefinition> indexes;
+    /// The last value the counting AutoNumber column handed out.
+    std::uint32_t last_auto_number = 0;
+};
+
+/// A table definition as read from the file, with the usage map it names.
+struct StoredTable {
+    TableDefinition definition;
+    std::vector<std::uint8_t> usage_map;
+};
+
+/// Reads and checks the definition of table `name` at `tdef_page` and its usage map.
+StoredTable ReadStoredTable(const AccessFile& file, std::uint32_t tdef_page,
+                            const std::string& name);
+
+/// True for Jet4/ACE tables with calculated columns, whose value types are column properties.
+bool HasCalculatedColumns(const AccessFile& file, const TableDefinition& definition);
+
+/// Builds the reading plan of a table. `properties` returns the table's property blob; it is
+/// called only for tables with calculated columns.
+std::shared_ptr<const TablePlan>
+BuildPlan(const AccessFile& file, std::uint32_t tdef_page, const std::string& name,
+          StoredTable stored, const std::function<std::vector<std::uint8_t>()>& properties);
+
+// ---------------------------------------------------------------------------------------------
+// Reading rows (AccessCursor.cpp).
+
+class TableCursor;
+
+/// Reads the rows of one table in file order and decodes their values.
+class RowReader {
+public:
+    RowReader(std::shared_ptr<const AccessFile> file, std::shared_ptr<const TablePlan> plan);
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    /// Moves to the next row; false after the last one. Throws DataAccessError for a row that
+    /// cannot be read, having moved past it.
+    bool Next();
+    /// Decodes column `index` of the current row into `out`; throws DataAccessError when it
+    /// cannot be read.
+    void Decode(std::size_t index, Value& out);
+
+private:
+    std::unique_ptr<TableCursor> cursor_;
+};
+
+/// Goes through the usage map of a table without reading its data pages: fails when the map
+/// cannot be read or names a page beyond the end of the file (a truncated file).
+void CheckPageMap(const AccessFile& file, const TablePlan& plan);
+
+/// Opens a recordset over every row of a table.
+std::unique_ptr<Recordset> OpenPlanRecordset(std::shared_ptr<const AccessFile> file,
+                                             std::shared_ptr<const TablePlan> plan);
+
+// ---------------------------------------------------------------------------------------------
+// The system catalog (AccessSchema.cpp).
+
+/// Object types of MSysObjects.
+inline constexpr int kObjectTable = 1;
+inline constexpr int kObjectOdbcLink = 4;
+inline constexpr int kObjectQuery = 5;
+inline constexpr int kObjectLink = 6;
+
+/// One table-like object of the system catalog (MSysObjects): table, query or link.
+struct CatalogObject {
+    std::string name;
+    int type = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t tdef_page = 0;
+    /// The reading plan of a user table, read and checked when the file was opened.
+    std::shared_ptr<const TablePlan> plan;
+};
+
+/// The catalog of an open file: its tables, queries and links, their definitions and
+/// properties, and the relationships between the tables.
+class Catalog {
+public:
+    /// Reads MSysObjects, then the definition and page map of every user table, so that a file
+    /// whose tables cannot be read, or that lost pages at its end, is refused before anything
+    /// is converted.
+    explicit Catalog(std::shared_ptr<const AccessFile> file);
+
+    /// The objects in catalog order.
+    const std::vector<CatalogObject>& Objects() const { return objects_; }
+    /// The object called `name` (the exact spelling first, then ignoring ASCII case); null when
+    /// there is none.
+    const CatalogObject* Find(const std::string& name) const;
+    /// "TABLE", "SYSTEM TABLE", "VIEW", "SYSTEM VIEW" or "LINK"; empty for other objects.
+    static std::string TableType(const CatalogObject& object);
+
+    /// The reading plan of a table of the file.
+    std::shared_ptr<const TablePlan> Plan(const CatalogObject& table);
+    /// The definition of a table of the file with its properties and indexes.
+    TableSchema Describe(const CatalogObject& table);
+    /// The relationships between the user tables (from MSysRelationships; none without it).
+    std::vector<RelationshipSchema> Relationships();
+
+private:
+    void ReadObjects();
+    void CheckUserTables();
+    void FetchProperties(const std::vector<std::uint32_t>& pages);
+    std::vector<std::uint8_t> TableProperties(std::uint32_t tdef_page);
+
+    static constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
+
+    std::shared_ptr<const AccessFile> file_;
+    std::shared_ptr<const TablePlan> catalog_;
+    std::size_t id_column_ = kNoColumn;
+    std::size_t name_column_ = kNoColumn;
+    std::size_t type_column_ = kNoColumn;
+    std::size_t flags_column_ = kNoColumn;
+    std::size_t properties_column_ = kNoColumn;
+    std::vector<CatalogObject> objects_;
+    // Property blobs (MSysObjects.LvProp) by definition page; empty for tables without one.
+    std::map<std::uint32_t, std::vector<std::uint8_t>> properties_;
+};
+
+} // namespace tw::data::access

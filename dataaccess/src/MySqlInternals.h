@@ -1,0 +1,181 @@
+#pragma once
+
+// The pieces of the MySQL destination: a session (one connection to the server with its
+// settings, statements and results) and a batch sender (rows joined into multi-row INSERTs and
+// sent from a thread of its own, with every refused row found again).
+
+#include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/dataaccess/MySqlProvider.h"
+
+#include <mysql.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace tw::data::mysql {
+
+struct MysqlCloser {
+    void operator()(MYSQL* mysql) const noexcept { mysql_close(mysql); }
+};
+
+struct ResultFreer {
+    void operator()(MYSQL_RES* result) const noexcept { mysql_free_result(result); }
+};
+
+using MysqlHandle = std::unique_ptr<MYSQL, MysqlCloser>;
+using ResultHandle = std::unique_ptr<MYSQL_RES, ResultFreer>;
+
+/// The byte budget of one multi-row INSERT: large enough that the server's per-statement work
+/// is spread over many rows, small enough to keep memory flat; never more than half of
+/// max_allowed_packet, so a batch stays well below the largest packet the server accepts.
+inline constexpr std::size_t kMaxBatchBytes = 1024 * 1024;
+
+/// Initialises the client library once per process; throws DataAccessError when it cannot.
+void InitClientLibrary();
+
+/// A recordset over a result held completely in memory (null: a statement without rows).
+std::unique_ptr<Recordset> OpenResult(ResultHandle result);
+
+/// The start of a statement for an error message, cut at a character boundary.
+std::string Preview(std::string_view sql);
+
+/// One connection to a server, used by one thread at a time. A lost connection is not restored
+/// behind the caller's back: every statement after the loss fails at once until Reconnect.
+class MySqlSession {
+public:
+    explicit MySqlSession(const MySqlTarget& target) : target_(target) {}
+
+    /// Connects (to the given default database, or none) and prepares the session.
+    void Connect(const char* database);
+    /// Opens a new connection to the same server and database in place of the lost one.
+    void Reconnect();
+
+    MYSQL* Handle() const { return mysql_.get(); }
+    const MySqlTarget& Target() const { return target_; }
+    bool Lost() const { return lost_.load(std::memory_order_acquire); }
+    /// Marks the connection lost when the client library has closed it after a failure.
+    void NoteLoss();
+
+    /// Refuses, without sending it, a statement longer than the server accepts: the server
+    /// answers such a packet by closing the connection, which would fail every later statement.
+    void CheckLength(std::string_view sql) const;
+    /// The byte budget of one multi-row INSERT on this server.
+    std::size_t BatchBytes() const { return batch_bytes_; }
+
+    /// Sends one statement; its length is passed, so NUL bytes and huge values arrive intact.
+    void Send(std::string_view sql);
+    /// The current result in memory, or null when the statement made none.
+    ResultHandle StoreResult();
+    /// Reads and frees every result after the current one (CALL can return several).
+    void DrainResults();
+    /// Runs a statement and discards its results; false when the server refused it.
+    bool QueryQuietly(std::string_view sql);
+    /// Throws the connection's last error.
+    [[noreturn]] void Fail();
+    /// Runs a query and returns its first column's values (nulls as empty text).
+    std::vector<std::string> FirstColumn(std::string_view query);
+
+private:
+    void NormaliseSqlMode();
+    void LimitLockWaits();
+    void ReadPacketLimit();
+
+    MySqlTarget target_;
+    MysqlHandle mysql_;
+    std::size_t statement_limit_ = std::numeric_limits<std::size_t>::max();
+    std::size_t batch_bytes_ = kMaxBatchBytes;
+    std::atomic<bool> lost_{false};
+};
+
+/// Consecutive rows of one table, joined into one multi-row INSERT.
+struct Batch {
+    std::string table;                     // the table's name as the source spells it
+    std::string text;                      // "INSERT INTO `t` values(...),(...)"
+    std::size_t prefix_length = 0;         // length of "INSERT INTO `t` values"
+    std::vector<std::size_t> tuple_starts; // where each row's "(...)" starts in text
+
+    bool Empty() const { return tuple_starts.empty(); }
+    std::size_t Rows() const { return tuple_starts.size(); }
+    std::string_view Prefix() const { return std::string_view(text).substr(0, prefix_length); }
+    std::string_view Tuple(std::size_t i) const {
+        const std::size_t end = i + 1 < Rows() ? tuple_starts[i + 1] - 1 : text.size();
+        return std::string_view(text).substr(tuple_starts[i], end - tuple_starts[i]);
+    }
+    void Clear() {
+        table.clear();
+        text.clear();
+        prefix_length = 0;
+        tuple_starts.clear();
+    }
+};
+
+/// Joins rows into multi-row INSERTs and sends them from a thread of its own, so that reading
+/// the source and the server's work overlap. A refused batch is sent again row by row, so
+/// exactly the refused rows fail, each with its own error, delivered to the failure handler on
+/// the caller's thread. Rows of a transactional table are committed in large groups.
+class BatchSender {
+public:
+    explicit BatchSender(MySqlSession& session) : session_(session) {}
+    ~BatchSender();
+    BatchSender(const BatchSender&) = delete;
+    BatchSender& operator=(const BatchSender&) = delete;
+
+    /// Adds one row ("(...)") of `table` whose INSERT starts with `prefix`.
+    void Hold(const std::string& table, std::string_view prefix, std::string_view tuple);
+    /// Sends what is held back, waits until the sender is idle, commits and delivers failures.
+    void SendHeldBack();
+    /// Delivers failures the sender found since the last call, if any.
+    void DeliverPendingFailures() {
+        if (has_failures_.load(std::memory_order_acquire))
+            DeliverFailures();
+    }
+    /// Forgets the transaction state of a connection that was opened anew.
+    void ResetTransaction();
+
+    std::size_t batch_rows = kDefaultBatchRows;
+    FailureHandler failure_handler;
+
+private:
+    void Hand(Batch& batch);
+    void DeliverFailures();
+    void SenderLoop();
+    std::vector<std::string> SendBatch(const Batch& batch);
+    void CountInTransaction(std::size_t rows, std::size_t bytes,
+                            std::vector<std::string>& failures);
+    void CommitOpenTransaction(std::vector<std::string>& failures);
+    void FailTransactionRows(const std::string& error, std::vector<std::string>& failures);
+    bool UndidTransaction();
+    bool IsTransactional(const std::string& table);
+
+    MySqlSession& session_;
+    Batch building_;
+    // Transaction state, used by whichever thread holds the connection.
+    std::string transaction_table_;
+    bool table_is_transactional_ = false;
+    bool in_transaction_ = false;
+    std::size_t transaction_rows_ = 0;
+    std::size_t transaction_bytes_ = 0;
+
+    // Shared with the sender thread; the connection is used by one thread at a time: by the
+    // sender while a batch is queued or in flight, otherwise by the caller.
+    std::thread sender_;
+    std::mutex mutex_;
+    std::condition_variable wake_sender_;
+    std::condition_variable room_;
+    Batch slot_;
+    bool queued_ = false;
+    bool sending_ = false;
+    bool stopping_ = false;
+    std::vector<std::string> failures_;
+    std::atomic<bool> has_failures_{false};
+};
+
+} // namespace tw::data::mysql

@@ -1,0 +1,503 @@
+#include "MySqlInternals.h"
+
+#include "tablewright/dataaccess/AdoTypes.h"
+
+#include <errmsg.h>
+#include <mysqld_error.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tw::data::mysql {
+
+namespace {
+
+// Ten seconds is long enough for a slow network and short enough that an unreachable address
+// fails while the user is still looking; a shorter server timeout shortens it too.
+constexpr unsigned kConnectTimeoutSeconds = 10;
+// How much of a statement an error about the statement itself quotes.
+constexpr std::size_t kPreviewBytes = 80;
+// The character set number that marks binary strings.
+constexpr unsigned kBinaryCharset = 63;
+// Bytes per character of utf8mb4, the character set of every result of the connection.
+constexpr unsigned long kResultBytesPerChar = 4;
+
+// mysql_library_init is not thread-safe; a function-local static makes it run exactly once.
+void InitClientLibraryOnce() {
+    static const bool initialised = mysql_library_init(0, nullptr, nullptr) == 0;
+    if (!initialised)
+        throw DataAccessError("无法初始化 MySQL 客户端库。");
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// "localhost" (and no host at all) means the loopback address over TCP, never a Unix socket,
+// so that a host and port name the same server on every machine.
+std::string TcpHost(const std::string& host) {
+    if (host.empty() || EqualsNoCase(host, "localhost"))
+        return "127.0.0.1";
+    return host;
+}
+
+std::string HostAndPort(const std::string& host, int port) {
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// The sql_mode words that would change what our statements mean: backslashes must stay escapes
+// and double quotes must stay string quotes. The combination modes are listed too, since setting
+// one of them back would bring ANSI_QUOTES with it.
+bool IsUnwantedSqlMode(std::string_view mode) {
+    static constexpr std::string_view kUnwanted[] = {
+        "NO_BACKSLASH_ESCAPES", "ANSI_QUOTES", "ANSI", "DB2", "MAXDB", "MSSQL", "ORACLE",
+        "POSTGRESQL",
+    };
+    return std::find(std::begin(kUnwanted), std::end(kUnwanted), mode) != std::end(kUnwanted);
+}
+
+// The comma-separated mode list without the unwanted words.
+std::string WithoutUnwantedSqlModes(std::string_view modes) {
+    std::string kept;
+    while (!modes.empty()) {
+        const auto comma = modes.find(',');
+        const auto word = modes.substr(0, comma);
+        modes = comma == std::string_view::npos ? std::string_view() : modes.substr(comma + 1);
+        if (word.empty() || IsUnwantedSqlMode(word))
+            continue;
+        if (!kept.empty())
+            kept += ',';
+        kept += word;
+    }
+    return kept;
+}
+
+std::int32_t ClampToInt32(unsigned long value) {
+    return static_cast<std::int32_t>(
+        std::min<unsigned long>(value, std::numeric_limits<std::int32_t>::max()));
+}
+
+bool IsStringType(enum_field_types type) {
+    switch (type) {
+    case MYSQL_TYPE_STRING:
+    case MYSQL_TYPE_VAR_STRING:
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_TINY_BLOB:
+    case MYSQL_TYPE_BLOB:
+    case MYSQL_TYPE_MEDIUM_BLOB:
+    case MYSQL_TYPE_LONG_BLOB:
+    case MYSQL_TYPE_ENUM:
+    case MYSQL_TYPE_SET:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Binary strings, BIT and GEOMETRY values are bytes rather than UTF-8 text.
+bool IsBinary(const MYSQL_FIELD& field) {
+    if (field.type == MYSQL_TYPE_BIT || field.type == MYSQL_TYPE_GEOMETRY)
+        return true;
+    return IsStringType(field.type) && field.charsetnr == kBinaryCharset;
+}
+
+bool IsLongType(enum_field_types type) {
+    return type == MYSQL_TYPE_TINY_BLOB || type == MYSQL_TYPE_BLOB ||
+           type == MYSQL_TYPE_MEDIUM_BLOB || type == MYSQL_TYPE_LONG_BLOB ||
+           type == MYSQL_TYPE_GEOMETRY;
+}
+
+int AdoTypeOf(const MYSQL_FIELD& field) {
+    const bool is_unsigned = (field.flags & UNSIGNED_FLAG) != 0;
+    switch (field.type) {
+    case MYSQL_TYPE_TINY:
+        return is_unsigned ? adUnsignedTinyInt : adTinyInt;
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_YEAR:
+        return is_unsigned ? adUnsignedSmallInt : adSmallInt;
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONG:
+        return is_unsigned ? adUnsignedInt : adInteger;
+    case MYSQL_TYPE_LONGLONG:
+        return is_unsigned ? adUnsignedBigInt : adBigInt;
+    case MYSQL_TYPE_FLOAT:
+        return adSingle;
+    case MYSQL_TYPE_DOUBLE:
+        return adDouble;
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+        return adNumeric;
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+        return adDBDate;
+    case MYSQL_TYPE_TIME:
+        return adDBTime;
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_TIMESTAMP:
+        return adDBTimeStamp;
+    case MYSQL_TYPE_NULL:
+        return adEmpty;
+    default:
+        break;
+    }
+    if (IsBinary(field)) {
+        if (IsLongType(field.type))
+            return adLongVarBinary;
+        return field.type == MYSQL_TYPE_STRING ? adBinary : adVarBinary;
+    }
+    if (IsLongType(field.type))
+        return adLongVarWChar;
+    return field.type == MYSQL_TYPE_STRING ? adWChar : adVarWChar;
+}
+
+std::int32_t DefinedSizeOf(const MYSQL_FIELD& field, int ado_type) {
+    switch (ado_type) {
+    case adTinyInt:
+    case adUnsignedTinyInt:
+        return 1;
+    case adSmallInt:
+    case adUnsignedSmallInt:
+        return 2;
+    case adInteger:
+    case adUnsignedInt:
+    case adSingle:
+        return 4;
+    case adBigInt:
+    case adUnsignedBigInt:
+    case adDouble:
+        return 8;
+    case adWChar:
+    case adVarWChar:
+    case adLongVarWChar:
+        // The server states text lengths in bytes of the result character set.
+        return ClampToInt32(field.length / kResultBytesPerChar);
+    default:
+        return ClampToInt32(field.length);
+    }
+}
+
+class MySqlRecordset;
+
+// One column of a MySqlRecordset; its value is the recordset's value of the current row.
+class MySqlField final : public Field {
+public:
+    MySqlField(const MYSQL_FIELD& field, const MySqlRecordset& owner, int index)
+        : name_(field.name, field.name_length), type_(AdoTypeOf(field)),
+          defined_size_(DefinedSizeOf(field, type_)), owner_(owner), index_(index) {
+        if (type_ == adNumeric) {
+            // The display length counts the sign of signed columns and the decimal point.
+            const bool is_unsigned = (field.flags & UNSIGNED_FLAG) != 0;
+            const long digits = static_cast<long>(field.length) - (is_unsigned ? 0 : 1) -
+                                (field.decimals > 0 ? 1 : 0);
+            precision_ = static_cast<int>(std::max(digits, 1L));
+            scale_ = static_cast<int>(field.decimals);
+        }
+    }
+
+    const std::string& Name() const override { return name_; }
+    int Type() const override { return type_; }
+    std::int32_t DefinedSize() const override { return defined_size_; }
+    int Precision() const override { return precision_; }
+    int NumericScale() const override { return scale_; }
+    const Value& GetValue() override;
+
+private:
+    std::string name_;
+    int type_;
+    std::int32_t defined_size_;
+    int precision_ = 0;
+    int scale_ = 0;
+    const MySqlRecordset& owner_;
+    int index_;
+};
+
+// A cursor over a result that the client library holds completely in memory, so it stays
+// readable after the connection has moved on to other statements or has been closed. Values
+// are the server's text (bytes for binary columns, whose Type says so) or null: enough for
+// listings and checks, which is what results of the target server are read for.
+class MySqlRecordset final : public Recordset {
+public:
+    // Takes a stored result; a null result (a statement without rows) gives an empty recordset.
+    explicit MySqlRecordset(ResultHandle result) : result_(std::move(result)) {
+        if (!result_)
+            return;
+        row_count_ = static_cast<std::int64_t>(mysql_num_rows(result_.get()));
+        const unsigned count = mysql_num_fields(result_.get());
+        const MYSQL_FIELD* fields = mysql_fetch_fields(result_.get());
+        fields_.reserve(count);
+        for (unsigned i = 0; i < count; ++i)
+            fields_.push_back(std::make_unique<MySqlField>(fields[i], *this, int(i)));
+        values_.resize(count);
+        FetchRow();
+    }
+
+    bool IsEOF() const override { return !on_row_; }
+    bool IsBOF() const override { return row_count_ == 0; }
+    std::int64_t RecordCount() const override { return row_count_; }
+
+    void MoveNext() override {
+        if (!on_row_)
+            throw DataAccessError("记录集已经在最后一行之后。");
+        FetchRow();
+    }
+
+    int FieldCount() const override { return static_cast<int>(fields_.size()); }
+
+    Field& GetField(int index) override {
+        if (index < 0 || index >= FieldCount())
+            throw DataAccessError("字段序号超出范围：" + std::to_string(index) + "。");
+        return *fields_[static_cast<std::size_t>(index)];
+    }
+
+    void Close() override {
+        result_.reset();
+        on_row_ = false;
+    }
+
+    // The value of a column on the current row.
+    const Value& ValueAt(int index) const {
+        if (!on_row_)
+            throw DataAccessError("记录集没有当前行。");
+        return values_[static_cast<std::size_t>(index)];
+    }
+
+private:
+    void FetchRow() {
+        MYSQL_ROW row = result_ ? mysql_fetch_row(result_.get()) : nullptr;
+        on_row_ = row != nullptr;
+        if (!on_row_)
+            return;
+        const unsigned long* lengths = mysql_fetch_lengths(result_.get());
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            if (row[i])
+                values_[i] = std::string(row[i], lengths[i]);
+            else
+                values_[i] = std::monostate{};
+        }
+    }
+
+    ResultHandle result_;
+    std::int64_t row_count_ = 0;
+    bool on_row_ = false;
+    std::vector<std::unique_ptr<MySqlField>> fields_;
+    std::vector<Value> values_;
+};
+
+const Value& MySqlField::GetValue() {
+    return owner_.ValueAt(index_);
+}
+
+// Makes a handle with the connection's options (timeouts already settled) and connects it over
+// TCP, to the given default database or none; throws DataAccessError with the server's text.
+MysqlHandle ConnectHandle(const MySqlTarget& target, const char* database) {
+    MysqlHandle mysql(mysql_init(nullptr));
+    if (!mysql)
+        throw DataAccessError("无法初始化 MySQL 连接（内存不足）。");
+
+    const std::string host = TcpHost(target.host);
+    const unsigned protocol = MYSQL_PROTOCOL_TCP;
+    const unsigned read_timeout = target.read_timeout_seconds;
+    const unsigned write_timeout = target.write_timeout_seconds;
+    // Connecting includes reading the server's greeting, so a short server timeout bounds it too.
+    const unsigned connect_timeout = std::min(kConnectTimeoutSeconds, read_timeout);
+    const unsigned local_infile = 0;
+    const my_bool reconnect = 0;
+    MYSQL* handle = mysql.get();
+    if (mysql_options(handle, MYSQL_OPT_PROTOCOL, &protocol) != 0 ||
+        mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4") != 0 ||
+        mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout) != 0 ||
+        mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &read_timeout) != 0 ||
+        mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &write_timeout) != 0 ||
+        mysql_options(handle, MYSQL_OPT_LOCAL_INFILE, &local_infile) != 0 ||
+        mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect) != 0)
+        throw DataAccessError("无法设置 MySQL 连接选项。");
+
+    // CLIENT_MULTI_RESULTS lets CALL return its result sets; several statements in one string
+    // stay refused, so one Execute is always one statement.
+    if (!mysql_real_connect(handle, host.c_str(), target.user.c_str(), target.password.c_str(),
+                            database, static_cast<unsigned>(target.port), nullptr,
+                            CLIENT_MULTI_RESULTS))
+        throw DataAccessError("无法连接到 MySQL 服务器 " + HostAndPort(host, target.port) + "：" +
+                              mysql_error(handle));
+    return mysql;
+}
+
+
+} // namespace
+
+// The start of a statement for an error message, cut at a character boundary.
+std::string Preview(std::string_view sql) {
+    if (sql.size() <= kPreviewBytes)
+        return std::string(sql);
+    std::size_t end = kPreviewBytes;
+    while (end > 0 && (static_cast<unsigned char>(sql[end]) & 0xC0) == 0x80)
+        --end; // not inside a multi-byte character
+    return std::string(sql.substr(0, end)) + "…";
+}
+
+void MySqlSession::Connect(const char* database) {
+    mysql_ = ConnectHandle(target_, database);
+    lost_.store(false, std::memory_order_release);
+    ReadPacketLimit();
+    NormaliseSqlMode();
+    LimitLockWaits();
+}
+
+void MySqlSession::Reconnect() {
+    std::string database;
+    const char* schema = nullptr;
+    if (mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_SCHEMA, &schema) == 0 && schema)
+        database = schema;
+    MysqlHandle lost = std::move(mysql_);
+    try {
+        Connect(database.empty() ? nullptr : database.c_str());
+    } catch (...) {
+        mysql_ = std::move(lost); // keep a handle, closed, so every call fails at once
+        lost_.store(true, std::memory_order_release);
+        throw;
+    }
+}
+
+void MySqlSession::NoteLoss() {
+    if (mysql_get_socket(mysql_.get()) == MARIADB_INVALID_SOCKET)
+        lost_.store(true, std::memory_order_release);
+}
+
+void MySqlSession::CheckLength(std::string_view sql) const {
+    if (sql.size() <= statement_limit_)
+        return;
+    throw DataAccessError("语句长 " + std::to_string(sql.size()) +
+                          " 字节，超过服务器的 max_allowed_packet（" +
+                          std::to_string(statement_limit_ + 1) + " 字节），未发送：" +
+                          Preview(sql));
+}
+
+void MySqlSession::Send(std::string_view sql) {
+    if (mysql_real_query(mysql_.get(), sql.data(), sql.size()) != 0)
+        Fail();
+}
+
+ResultHandle MySqlSession::StoreResult() {
+    ResultHandle result(mysql_store_result(mysql_.get()));
+    if (!result && mysql_field_count(mysql_.get()) != 0)
+        Fail();
+    return result;
+}
+
+void MySqlSession::DrainResults() {
+    for (;;) {
+        const int next = mysql_next_result(mysql_.get());
+        if (next > 0)
+            Fail();
+        if (next < 0)
+            return;
+        StoreResult();
+    }
+}
+
+bool MySqlSession::QueryQuietly(std::string_view sql) {
+    if (mysql_real_query(mysql_.get(), sql.data(), sql.size()) != 0) {
+        NoteLoss();
+        return false;
+    }
+    for (;;) {
+        ResultHandle result(mysql_store_result(mysql_.get()));
+        const int next = !result && mysql_field_count(mysql_.get()) != 0
+                             ? 1
+                             : mysql_next_result(mysql_.get());
+        if (next > 0) {
+            NoteLoss();
+            return false;
+        }
+        if (next < 0)
+            return true;
+    }
+}
+
+void MySqlSession::Fail() {
+    NoteLoss();
+    throw DataAccessError(mysql_error(mysql_.get()));
+}
+
+std::vector<std::string> MySqlSession::FirstColumn(std::string_view query) {
+    CheckLength(query);
+    Send(query);
+    ResultHandle result = StoreResult();
+    DrainResults();
+    std::vector<std::string> values;
+    while (MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr) {
+        const unsigned long* lengths = mysql_fetch_lengths(result.get());
+        values.emplace_back(row[0] ? row[0] : "", row[0] ? lengths[0] : 0);
+    }
+    return values;
+}
+
+// Removes the sql_mode words that change how statements are read (see IsUnwantedSqlMode) and
+// makes every table strict: a value that does not fit is refused rather than quietly changed,
+// in a multi-row statement as much as in a single-row one. NO_AUTO_VALUE_ON_ZERO keeps a 0 in
+// a column that becomes AUTO_INCREMENT a 0 instead of a newly counted number.
+void MySqlSession::NormaliseSqlMode() {
+    const auto modes = FirstColumn("SELECT @@SESSION.sql_mode");
+    if (modes.empty())
+        return;
+    const std::string& current = modes.front();
+    std::string wanted = WithoutUnwantedSqlModes(current);
+    for (const std::string_view mode : {"STRICT_ALL_TABLES", "NO_AUTO_VALUE_ON_ZERO"}) {
+        if (("," + wanted + ",").find("," + std::string(mode) + ",") == std::string::npos)
+            wanted += wanted.empty() ? std::string(mode) : "," + std::string(mode);
+    }
+    if (wanted == current)
+        return;
+    std::string escaped(wanted.size() * 2 + 1, '\0');
+    escaped.resize(
+        mysql_real_escape_string(mysql_.get(), escaped.data(), wanted.data(), wanted.size()));
+    const std::string statement = "SET SESSION sql_mode = '" + escaped + "'";
+    Send(statement);
+    StoreResult();
+    DrainResults();
+}
+
+// A table that another session keeps locked makes DROP TABLE wait, by default for a day; the
+// server gives up after half the read timeout instead, so the statement fails with the server's
+// own reason while the connection stays usable.
+void MySqlSession::LimitLockWaits() {
+    const unsigned seconds = std::max(1u, target_.read_timeout_seconds / 2);
+    QueryQuietly("SET SESSION lock_wait_timeout = " + std::to_string(seconds));
+}
+
+// Reads the largest statement the server accepts; the batch budget follows from it.
+void MySqlSession::ReadPacketLimit() {
+    statement_limit_ = std::numeric_limits<std::size_t>::max();
+    batch_bytes_ = kMaxBatchBytes;
+    constexpr std::string_view kQuery = "SELECT @@max_allowed_packet";
+    if (mysql_real_query(mysql_.get(), kQuery.data(), kQuery.size()) != 0)
+        return;
+    ResultHandle result(mysql_store_result(mysql_.get()));
+    MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+    if (!row || !row[0])
+        return;
+    const unsigned long long packet = std::strtoull(row[0], nullptr, 10);
+    if (packet < 2)
+        return;
+    // The packet carries a command byte before the statement.
+    statement_limit_ = static_cast<std::size_t>(packet - 1);
+    batch_bytes_ = std::min<std::size_t>(kMaxBatchBytes, static_cast<std::size_t>(packet / 2));
+}
+
+void InitClientLibrary() { InitClientLibraryOnce(); }
+
+std::unique_ptr<Recordset> OpenResult(ResultHandle result) {
+    return std::make_unique<MySqlRecordset>(std::move(result));
+}
+
+} // namespace tw::data::mysql

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/dataaccess/MySqlDialect.h"
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tw::engine {
+
+/// What happened to the statements of one converted table.
+struct TableReport {
+    /// The source name of the table.
+    std::string table_name;
+    /// Statements the destination refused, plus rows whose values could not all be read exactly,
+    /// plus one when the table could not be read at all.
+    std::int64_t failed_statements = 0;
+    /// The text of the first such failure.
+    std::string first_error;
+    /// Notes on columns whose values cannot be read exactly.
+    std::vector<std::string> column_warnings;
+    /// What of the source's schema (keys, indexes, defaults, descriptions) could not be kept as
+    /// it was, each with its reason.
+    std::vector<std::string> schema_notes;
+    /// Row statements produced.
+    std::int64_t rows = 0;
+    /// True when the table statement was produced and, where statements are sent, accepted.
+    bool created = false;
+    /// True when the connection to the server was lost during the table, or could not be opened
+    /// again before it: the table was cut short and what did not arrive is counted as failed.
+    bool connection_lost = false;
+};
+
+/// Where a table's statements go.
+enum class Output {
+    /// Sent to the destination server and reported.
+    Server,
+    /// Only reported (for the script file).
+    StatementsOnly,
+};
+
+/// How tables are copied.
+struct CopyOptions {
+    /// Copy the rows, not only the table's structure.
+    bool with_data = false;
+    /// Drop the destination's table of that name first.
+    bool drop_table = true;
+    /// How the destination makes tables (type, keys, collation).
+    data::TableOptions table;
+};
+
+/// The run's side of a copy: where statements, progress and idle time go.
+struct CopyEvents {
+    /// Each produced statement, after it was sent (unless statements only).
+    std::function<void(std::string& statement)> statement;
+    /// The whole percentage of the current table's rows done, when it changes.
+    std::function<void(std::int32_t& percent)> progress;
+    /// Lets the window process its pending events once.
+    std::function<void()> yield;
+};
+
+/// What became of one relationship of the source.
+struct RelationshipReport {
+    std::string name;
+    /// True when it became a foreign key.
+    bool created = false;
+    /// Why not, or what happened; empty when it was created.
+    std::string note;
+};
+
+/// Copies tables from a source connection to a destination connection one at a time: the
+/// table statement from the source's definition, the rows as typed values, then (with keys)
+/// the table's keys and, after all tables, the relationships as foreign keys. Every statement
+/// is reported through the events in the order it is produced.
+class TableCopier {
+public:
+    TableCopier(data::Connection& source, data::Connection& destination, CopyEvents& events,
+                const bool& stop);
+
+    /// Copies one table; `report` receives what happened (failures of rows the destination
+    /// held back arrive through CountFailure while the copy runs).
+    void Copy(const std::string& table, const CopyOptions& options, Output output,
+              TableReport& report);
+    /// Adds the source's relationships between the given converted tables as foreign keys.
+    std::vector<RelationshipReport> AddRelationships(const std::set<std::string>& converted,
+                                                     const CopyOptions& options, Output output);
+    /// Counts a failed statement for the table being copied.
+    void CountFailure(const std::string& error);
+
+private:
+    data::TableSchema ReadSchema(const std::string& table, data::Recordset& rs,
+                                 const CopyOptions& options);
+    bool Report(std::string& statement, const std::function<void()>& send);
+    void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
+    void CopyRows(data::Recordset& rs, const data::TableSchema& schema);
+    void Yield();
+
+    data::Connection& source_;
+    data::Connection& destination_;
+    CopyEvents& events_;
+    const bool& stop_;
+    data::Destination* target_ = nullptr; // null when statements are only reported
+    std::string unsent_reason_;
+    TableReport* report_ = nullptr;
+    std::string last_refusal_;
+};
+
+} // namespace tw::engine

@@ -1,0 +1,320 @@
+#include "tablewright/engine/TableCopier.h"
+
+#include "tablewright/dataaccess/AdoTypes.h"
+#include "tablewright/dataaccess/Destination.h"
+
+#include <cmath>
+#include <map>
+
+namespace tw::engine {
+
+using data::MySqlDialect;
+
+TableCopier::TableCopier(data::Connection& source, data::Connection& destination,
+                         CopyEvents& events, const bool& stop)
+    : source_(source), destination_(destination), events_(events), stop_(stop) {}
+
+void TableCopier::Yield() {
+    if (events_.yield)
+        events_.yield();
+}
+
+void TableCopier::CountFailure(const std::string& error) {
+    if (!report_)
+        return;
+    if (report_->failed_statements++ == 0)
+        report_->first_error = error;
+}
+
+// Sends a statement (when statements are sent) and reports it; false when it was refused, with
+// the reason in last_refusal_.
+bool TableCopier::Report(std::string& statement, const std::function<void()>& send) {
+    bool accepted = true;
+    if (target_) {
+        try {
+            send();
+        } catch (const data::DataAccessError& e) {
+            accepted = false;
+            last_refusal_ = e.what();
+            CountFailure(last_refusal_);
+        }
+    } else if (!unsent_reason_.empty()) {
+        CountFailure(unsent_reason_);
+    }
+    if (events_.statement)
+        events_.statement(statement);
+    return accepted;
+}
+
+// The table's definition: the columns and their types exactly as the recordset reports them
+// (the types of calculated columns follow from their values), and with keys the source's
+// properties and indexes.
+data::TableSchema TableCopier::ReadSchema(const std::string& table, data::Recordset& rs,
+                                          const CopyOptions& options) {
+    data::TableSchema schema;
+    if (options.table.keys) {
+        try {
+            schema = source_.ReadTableSchema(table);
+        } catch (const data::DataAccessError& e) {
+            report_->schema_notes.push_back(std::string("无法读取表的键、索引和列属性：") +
+                                            e.what());
+            schema = data::TableSchema{};
+        }
+    }
+    std::map<std::string, data::ColumnSchema> properties;
+    for (auto& column : schema.columns)
+        properties[column.name] = std::move(column);
+    schema.name = table;
+    schema.columns.clear();
+    for (int i = 0; i < rs.FieldCount(); ++i) {
+        data::Field& field = rs.GetField(i);
+        data::ColumnSchema column;
+        if (auto found = properties.find(field.Name()); found != properties.end())
+            column = std::move(found->second);
+        column.name = field.Name();
+        column.ado_type = field.Type();
+        column.size = field.DefinedSize();
+        column.precision = field.Precision();
+        column.scale = field.NumericScale();
+        schema.columns.push_back(std::move(column));
+    }
+    return schema;
+}
+
+void TableCopier::Copy(const std::string& table, const CopyOptions& options, Output output,
+                       TableReport& report) {
+    report = TableReport{};
+    report.table_name = table;
+    report_ = &report;
+    unsent_reason_.clear();
+    target_ = nullptr;
+
+    std::unique_ptr<data::Recordset> rs;
+    try {
+        rs = source_.OpenTable(table);
+    } catch (const data::DataAccessError& e) {
+        // Without its columns no table statement can be made, and dropping the destination's
+        // table would only lose what is there: the table is reported as failed instead.
+        CountFailure(e.what());
+        report_ = nullptr;
+        return;
+    }
+    report.column_warnings = rs->ColumnWarnings();
+    const data::TableSchema schema = ReadSchema(table, *rs, options);
+    if (output == Output::Server) {
+        // A connection lost during an earlier table is opened again; when that fails, the
+        // statements are still produced (for the script file) and each counts as failed.
+        try {
+            destination_.EnsureConnected();
+            target_ = &destination_.AsDestination();
+        } catch (const data::DataAccessError& e) {
+            unsent_reason_ = e.what();
+            report.connection_lost = true;
+        }
+    }
+
+    if (options.drop_table) {
+        std::string drop = MySqlDialect::DropTable(table);
+        Report(drop, [&] { target_->DropTable(table); });
+        Yield();
+    }
+    data::TableOptions table_options = options.table;
+    std::string create = MySqlDialect::CreateTable(schema, table_options, &report.schema_notes);
+    bool created = Report(create, [&] { target_->CreateTable(schema, table_options); });
+    if (!created && table_options.keys) {
+        // A definition the server does not take in full (a default or comment it refuses)
+        // must not cost the rows: the table is made as plain columns instead.
+        report.schema_notes.push_back("表未能按完整定义创建（" + last_refusal_ +
+                                      "），已改为只含列的定义，不带键和列属性");
+        --report.failed_statements;
+        if (report.failed_statements == 0)
+            report.first_error.clear();
+        table_options.keys = false;
+        create = MySqlDialect::CreateTable(schema, table_options);
+        created = Report(create, [&] { target_->CreateTable(schema, table_options); });
+    }
+    Yield();
+    report.created = created || !target_;
+    if (target_ && options.drop_table && !created) {
+        // The table could not be made anew, so its rows would go nowhere or into the table of
+        // that name that should have been dropped, among its old rows: they are produced (for
+        // the script file) but not sent, and each counts as failed.
+        unsent_reason_ = "表未能创建，行未发送：" + last_refusal_;
+        target_ = nullptr;
+    }
+
+    if (options.with_data && !(rs->IsEOF() && rs->IsBOF()))
+        CopyRows(*rs, schema);
+    if (target_) {
+        // Rows the destination still holds back are sent now, so that their failures count
+        // for this table.
+        try {
+            target_->EndTable();
+        } catch (const data::DataAccessError& e) {
+            CountFailure(e.what());
+        }
+    }
+    if (table_options.keys && report.created)
+        AddKeys(schema, options);
+    if (target_) {
+        try {
+            destination_.Execute("FLUSH TABLES"); // many users lack the privilege: never counted
+        } catch (const data::DataAccessError&) {
+        }
+    }
+    if (output == Output::Server && destination_.ConnectionLost())
+        report.connection_lost = true;
+    unsent_reason_.clear();
+    rs->Close();
+    target_ = nullptr;
+    report_ = nullptr;
+}
+
+void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema) {
+    const std::int64_t total = rs.RecordCount();
+    const int count = rs.FieldCount();
+    std::int64_t counter = 0;
+    std::int32_t last_percent = 0;
+    std::vector<data::Value> values(static_cast<std::size_t>(count));
+    std::string statement; // reused, so building a statement allocates nothing once it has grown
+    if (target_)
+        target_->BeginRows(schema);
+    while (!rs.IsEOF() && !stop_) {
+        std::string unreadable;
+        for (int i = 0; i < count; ++i) {
+            data::Field& field = rs.GetField(i);
+            try {
+                values[static_cast<std::size_t>(i)] = field.GetValue();
+            } catch (const data::DataAccessError& e) {
+                // A value that cannot be read exactly is written as NULL, never as garbage, and
+                // the row is counted as failed.
+                values[static_cast<std::size_t>(i)] = std::monostate{};
+                if (unreadable.empty())
+                    unreadable = "列 '" + field.Name() + "' 的值无法读取：" + e.what();
+            }
+        }
+        if (!unreadable.empty())
+            CountFailure(unreadable);
+        statement.clear();
+        MySqlDialect::AppendInsert(statement, schema.name, values, schema.columns);
+        Report(statement, [&] { target_->AppendRow(values); });
+        ++counter;
+        ++report_->rows;
+        if (total > 0) {
+            // Whole percentage, rounded to nearest with ties to even.
+            const auto percent = static_cast<std::int32_t>(std::nearbyint(
+                static_cast<double>(counter) / static_cast<double>(total) * 100.0));
+            if (percent != last_percent) {
+                last_percent = percent;
+                if (events_.progress)
+                    events_.progress(last_percent);
+            }
+        }
+        try {
+            rs.MoveNext();
+        } catch (const data::DataAccessError& e) {
+            CountFailure(std::string("读取下一行失败：") + e.what());
+            break;
+        }
+        Yield();
+    }
+}
+
+// Gives the filled table its keys: all in one statement, and when the server refuses that, one
+// by one, keeping a unique index that the data does not allow as a plain index. A key that
+// cannot be kept as it was is noted with the server's reason; the rows stay as they are.
+void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& options) {
+    data::KeyPlan plan = MySqlDialect::Keys(schema, options.table, &report_->schema_notes);
+    if (plan.combined.empty())
+        return;
+    auto run = [this](std::string& statement) -> bool {
+        if (!target_) {
+            if (events_.statement)
+                events_.statement(statement);
+            return true;
+        }
+        bool accepted = true;
+        try {
+            target_->Execute(statement);
+        } catch (const data::DataAccessError& e) {
+            accepted = false;
+            last_refusal_ = e.what();
+        }
+        if (events_.statement)
+            events_.statement(statement);
+        return accepted;
+    };
+    if (run(plan.combined) || !target_)
+        return;
+    for (auto& step : plan.steps) {
+        if (run(step.statement))
+            continue;
+        const std::string reason = last_refusal_;
+        if (!step.plain_fallback.empty() && run(step.plain_fallback)) {
+            report_->schema_notes.push_back(step.what + " 未能保留唯一性（" + reason +
+                                            "），已改为普通索引");
+            continue;
+        }
+        report_->schema_notes.push_back(step.what + " 未能建立：" + reason);
+    }
+    Yield();
+}
+
+std::vector<RelationshipReport> TableCopier::AddRelationships(
+    const std::set<std::string>& converted, const CopyOptions& options, Output output) {
+    std::vector<RelationshipReport> reports;
+    std::vector<data::RelationshipSchema> relationships;
+    try {
+        relationships = source_.ReadRelationships();
+    } catch (const data::DataAccessError& e) {
+        reports.push_back({"", false, std::string("无法读取表之间的关系：") + e.what()});
+        return reports;
+    }
+    target_ = nullptr;
+    if (output == Output::Server) {
+        try {
+            destination_.EnsureConnected();
+            target_ = &destination_.AsDestination();
+        } catch (const data::DataAccessError& e) {
+            unsent_reason_ = e.what();
+        }
+    }
+    const std::string& engine = options.table.engine;
+    for (const auto& relationship : relationships) {
+        RelationshipReport report{relationship.name, false, {}};
+        if (!converted.contains(relationship.parent_table) ||
+            !converted.contains(relationship.child_table)) {
+            const std::string& missing = converted.contains(relationship.parent_table)
+                                             ? relationship.child_table
+                                             : relationship.parent_table;
+            report.note = "表 '" + missing + "' 未在本次转换，未建立外键";
+        } else if (!relationship.enforced) {
+            report.note = "Access 未实施参照完整性，未建立外键（子表中可能有无对应主记录的行）";
+        } else if (!MySqlDialect::KeepsForeignKeys(engine)) {
+            report.note = "表类型 " + engine + " 不保存外键，未建立（需要 InnoDB）";
+        } else {
+            std::string statement = MySqlDialect::ForeignKey(relationship);
+            report.created = true;
+            if (target_) {
+                try {
+                    target_->Execute(statement);
+                } catch (const data::DataAccessError& e) {
+                    report.created = false;
+                    report.note = std::string("外键未能建立：") + e.what();
+                }
+            } else if (!unsent_reason_.empty()) {
+                report.created = false;
+                report.note = "外键未发送：" + unsent_reason_;
+            }
+            if (events_.statement)
+                events_.statement(statement);
+            Yield();
+        }
+        reports.push_back(std::move(report));
+    }
+    target_ = nullptr;
+    unsent_reason_.clear();
+    return reports;
+}
+
+} // namespace tw::engine
