@@ -3,12 +3,16 @@
 #include "ServerSession.h"
 #include "TestEnv.h"
 
+#include "tablewright/dataaccess/ConnectionString.h"
+#include "tablewright/dataaccess/SqlText.h"
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +38,7 @@ struct ConvertOptions {
     std::string password;
     std::string table_type = "MyISAM";
     bool structure_only = false;
+    bool keys = false;
 };
 
 /// Converts every user table of an Access file through the engine and the run.
@@ -51,6 +56,7 @@ Conversion Convert(const data::MySqlTarget& target, const std::string& file,
     window.script_path = options.script;
     window.database_name = database;
     window.no_data = options.structure_only ? 1 : 0;
+    window.keep_keys = options.keys ? 1 : 0;
     for (int i = 1; i <= count; ++i) {
         result.tables.push_back(entries[std::size_t(i)]);
         window.tables.push_back({entries[std::size_t(i)].substr(0, entries[i].rfind(':')), true});
@@ -390,4 +396,194 @@ TEST(CommandLine, ListsConvertsAndReportsThroughItsExitCode) {
         << out;
     EXPECT_NE(out.find("表 'Order Details' 转换出错："), std::string::npos) << out;
     ServerSession(target).Execute("DROP DATABASE IF EXISTS tw_e2e_cli");
+}
+
+namespace {
+
+// The indexes of a database's table as "name unique cols" lines (DESC columns marked), sorted.
+std::vector<std::string> ServerIndexes(ServerSession& server, const std::string& database,
+                                       const std::string& table) {
+    std::vector<std::string> indexes;
+    for (const auto& row : server.Query(
+             "SELECT INDEX_NAME, NON_UNIQUE, GROUP_CONCAT(CONCAT(COLUMN_NAME, IF(COLLATION='D', "
+             "' DESC', '')) ORDER BY SEQ_IN_INDEX) FROM information_schema.STATISTICS WHERE "
+             "TABLE_SCHEMA='" + database + "' AND TABLE_NAME='" + table +
+             "' GROUP BY INDEX_NAME, NON_UNIQUE"))
+        indexes.push_back(*row[0] + " " + (*row[1] == "0" ? "unique " : "") + *row[2]);
+    std::sort(indexes.begin(), indexes.end());
+    return indexes;
+}
+
+std::string Lower(std::string text) { return data::Utf8ToLower(text); }
+
+} // namespace
+
+// gen-schema.mdb through the server and through the script file, on MyISAM and InnoDB: every
+// key, index, Required column, AutoNumber with its next value, default, description and
+// enforced relationship arrives; the accent pairs of its unique indexes and the orphans of its
+// unenforced relationship keep every row.
+TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    const std::map<std::string, std::vector<std::string>> indexes = {
+        {"customers",
+         {"PRIMARY unique customerid", "city city", "countrycity country,city",
+          "creditlimit creditlimit DESC", "customername unique customername",
+          "email unique email"}},
+        {"order lines", {"PRIMARY unique orderid,lineno", "productqty productcode,quantity DESC"}},
+        {"orders",
+         {"PRIMARY unique orderid", "customerdate customerid,orderdate DESC",
+          "orderdate orderdate DESC"}},
+        {"products",
+         {"PRIMARY unique productcode", "category category", "ean unique ean",
+          "namecategory unique productname,category", "seqno seqno"}},
+        {"returns", {"PRIMARY unique returnid", "orderline orderid,lineno"}},
+    };
+    const std::map<std::string, std::string> rows_and_next = {
+        {"customers", "244 261"}, {"order lines", "1519 NULL"}, {"orders", "680 721"},
+        {"products", "61 65"},    {"returns", "156 161"},
+    };
+    const std::string script = TempPath("schema.sql");
+    for (const std::string engine : {"MyISAM", "InnoDB"}) {
+        for (const bool through_script : {false, true}) {
+            SCOPED_TRACE(engine + (through_script ? " script" : " server"));
+            const std::string database = "tw_e2e_schema";
+            server.FreshDatabase(database);
+            ConvertOptions options;
+            options.keys = true;
+            options.table_type = engine;
+            options.scenario = through_script ? 1 : 0;
+            options.script = script;
+            const auto conversion =
+                Convert(target, test::TestDataPath("gen-schema.mdb"), database, options);
+            EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+            // Only what MySQL cannot hold is reported: the date-arithmetic default, and the
+            // unenforced relationship (plus, on MyISAM, the enforced ones).
+            EXPECT_EQ(conversion.summary.schema_notes.size(), engine == "MyISAM" ? 5u : 2u)
+                << conversion.log;
+            if (through_script)
+                ASSERT_EQ(LoadWithClient(target, database, script), 0);
+            for (const auto& [table, expected] : indexes) {
+                SCOPED_TRACE(table);
+                auto sorted = expected;
+                std::sort(sorted.begin(), sorted.end());
+                EXPECT_EQ(ServerIndexes(server, database, table), sorted);
+                EXPECT_EQ(server.Scalar("SELECT CONCAT(TABLE_ROWS_EXACT, ' ', "
+                                        "IFNULL(AUTO_INCREMENT, 'NULL')) FROM (SELECT (SELECT "
+                                        "COUNT(*) FROM " + database + ".`" + table +
+                                        "`) AS TABLE_ROWS_EXACT, AUTO_INCREMENT FROM "
+                                        "information_schema.TABLES WHERE TABLE_SCHEMA='" +
+                                        database + "' AND TABLE_NAME='" + table + "') t"),
+                          rows_and_next.at(table));
+            }
+            // Required, defaults and descriptions (Chinese text and apostrophes intact).
+            const auto column = [&](const std::string& table, const std::string& name) {
+                return server.Scalar("SELECT CONCAT(IS_NULLABLE, '|', IFNULL(COLUMN_DEFAULT, "
+                                     "'-'), '|', COLUMN_COMMENT) FROM information_schema.COLUMNS "
+                                     "WHERE TABLE_SCHEMA='" + database + "' AND TABLE_NAME='" +
+                                     table + "' AND COLUMN_NAME='" + name + "'");
+            };
+            EXPECT_EQ(column("customers", "customername"), "NO|-|客户名称");
+            EXPECT_EQ(column("customers", "city"), "YES|'Unknown'|");
+            EXPECT_EQ(column("customers", "isactive"), "NO|1|");
+            EXPECT_EQ(column("customers", "created"), "NO|current_timestamp()|");
+            EXPECT_EQ(column("orders", "orderdate"), "NO|curdate()|");
+            EXPECT_EQ(column("orders", "shipvia"), "YES|'Carrier''s choice'|");
+            EXPECT_EQ(column("orders", "shipby"),
+                      "YES|NULL|Planned shipping date (three days after the order by default)");
+            EXPECT_EQ(column("returns", "reason"), "YES|'n/a'|退货原因 — the customer's words");
+            EXPECT_EQ(server.Scalar("SELECT TABLE_COMMENT FROM information_schema.TABLES WHERE "
+                                    "TABLE_SCHEMA='" + database + "' AND TABLE_NAME='orders'"),
+                      "Orders placed by customers; an order's lines are in [Order Lines]");
+            // Foreign keys only where the engine keeps them, with their cascades.
+            std::vector<std::string> foreign_keys;
+            for (const auto& row : server.Query(
+                     "SELECT CONCAT(CONSTRAINT_NAME, ' ', UPDATE_RULE, ' ', DELETE_RULE) FROM "
+                     "information_schema.REFERENTIAL_CONSTRAINTS WHERE CONSTRAINT_SCHEMA='" +
+                     database + "' ORDER BY 1"))
+                foreign_keys.push_back(*row[0]);
+            if (engine == "InnoDB")
+                EXPECT_EQ(foreign_keys, (std::vector<std::string>{
+                                            "customersorders RESTRICT RESTRICT",
+                                            "ordersorder lines RESTRICT CASCADE",
+                                            "productsorder lines CASCADE CASCADE"}));
+            else
+                EXPECT_TRUE(foreign_keys.empty());
+            // A new row gets the next AutoNumber Access would have given it.
+            server.Execute("INSERT INTO " + database + ".returns (orderid, lineno) VALUES (1, 1)");
+            EXPECT_EQ(server.Scalar("SELECT MAX(returnid) FROM " + database + ".returns"), "161");
+        }
+    }
+    std::filesystem::remove(script);
+    server.Execute("DROP DATABASE tw_e2e_schema");
+}
+
+// The primary keys and indexes of real files arrive as the reader finds them in the file.
+TEST(EndToEnd, IndexesOfRealFilesArriveAsTheFileDefinesThem) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    for (const std::string file : {"jet4-indexes.mdb", "ace12-compindex.accdb",
+                                   "ace14-index-properties.accdb", "jet4-test.mdb",
+                                   "gen-big.mdb"}) {
+        SCOPED_TRACE(file);
+        const std::string database = "tw_e2e_indexes";
+        server.FreshDatabase(database);
+        ConvertOptions options;
+        options.keys = true; // MyISAM: no foreign keys, whose own indexes would blur the view
+        const auto conversion = Convert(target, test::TestDataPath(file), database, options);
+        EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+        data::Connection source;
+        source.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
+                    data::QuoteConnectionValue(test::TestDataPath(file)));
+        for (const auto& entry : conversion.tables) {
+            const std::string name = entry.substr(0, entry.rfind(':'));
+            const data::TableSchema schema = source.ReadTableSchema(name);
+            std::vector<std::string> expected;
+            for (const auto& index : schema.indexes) {
+                if (index.foreign)
+                    continue;
+                std::string columns;
+                for (const auto& column : index.columns)
+                    columns += (columns.empty() ? "" : ",") + Lower(column.name) +
+                               (column.descending ? " DESC" : "");
+                expected.push_back((index.primary ? std::string("PRIMARY") : Lower(index.name)) +
+                                   (index.primary || index.unique ? " unique " : " ") + columns);
+            }
+            std::sort(expected.begin(), expected.end());
+            auto actual = ServerIndexes(server, database, Lower(name));
+            // An AutoNumber that heads no index of the file gets one of its own.
+            std::erase_if(actual, [&](const std::string& index) {
+                return std::none_of(expected.begin(), expected.end(), [&](const auto& e) {
+                           return e.substr(0, e.find(' ')) == index.substr(0, index.find(' '));
+                       }) &&
+                       std::any_of(schema.columns.begin(), schema.columns.end(), [&](auto& c) {
+                           return c.auto_number == data::AutoNumber::Increment &&
+                                  index == Lower(c.name) + " " + Lower(c.name);
+                       });
+            });
+            EXPECT_EQ(actual, expected) << name;
+        }
+    }
+    server.Execute("DROP DATABASE tw_e2e_indexes");
+}
+
+// Without keys the statements are exactly those of a bare conversion.
+TEST(EndToEnd, WithoutKeysTheTablesStayBare) {
+    TW_REQUIRE_SERVER(target);
+    const std::string script = TempPath("bare.sql");
+    ConvertOptions options;
+    options.scenario = 1;
+    options.script = script;
+    const auto conversion =
+        Convert(target, test::TestDataPath("gen-schema.mdb"), "unused", options);
+    EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+    const std::string text = ReadFile(script);
+    EXPECT_NE(text.find("CREATE TABLE `orders`(`orderid` int , `customerid` int , `orderdate` "
+                        "datetime , `shipby` datetime , `shipvia` varchar(30) , `status` "
+                        "tinyint unsigned , `freight` decimal(19,4) ) ENGINE=MyISAM DEFAULT "
+                        "CHARSET=utf8mb4;\r\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("ALTER TABLE"), std::string::npos);
+    EXPECT_EQ(text.find("COMMENT"), std::string::npos);
+    std::filesystem::remove(script);
 }

@@ -161,6 +161,12 @@ int KeyBytes(const ColumnSchema& column) {
     return 8;
 }
 
+// True when the column holds characters (its prefix lengths count characters, not bytes).
+bool HoldsCharacters(const ColumnSchema& column) {
+    const std::string type = MySqlDialect::ColumnType(column);
+    return type.find("char") != std::string::npos || type.find("text") != std::string::npos;
+}
+
 // One index as the destination will hold it.
 struct KeyDefinition {
     std::string name; // lower-cased, unique within the table; empty for the primary key
@@ -193,8 +199,7 @@ bool BuildKeyParts(const IndexSchema& index, const TableSchema& table, int max_b
     int budget = max_bytes;
     std::vector<Part*> sized;
     for (auto& part : parts) {
-        const bool variable = part.need == kUnbounded || IsTextType(part.column->ado_type) ||
-                              part.need > 8 * kBytesPerChar;
+        const bool variable = part.need == kUnbounded || HoldsCharacters(*part.column);
         if (variable)
             sized.push_back(&part);
         else
@@ -211,7 +216,7 @@ bool BuildKeyParts(const IndexSchema& index, const TableSchema& table, int max_b
         std::string text;
         MySqlDialect::AppendName(text, part.column->name);
         if (part.given > 0 && part.given < part.need) {
-            const bool bytes = !IsTextType(part.column->ado_type);
+            const bool bytes = !HoldsCharacters(*part.column);
             const int length = bytes ? part.given : std::max(1, part.given / kBytesPerChar);
             text += "(" + std::to_string(length) + ")";
             key.prefixed = true;
@@ -547,10 +552,7 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
         step.statement = alter + clause + ";";
         if (key.unique) {
             KeyDefinition plain = key;
-            if (plain.primary) {
-                plain.primary = false;
-                plain.name = UniqueKeyName("primarykey", taken);
-            }
+            plain.primary = false; // a primary key falls back under its Access name
             step.plain_fallback = alter + "ADD " + KeyClause(plain, false) + ";";
         }
         step.what = key.primary ? std::string("主键")

@@ -50,6 +50,7 @@ public:
 
     void Connect() {
         session_.Connect(nullptr);
+        session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
         sender_.ResetTransaction();
     }
 
@@ -126,6 +127,7 @@ public:
         const auto started = std::chrono::steady_clock::now();
         try {
             session_.Reconnect();
+            session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
             sender_.ResetTransaction();
             reconnection_given_up_ = false;
         } catch (const DataAccessError& e) {
@@ -173,20 +175,45 @@ public:
 
     void EndTable() override { sender_.SendHeldBack(); }
 
+    // Foreign keys are checked against the rows when they are added; while tables are made
+    // the session leaves them unchecked, so that the foreign keys of an earlier conversion
+    // keep no table from being dropped or made anew.
+    void AddForeignKey(const RelationshipSchema& relationship) override {
+        sender_.SendHeldBack();
+        session_.QueryQuietly("SET SESSION foreign_key_checks = 1");
+        try {
+            Execute(MySqlDialect::ForeignKey(relationship));
+        } catch (...) {
+            session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
+            throw;
+        }
+        session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
+    }
+
     // Execute is shared with the provider side.
 
     std::string AccentSensitiveCollation() override {
         sender_.SendHeldBack();
-        std::string query = "SELECT COLLATION_NAME FROM information_schema.COLLATIONS WHERE "
-                            "COLLATION_NAME IN (";
+        std::string names;
         for (std::size_t i = 0; i < std::size(kAccentSensitiveCollations); ++i)
-            query += (i ? ",'" : "'") + std::string(kAccentSensitiveCollations[i]) + "'";
-        query += ')';
+            names += (i ? ",'" : "'") + std::string(kAccentSensitiveCollations[i]) + "'";
+        // MariaDB lists its UCA 14 collations by their full names only in the applicability
+        // view; MySQL lists its own in COLLATIONS and has no such column.
+        const std::string queries[] = {
+            "SELECT FULL_COLLATION_NAME FROM information_schema.COLLATION_CHARACTER_SET_"
+            "APPLICABILITY WHERE FULL_COLLATION_NAME IN (" + names + ")",
+            "SELECT COLLATION_NAME FROM information_schema.COLLATIONS WHERE COLLATION_NAME IN (" +
+                names + ")",
+        };
         std::vector<std::string> present;
-        try {
-            present = session_.FirstColumn(query);
-        } catch (const DataAccessError&) {
-            return {};
+        for (const auto& query : queries) {
+            try {
+                for (auto& name : session_.FirstColumn(query))
+                    present.push_back(std::move(name));
+            } catch (const DataAccessError&) {
+                if (session_.Lost())
+                    return {};
+            }
         }
         for (const auto wanted : kAccentSensitiveCollations)
             for (const auto& name : present)

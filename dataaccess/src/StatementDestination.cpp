@@ -23,4 +23,8 @@ void StatementDestination::EndTable() { provider_.Flush(); }
 
 void StatementDestination::Execute(std::string_view statement) { provider_.Execute(statement); }
 
+void StatementDestination::AddForeignKey(const RelationshipSchema& relationship) {
+    provider_.Execute(MySqlDialect::ForeignKey(relationship));
+}
+
 } // namespace tw::data

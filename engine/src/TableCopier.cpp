@@ -297,7 +297,7 @@ std::vector<RelationshipReport> TableCopier::AddRelationships(
             report.created = true;
             if (target_) {
                 try {
-                    target_->Execute(statement);
+                    target_->AddForeignKey(relationship);
                 } catch (const data::DataAccessError& e) {
                     report.created = false;
                     report.note = std::string("外键未能建立：") + e.what();

@@ -29,8 +29,11 @@ public:
     virtual void AppendRow(std::span<const Value> row) = 0;
     /// Sends whatever the table still holds back.
     virtual void EndTable() = 0;
-    /// Runs one further statement of the destination's dialect (keys, foreign keys).
+    /// Runs one further statement of the destination's dialect (keys).
     virtual void Execute(std::string_view statement) = 0;
+    /// Adds a relationship between two filled tables as a foreign key, checked against their
+    /// rows.
+    virtual void AddForeignKey(const RelationshipSchema& relationship) = 0;
     /// A collation that tells accents apart and ignores case, as Access's indexes compare text;
     /// empty when the server has none.
     virtual std::string AccentSensitiveCollation() { return {}; }
@@ -47,6 +50,7 @@ public:
     void AppendRow(std::span<const Value> row) override;
     void EndTable() override;
     void Execute(std::string_view statement) override;
+    void AddForeignKey(const RelationshipSchema& relationship) override;
 
 private:
     Provider& provider_;
