@@ -41,8 +41,7 @@ int FixedSizeOf(Kind kind) {
 // a walk ends after at most one visit per page of the file.
 class DataPageCursor {
 public:
-    DataPageCursor(const AccessFile& file, const TablePlan& plan)
-        : file_(file), plan_(plan) {}
+    DataPageCursor(const AccessFile& file, const TablePlan& plan) : file_(file), plan_(plan) {}
 
     // Loads the next data page of the table into `buffer`; false after the last one.
     bool Next(std::vector<std::uint8_t>& buffer) {
@@ -245,8 +244,8 @@ public:
                 const int slots =
                     RowSlotCount(page_.data(), file_->page_size, file_->row_count_offset);
                 for (int i = 0; i < slots; ++i) {
-                    const RowSlot slot = ReadRowSlot(page_.data(), file_->page_size,
-                                                             file_->row_count_offset, i);
+                    const RowSlot slot =
+                        ReadRowSlot(page_.data(), file_->page_size, file_->row_count_offset, i);
                     if (slot.kind != RowSlot::Skip)
                         ++count;
                 }
@@ -279,10 +278,8 @@ public:
                 }
                 page_loaded_ = true;
                 slot_ = 0;
-                slot_count_ =
-                    RowSlotCount(page_.data(), file_->page_size, file_->row_count_offset);
-                if (!DataPageConsistent(page_.data(), file_->page_size,
-                                                file_->row_count_offset)) {
+                slot_count_ = RowSlotCount(page_.data(), file_->page_size, file_->row_count_offset);
+                if (!DataPageConsistent(page_.data(), file_->page_size, file_->row_count_offset)) {
                     // Which of its rows are real is unknown: none is read, and that is said.
                     slot_count_ = 0;
                     FailRead(*file_, "表 '" + plan_->name + "' 第 " +
@@ -292,8 +289,8 @@ public:
                 }
                 continue;
             }
-            RowSlot slot = ReadRowSlot(page_.data(), file_->page_size,
-                                               file_->row_count_offset, slot_++);
+            RowSlot slot =
+                ReadRowSlot(page_.data(), file_->page_size, file_->row_count_offset, slot_++);
             if (slot.kind == RowSlot::Skip)
                 continue;
             ++row_number_;
@@ -307,7 +304,7 @@ public:
                 page = FollowPointer(page + slot.start, slot);
             }
             if (!CrackRow(file_->jet3, page, slot.start, slot.end, plan_->has_var_columns,
-                                  plan_->layouts, var_offsets_, spans_))
+                          plan_->layouts, var_offsets_, spans_))
                 FailRow("行的结构无效，数据已损坏");
             row_page_ = page;
             return true;
@@ -361,8 +358,7 @@ private:
             !DataPageConsistent(target, file_->page_size, file_->row_count_offset))
             FailRow("行的转移指针指向的不是有效的数据页");
         // The moved row's body is flagged like a deleted row; read it regardless of that flag.
-        const auto located =
-            LocateRow(target, file_->page_size, file_->row_count_offset, row);
+        const auto located = LocateRow(target, file_->page_size, file_->row_count_offset, row);
         if (!located)
             FailRow("行的转移指针指向的数据无效");
         slot = *located;
@@ -439,8 +435,7 @@ private:
         if (page[0] != kPageData || !DataPageConsistent(page, file_->page_size, rco))
             throw ValueProblem("长值指向的页面（第 " + std::to_string(page_number) +
                                " 页）不是有效的数据页，数据已损坏");
-        const auto row = LocateRow(page, file_->page_size, rco,
-                                           static_cast<int>(pointer & 0xFF));
+        const auto row = LocateRow(page, file_->page_size, rco, static_cast<int>(pointer & 0xFF));
         if (!row)
             throw ValueProblem("长值指向的数据无效，数据已损坏");
         return {page + row->start, static_cast<std::size_t>(row->end - row->start)};
@@ -469,8 +464,7 @@ private:
             out = ReadDouble(data);
             return;
         case Kind::Money:
-            AppendCurrency(ReuseDecimal(out),
-                                   static_cast<std::int64_t>(ReadU64(data)));
+            AppendCurrency(ReuseDecimal(out), static_cast<std::int64_t>(ReadU64(data)));
             return;
         case Kind::Numeric:
             AppendJetDecimal(ReuseDecimal(out), data, column.scale);
@@ -642,10 +636,8 @@ private:
 
 class AccessRecordset final : public Recordset {
 public:
-    AccessRecordset(std::shared_ptr<const AccessFile> file,
-                    std::shared_ptr<const TablePlan> plan)
-        : plan_(std::move(plan)),
-          cursor_(std::make_unique<TableCursor>(std::move(file), plan_)) {
+    AccessRecordset(std::shared_ptr<const AccessFile> file, std::shared_ptr<const TablePlan> plan)
+        : plan_(std::move(plan)), cursor_(std::make_unique<TableCursor>(std::move(file), plan_)) {
         fields_.reserve(plan_->columns.size());
         for (std::size_t i = 0; i < plan_->columns.size(); ++i)
             fields_.push_back(std::make_unique<AccessField>(*this, i, plan_->columns[i]));

@@ -18,8 +18,7 @@ ByteSource::~ByteSource() {
 }
 
 bool ByteSource::ReadAt(std::uint8_t* buffer, std::size_t size, std::int64_t offset) const {
-    if (offset < 0 ||
-        static_cast<std::uint64_t>(offset) + size > static_cast<std::uint64_t>(size_))
+    if (offset < 0 || static_cast<std::uint64_t>(offset) + size > static_cast<std::uint64_t>(size_))
         return false;
     if (fd_ < 0) {
         std::memcpy(buffer, bytes_.data() + offset, size);

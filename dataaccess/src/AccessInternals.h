@@ -88,8 +88,7 @@ const std::uint8_t* LoadPage(const AccessFile& file, std::uint32_t page,
 
 /// Checks the header and the size of the database and that its catalog definition page is
 /// readable; `path` names it in messages.
-std::shared_ptr<AccessFile> CheckImage(const std::string& path,
-                                       std::unique_ptr<ByteSource> source);
+std::shared_ptr<AccessFile> CheckImage(const std::string& path, std::unique_ptr<ByteSource> source);
 
 /// Opens and checks the file at `path`.
 std::shared_ptr<AccessFile> OpenFile(const std::string& path);

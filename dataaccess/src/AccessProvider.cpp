@@ -98,8 +98,7 @@ namespace access {
 
 std::unique_ptr<Provider> OpenAccessImage(const std::string& name, std::vector<std::uint8_t> bytes,
                                           const std::optional<std::string>& password) {
-    return OpenChecked(CheckImage(name, std::make_unique<ByteSource>(std::move(bytes))),
-                       password);
+    return OpenChecked(CheckImage(name, std::make_unique<ByteSource>(std::move(bytes))), password);
 }
 
 } // namespace access

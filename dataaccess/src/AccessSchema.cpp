@@ -14,13 +14,11 @@ namespace tw::data::access {
 
 namespace {
 
-
 // The bytes of the table definition starting at `page`: its first page whole, then each
 // continuation page from offset 8. Fails when the chain leaves the file, reaches a page that is
 // not a definition page or comes back to a page it has been through.
 std::vector<std::uint8_t> ReadDefinitionBytes(const AccessFile& file, std::uint32_t page,
-                                              const std::string& name,
-                                              const std::string& failure) {
+                                              const std::string& name, const std::string& failure) {
     std::vector<std::uint8_t> bytes;
     std::vector<std::uint8_t> buffer;
     std::unordered_set<std::uint32_t> visited;
@@ -51,8 +49,8 @@ std::optional<std::vector<std::uint8_t>> ReadPointedRow(const AccessFile& file,
     const std::uint8_t* data = LoadPage(file, page, buffer);
     if (data[0] != kPageData)
         return std::nullopt;
-    const auto row = LocateRow(data, file.page_size, file.row_count_offset,
-                                       static_cast<int>(pointer & 0xFF));
+    const auto row =
+        LocateRow(data, file.page_size, file.row_count_offset, static_cast<int>(pointer & 0xFF));
     if (!row)
         return std::nullopt;
     return std::vector<std::uint8_t>(data + row->start, data + row->end);
@@ -104,7 +102,6 @@ std::string UnsupportedTypeReason(int type) {
         return std::string("是“扩展日期/时间”列（类型 ") + hex + "），无法读取其值";
     return std::string("的数据类型 ") + hex + " 未知，无法读取其值";
 }
-
 
 // Fills the ADO type code and sizes the Jet OLE DB provider reports for the column.
 void SetAdoType(ColumnInfo& info, const AccessFile& file, int stored_size) {
@@ -418,8 +415,7 @@ void Catalog::CheckUserTables() {
 
 void Catalog::ReadObjects() {
     // The definition of MSysObjects itself is on page 2.
-    catalog_ =
-        BuildPlan(*file_, 2, "MSysObjects", ReadStoredTable(*file_, 2, "MSysObjects"), {});
+    catalog_ = BuildPlan(*file_, 2, "MSysObjects", ReadStoredTable(*file_, 2, "MSysObjects"), {});
     for (std::size_t i = 0; i < catalog_->columns.size(); ++i) {
         const auto& column = catalog_->columns[i].name;
         if (column == "Id")
@@ -467,9 +463,9 @@ void Catalog::FetchProperties(const std::vector<std::uint32_t>& pages) {
             continue;
         rows.Decode(properties_column_, value);
         const auto* bytes = std::get_if<Bytes>(&value);
-        properties_[page] = bytes ? std::vector<std::uint8_t>(bytes->data.begin(),
-                                                              bytes->data.end())
-                                  : std::vector<std::uint8_t>{};
+        properties_[page] = bytes
+                                ? std::vector<std::uint8_t>(bytes->data.begin(), bytes->data.end())
+                                : std::vector<std::uint8_t>{};
     }
 }
 
@@ -568,9 +564,14 @@ std::vector<RelationshipSchema> Catalog::Relationships() {
     // One row per column pair of a relationship; icolumn is the pair's position in the key and
     // ccolumn the number of pairs.
     enum { kName, kFlags, kCount, kPosition, kChild, kChildColumn, kParent, kParentColumn };
-    static constexpr std::string_view kColumns[] = {
-        "szRelationship", "grbit",    "ccolumn",            "icolumn",
-        "szObject",       "szColumn", "szReferencedObject", "szReferencedColumn"};
+    static constexpr std::string_view kColumns[] = {"szRelationship",
+                                                    "grbit",
+                                                    "ccolumn",
+                                                    "icolumn",
+                                                    "szObject",
+                                                    "szColumn",
+                                                    "szReferencedObject",
+                                                    "szReferencedColumn"};
     std::size_t at[std::size(kColumns)];
     std::fill(std::begin(at), std::end(at), kNoColumn);
     for (std::size_t i = 0; i < plan->columns.size(); ++i) {
@@ -634,8 +635,8 @@ std::vector<RelationshipSchema> Catalog::Relationships() {
     for (auto& entry : stored) {
         std::stable_sort(entry.pairs.begin(), entry.pairs.end(),
                          [](const Pair& a, const Pair& b) { return a.position < b.position; });
-        bool whole = entry.consistent &&
-                     entry.count == static_cast<std::int64_t>(entry.pairs.size());
+        bool whole =
+            entry.consistent && entry.count == static_cast<std::int64_t>(entry.pairs.size());
         for (std::size_t i = 0; whole && i < entry.pairs.size(); ++i)
             whole = entry.pairs[i].position == static_cast<std::int64_t>(i);
         const CatalogObject* parent = user_table(entry.relationship.parent_table);
