@@ -891,7 +891,7 @@ TEST(ScriptFile, WriteFailuresAreCountedForTheirTablesAndTheServerSideGoesOn) {
     limited.file_size_limit = 64 * 1024;
     std::vector<std::string> args = ServerArgs(target);
     args.insert(args.end(), {"--database", "tw_faults_script", "--scenario", "both", "--script",
-                             script, GenTypes()});
+                             script, "--no-keys", GenTypes()});
     CliResult cli = RunCli(args, limited);
     EXPECT_EQ(cli.status, 1) << cli.output;
     const auto lines = ScriptLines(ReadFile(script));
@@ -908,7 +908,7 @@ TEST(ScriptFile, WriteFailuresAreCountedForTheirTablesAndTheServerSideGoesOn) {
     EXPECT_EQ(GenTypesCounts(root, "tw_faults_script"), "13,5,3");
 
     // With the script file as the only output, a full disk ends the run after that table.
-    cli = RunCli({"--scenario", "script", "--script", "/dev/full", GenTypes()});
+    cli = RunCli({"--scenario", "script", "--script", "/dev/full", "--no-keys", GenTypes()});
     EXPECT_EQ(cli.status, 1) << cli.output;
     EXPECT_NE(cli.output.find("表 'AllTypes' 转换出错：15 条语句失败（无法写入脚本文件：No "
                               "space left on device）"),
@@ -1042,7 +1042,7 @@ TEST(Secrets, PasswordsNeverShowAndNeedNotStandOnTheCommandLine) {
     EXPECT_NE(cli.output.find("不是有效的密码"), std::string::npos) << cli.output;
     EXPECT_EQ(cli.output.find("Wrong-Access-Pw7"), std::string::npos) << cli.output;
     cli = RunCli({"--source-password=password", "--scenario", "script", "--script", script,
-                  locked});
+                  "--no-keys", locked});
     EXPECT_EQ(cli.status, 0) << cli.output;
     EXPECT_EQ(ScriptLines(ReadFile(script)).size(), 2u + 3u);
 
