@@ -461,8 +461,9 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
             // unenforced relationship (plus, on MyISAM, the enforced ones).
             EXPECT_EQ(conversion.summary.schema_notes.size(), engine == "MyISAM" ? 5u : 2u)
                 << conversion.log;
-            if (through_script)
+            if (through_script) {
                 ASSERT_EQ(LoadWithClient(target, database, script), 0);
+            }
             for (const auto& [table, expected] : indexes) {
                 SCOPED_TRACE(table);
                 auto sorted = expected;

@@ -19,6 +19,19 @@ void TableCopier::Yield() {
         events_.yield();
 }
 
+// A connection lost earlier is opened again; when that fails, the statements are still
+// produced (for the script file) and each counts as failed with the reason. False then.
+bool TableCopier::ConnectTarget() {
+    try {
+        destination_.EnsureConnected();
+        target_ = &destination_.AsDestination();
+        return true;
+    } catch (const data::DataAccessError& e) {
+        unsent_reason_ = e.what();
+        return false;
+    }
+}
+
 void TableCopier::CountFailure(const std::string& error) {
     if (!report_)
         return;
@@ -101,17 +114,8 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     }
     report.column_warnings = rs->ColumnWarnings();
     const data::TableSchema schema = ReadSchema(table, *rs, options);
-    if (output == Output::Server) {
-        // A connection lost during an earlier table is opened again; when that fails, the
-        // statements are still produced (for the script file) and each counts as failed.
-        try {
-            destination_.EnsureConnected();
-            target_ = &destination_.AsDestination();
-        } catch (const data::DataAccessError& e) {
-            unsent_reason_ = e.what();
-            report.connection_lost = true;
-        }
-    }
+    if (output == Output::Server && !ConnectTarget())
+        report.connection_lost = true;
 
     if (options.drop_table) {
         std::string drop = MySqlDialect::DropTable(table);
@@ -271,14 +275,8 @@ std::vector<RelationshipReport> TableCopier::AddRelationships(
         return reports;
     }
     target_ = nullptr;
-    if (output == Output::Server) {
-        try {
-            destination_.EnsureConnected();
-            target_ = &destination_.AsDestination();
-        } catch (const data::DataAccessError& e) {
-            unsent_reason_ = e.what();
-        }
-    }
+    if (output == Output::Server)
+        ConnectTarget();
     const std::string& engine = options.table.engine;
     for (const auto& relationship : relationships) {
         RelationshipReport report{relationship.name, false, {}};

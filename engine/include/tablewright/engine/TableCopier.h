@@ -96,6 +96,7 @@ private:
     bool Report(std::string& statement, const std::function<void()>& send);
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
     void CopyRows(data::Recordset& rs, const data::TableSchema& schema);
+    bool ConnectTarget();
     void Yield();
 
     data::Connection& source_;
