@@ -159,16 +159,20 @@ public:
     }
 
     void AppendRow(std::span<const Value> row) override {
-        sender_.DeliverPendingFailures();
         tuple_.clear();
         MySqlDialect::AppendRowTuple(tuple_, row, columns_);
-        if (sender_.batch_rows > 1 && prefix_.size() + tuple_.size() < session_.BatchBytes()) {
-            sender_.Hold(table_name_, prefix_, tuple_);
+        AppendRowTuple(row, tuple_);
+    }
+
+    void AppendRowTuple(std::span<const Value> /*row*/, std::string_view tuple) override {
+        sender_.DeliverPendingFailures();
+        if (sender_.batch_rows > 1 && prefix_.size() + tuple.size() < session_.BatchBytes()) {
+            sender_.Hold(table_name_, prefix_, tuple);
             return;
         }
         // A single row on its own, or one too long to share a statement, goes now.
         single_.assign(prefix_);
-        single_ += tuple_;
+        single_ += tuple;
         single_ += ';';
         Execute(single_);
     }

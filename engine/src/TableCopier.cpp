@@ -181,6 +181,7 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema)
     std::int32_t last_percent = 0;
     std::vector<data::Value> values(static_cast<std::size_t>(count));
     std::string statement; // reused, so building a statement allocates nothing once it has grown
+    const std::string prefix = MySqlDialect::InsertPrefix(schema.name);
     if (target_)
         target_->BeginRows(schema);
     while (!rs.IsEOF() && !stop_) {
@@ -199,9 +200,13 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema)
         }
         if (!unreadable.empty())
             CountFailure(unreadable);
-        statement.clear();
-        MySqlDialect::AppendInsert(statement, schema.name, values, schema.columns);
-        Report(statement, [&] { target_->AppendRow(values); });
+        // The row's text is written once: for the statement reported and for the destination.
+        statement.assign(prefix);
+        MySqlDialect::AppendRowTuple(statement, values, schema.columns);
+        statement += ';';
+        const std::string_view tuple = std::string_view(statement).substr(
+            prefix.size(), statement.size() - prefix.size() - 1);
+        Report(statement, [&] { target_->AppendRowTuple(values, tuple); });
         ++counter;
         ++report_->rows;
         if (total > 0) {

@@ -27,6 +27,12 @@ public:
     virtual void BeginRows(const TableSchema& table) = 0;
     /// Adds one row to the table begun last; the destination may hold it back.
     virtual void AppendRow(std::span<const Value> row) = 0;
+    /// The same, for a row whose values MySqlDialect::AppendRowTuple has already written as
+    /// `tuple`: a destination that speaks that dialect takes the text instead of writing it
+    /// again.
+    virtual void AppendRowTuple(std::span<const Value> row, std::string_view /*tuple*/) {
+        AppendRow(row);
+    }
     /// Sends whatever the table still holds back.
     virtual void EndTable() = 0;
     /// Runs one further statement of the destination's dialect (keys).
