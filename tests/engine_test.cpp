@@ -318,3 +318,47 @@ TEST_F(EngineFixture, ConnectionStringsAndDatabaseStatements) {
     world.refuse_all = true;
     EXPECT_THROW(engine.createDB("x"), DataAccessError);
 }
+
+// With keys: the keyed table statement, the rows, then the keys; a unique key the server
+// refuses stays as a plain index and a keyed table statement it refuses becomes the bare one,
+// both noted, neither costing a row. Relationships come last, only on engines that keep them.
+TEST_F(EngineFixture, KeysComeAfterTheRowsAndRefusalsCostNoRow) {
+    FakeTable& table = AddIntTable("T", 2);
+    table.required = {"N"};
+    table.indexes = {{"Name", {{"N"}}, false, true}};
+    AddIntTable("Child", 1);
+    world.relationships = {{"TChild", "T", "Child", {{"N", "N"}}, true, false, true}};
+    Open();
+    engine.SetKeepKeys(true);
+    world.refused = {"ALTER TABLE `t` ADD UNIQUE KEY `name` (`n`);"};
+    engine.ConvTable("T", true);
+    EXPECT_EQ(reported, (std::vector<std::string>{
+                            "DROP TABLE IF EXISTS `t`;",
+                            "CREATE TABLE `t`(`n` int NOT NULL ) ENGINE=MyISAM DEFAULT "
+                            "CHARSET=utf8mb4",
+                            "INSERT INTO `t` values('1');", "INSERT INTO `t` values('2');",
+                            "ALTER TABLE `t` ADD UNIQUE KEY `name` (`n`);",
+                            "ALTER TABLE `t` ADD KEY `name` (`n`);"}));
+    EXPECT_EQ(engine.LastTableReport().failed_statements, 0);
+    ASSERT_EQ(engine.LastTableReport().schema_notes.size(), 1u);
+    EXPECT_EQ(engine.LastTableReport().schema_notes[0],
+              "唯一索引 'name' 未能保留唯一性（refused: ALTER TABLE `t` ADD ），已改为普通索引");
+
+    reported.clear();
+    world.refused = {"CREATE TABLE `t`(`n` int NOT NULL ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4"};
+    engine.ConvTable("T", true);
+    EXPECT_EQ(reported[2], "CREATE TABLE `t`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4");
+    EXPECT_EQ(engine.LastTableReport().failed_statements, 0);
+    EXPECT_EQ(engine.LastTableReport().rows, 2);
+
+    reported.clear();
+    const auto on_myisam = engine.ConvRelationships({"T", "Child"});
+    ASSERT_EQ(on_myisam.size(), 1u);
+    EXPECT_FALSE(on_myisam[0].created);
+    EXPECT_TRUE(reported.empty());
+    engine.SetTableType("InnoDB");
+    EXPECT_TRUE(engine.ConvRelationships({"T", "Child"})[0].created);
+    EXPECT_EQ(reported.back(), "ALTER TABLE `child` ADD CONSTRAINT `tchild` FOREIGN KEY (`n`) "
+                               "REFERENCES `t` (`n`) ON DELETE CASCADE ON UPDATE RESTRICT;");
+    EXPECT_FALSE(engine.ConvRelationships({"T"})[0].created); // its child was not converted
+}

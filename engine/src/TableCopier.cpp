@@ -40,18 +40,22 @@ void TableCopier::CountFailure(const std::string& error) {
 }
 
 // Sends a statement (when statements are sent) and reports it; false when it was refused, with
-// the reason in last_refusal_.
-bool TableCopier::Report(std::string& statement, const std::function<void()>& send) {
+// the reason in last_refusal_. A refusal counts as a failed statement unless the caller has a
+// way around it (Refusal::Handled).
+bool TableCopier::Report(std::string& statement, const std::function<void()>& send,
+                         Refusal refusal) {
     bool accepted = true;
+    const bool counted = refusal == Refusal::Counted;
     if (target_) {
         try {
             send();
         } catch (const data::DataAccessError& e) {
             accepted = false;
             last_refusal_ = e.what();
-            CountFailure(last_refusal_);
+            if (counted)
+                CountFailure(last_refusal_);
         }
-    } else if (!unsent_reason_.empty()) {
+    } else if (counted && !unsent_reason_.empty()) {
         CountFailure(unsent_reason_);
     }
     if (events_.statement)
@@ -124,15 +128,13 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     }
     data::TableOptions table_options = options.table;
     std::string create = MySqlDialect::CreateTable(schema, table_options, &report.schema_notes);
-    bool created = Report(create, [&] { target_->CreateTable(schema, table_options); });
+    // With keys, a definition the server does not take in full (a default or comment it
+    // refuses) must not cost the rows: the table is made as plain columns instead.
+    bool created = Report(create, [&] { target_->CreateTable(schema, table_options); },
+                          table_options.keys ? Refusal::Handled : Refusal::Counted);
     if (!created && table_options.keys) {
-        // A definition the server does not take in full (a default or comment it refuses)
-        // must not cost the rows: the table is made as plain columns instead.
         report.schema_notes.push_back("表未能按完整定义创建（" + last_refusal_ +
                                       "），已改为只含列的定义，不带键和列属性");
-        --report.failed_statements;
-        if (report.failed_statements == 0)
-            report.first_error.clear();
         table_options.keys = false;
         create = MySqlDialect::CreateTable(schema, table_options);
         created = Report(create, [&] { target_->CreateTable(schema, table_options); });
@@ -236,27 +238,15 @@ void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& op
     data::KeyPlan plan = MySqlDialect::Keys(schema, options.table, &report_->schema_notes);
     if (plan.combined.empty())
         return;
-    auto run = [this](std::string& statement) -> bool {
-        if (!target_) {
-            if (events_.statement)
-                events_.statement(statement);
-            return true;
-        }
-        bool accepted = true;
-        try {
-            target_->Execute(statement);
-        } catch (const data::DataAccessError& e) {
-            accepted = false;
-            last_refusal_ = e.what();
-        }
-        if (events_.statement)
-            events_.statement(statement);
-        return accepted;
+    // A key the server refuses costs no row: it is noted, never counted as a failed statement.
+    auto run = [this](std::string& statement) {
+        return Report(statement, [&] { target_->Execute(statement); }, Refusal::Handled);
     };
     if (run(plan.combined) || !target_)
         return;
     for (auto& step : plan.steps) {
-        if (run(step.statement))
+        // A table with a single key has just had that very statement refused.
+        if (step.statement != plan.combined && run(step.statement))
             continue;
         const std::string reason = last_refusal_;
         if (!step.plain_fallback.empty() && run(step.plain_fallback)) {

@@ -149,7 +149,6 @@ void ConversionRun::MyConversion_Progress(std::int32_t& ProgressStatus) {
 // Foreign keys come after every table has its rows, so that each finds its parent rows.
 void ConversionRun::ConvertRelationships(const std::set<std::string>& converted) {
     const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
-    unwritten_statements_ = 0;
     for (const auto& relationship : engine_.ConvRelationships(converted, dump_only)) {
         const std::string label =
             relationship.name.empty() ? std::string("关系") : "关系 '" + relationship.name + "'";

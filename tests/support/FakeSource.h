@@ -2,6 +2,7 @@
 
 #include "tablewright/dataaccess/DataAccess.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -28,6 +29,9 @@ struct FakeTable {
     std::vector<FakeColumn> columns;
     std::vector<std::vector<data::Value>> rows;
     bool unreadable = false;
+    /// Indexes and column properties, for conversions that keep keys.
+    std::vector<data::IndexSchema> indexes;
+    std::vector<std::string> required; ///< names of required columns
 };
 
 /// Shared state of the in-memory data source and the recording destination.
@@ -39,6 +43,7 @@ struct FakeWorld {
     std::vector<std::string> connection_strings;
     std::vector<std::string> databases{"information_schema", "mysql", "test"};
     bool fail_open = false;
+    std::vector<data::RelationshipSchema> relationships;
 };
 
 class FakeField : public data::Field {
@@ -122,6 +127,25 @@ public:
             if (table.name == name && !table.unreadable)
                 return std::make_unique<FakeRecordset>(table);
         throw data::DataAccessError("找不到表 '" + name + "'。");
+    }
+    data::TableSchema ReadTableSchema(const std::string& name) override {
+        for (const auto& table : world_.tables) {
+            if (table.name != name)
+                continue;
+            data::TableSchema schema{table.name};
+            for (const auto& column : table.columns) {
+                data::ColumnSchema c{column.name, 0, column.type, column.size};
+                c.required = std::find(table.required.begin(), table.required.end(),
+                                       column.name) != table.required.end();
+                schema.columns.push_back(c);
+            }
+            schema.indexes = table.indexes;
+            return schema;
+        }
+        throw data::DataAccessError("找不到表 '" + name + "'。");
+    }
+    std::vector<data::RelationshipSchema> ReadRelationships() override {
+        return world_.relationships;
     }
     std::vector<data::SchemaTableRow> SchemaTables() override {
         std::vector<data::SchemaTableRow> rows;

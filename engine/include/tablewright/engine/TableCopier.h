@@ -93,7 +93,9 @@ public:
 private:
     data::TableSchema ReadSchema(const std::string& table, data::Recordset& rs,
                                  const CopyOptions& options);
-    bool Report(std::string& statement, const std::function<void()>& send);
+    enum class Refusal { Counted, Handled };
+    bool Report(std::string& statement, const std::function<void()>& send,
+                Refusal refusal = Refusal::Counted);
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
     void CopyRows(data::Recordset& rs, const data::TableSchema& schema);
     bool ConnectTarget();
