@@ -98,8 +98,12 @@ TEST(MySqlDialect, TableWithKeysAndItsKeyStatements) {
 }
 
 TEST(MySqlDialect, ForeignKeysAndLongIndexNames) {
-    RelationshipSchema relationship{"Order LinesReturns", "Order Lines", "Re`turns",
-                                    {{"OrderID", "OrderID"}, {"LineNo", "LineNo"}}, true, true,
+    RelationshipSchema relationship{"Order LinesReturns",
+                                    "Order Lines",
+                                    "Re`turns",
+                                    {{"OrderID", "OrderID"}, {"LineNo", "LineNo"}},
+                                    true,
+                                    true,
                                     false};
     EXPECT_EQ(MySqlDialect::ForeignKey(relationship),
               "ALTER TABLE `re``turns` ADD CONSTRAINT `order linesreturns` FOREIGN KEY "

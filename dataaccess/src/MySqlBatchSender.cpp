@@ -24,8 +24,7 @@ std::uint64_t RowNamedInError(std::string_view error) {
     if (at == std::string_view::npos)
         return 0;
     std::uint64_t row = 0;
-    for (std::size_t i = at + kAtRow.size(); i < error.size() && error[i] >= '0' &&
-                                             error[i] <= '9';
+    for (std::size_t i = at + kAtRow.size(); i < error.size() && error[i] >= '0' && error[i] <= '9';
          ++i)
         row = row * 10 + std::uint64_t(error[i] - '0');
     return row;
@@ -50,11 +49,9 @@ void BatchSender::ResetTransaction() {
     transaction_bytes_ = 0;
 }
 
-void BatchSender::Hold(const std::string& table, std::string_view prefix,
-                       std::string_view tuple) {
-    if (!building_.Empty() &&
-        (building_.table != table || building_.Rows() >= batch_rows ||
-         building_.text.size() + 1 + tuple.size() > session_.BatchBytes()))
+void BatchSender::Hold(const std::string& table, std::string_view prefix, std::string_view tuple) {
+    if (!building_.Empty() && (building_.table != table || building_.Rows() >= batch_rows ||
+                               building_.text.size() + 1 + tuple.size() > session_.BatchBytes()))
         Hand(building_);
     if (building_.Empty()) {
         building_.table = table;
@@ -257,7 +254,8 @@ bool BatchSender::IsTransactional(const std::string& table) {
     const std::string query =
         "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN "
         "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
-        "DATABASE() AND t.TABLE_NAME = '" + escaped + "'";
+        "DATABASE() AND t.TABLE_NAME = '" +
+        escaped + "'";
     if (mysql_real_query(mysql, query.data(), query.size()) != 0) {
         session_.NoteLoss();
         return true; // unknown: sending every row again is the safe side

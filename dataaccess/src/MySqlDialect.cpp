@@ -70,8 +70,8 @@ bool IsTextType(int ado_type) {
 }
 
 bool IsLongType(int ado_type) {
-    return ado_type == adLongVarChar || ado_type == adLongVarWChar ||
-           ado_type == adLongVarBinary || ado_type == adBinary || ado_type == adVarBinary;
+    return ado_type == adLongVarChar || ado_type == adLongVarWChar || ado_type == adLongVarBinary ||
+           ado_type == adBinary || ado_type == adVarBinary;
 }
 
 bool IsNumberType(int ado_type) {
@@ -205,7 +205,8 @@ bool BuildKeyParts(const IndexSchema& index, const TableSchema& table, int max_b
         else
             budget -= part.need;
     }
-    std::sort(sized.begin(), sized.end(), [](const Part* a, const Part* b) { return a->need < b->need; });
+    std::sort(sized.begin(), sized.end(),
+              [](const Part* a, const Part* b) { return a->need < b->need; });
     for (std::size_t i = 0; i < sized.size(); ++i) {
         const int share = std::max(kBytesPerChar, budget / static_cast<int>(sized.size() - i));
         // InnoDB takes at most 3072 bytes of one column into a key.
@@ -260,11 +261,14 @@ std::string KeyClause(const KeyDefinition& key, bool unique) {
     return clause;
 }
 
-std::string ColumnLabel(const ColumnSchema& column) { return "列 '" + column.name + "'"; }
+std::string ColumnLabel(const ColumnSchema& column) {
+    return "列 '" + column.name + "'";
+}
 
 } // namespace
 
 std::string MySqlDialect::TypeName(int ado_type) {
+    // clang-format off
     switch (ado_type) {
     case adSmallInt: return "SmallInt";
     case adInteger: return "Int";
@@ -298,6 +302,7 @@ std::string MySqlDialect::TypeName(int ado_type) {
     case adLongVarBinary: return "LongBlob";
     default: return "Varchar(255)";
     }
+    // clang-format on
 }
 
 std::string MySqlDialect::TypeText(int ado_type, std::int32_t size, int precision, int scale) {
@@ -460,8 +465,7 @@ void MySqlDialect::AppendRowTuple(std::string& out, std::span<const Value> row,
 }
 
 void MySqlDialect::AppendInsert(std::string& out, std::string_view table,
-                                std::span<const Value> row,
-                                std::span<const ColumnSchema> columns) {
+                                std::span<const Value> row, std::span<const ColumnSchema> columns) {
     out += "INSERT INTO ";
     AppendName(out, table);
     out += " values";

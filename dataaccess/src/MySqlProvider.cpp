@@ -131,8 +131,8 @@ public:
             sender_.ResetTransaction();
             reconnection_given_up_ = false;
         } catch (const DataAccessError& e) {
-            reconnection_error_ = std::string("与 MySQL 服务器的连接已断开，重新连接失败：") +
-                                  e.what();
+            reconnection_error_ =
+                std::string("与 MySQL 服务器的连接已断开，重新连接失败：") + e.what();
             // A server that refuses at once may be back for the next attempt; one that let the
             // attempt run into the timeout would make every further attempt wait as long.
             reconnection_given_up_ = std::chrono::steady_clock::now() - started >= kQuickRefusal;
@@ -205,7 +205,8 @@ public:
         // view; MySQL lists its own in COLLATIONS and has no such column.
         const std::string queries[] = {
             "SELECT FULL_COLLATION_NAME FROM information_schema.COLLATION_CHARACTER_SET_"
-            "APPLICABILITY WHERE FULL_COLLATION_NAME IN (" + names + ")",
+            "APPLICABILITY WHERE FULL_COLLATION_NAME IN (" +
+                names + ")",
             "SELECT COLLATION_NAME FROM information_schema.COLLATIONS WHERE COLLATION_NAME IN (" +
                 names + ")",
         };

@@ -332,7 +332,6 @@ MysqlHandle ConnectHandle(const MySqlTarget& target, const char* database) {
     return mysql;
 }
 
-
 } // namespace
 
 // The start of a statement for an error message, cut at a character boundary.
@@ -376,10 +375,9 @@ void MySqlSession::NoteLoss() {
 void MySqlSession::CheckLength(std::string_view sql) const {
     if (sql.size() <= statement_limit_)
         return;
-    throw DataAccessError("语句长 " + std::to_string(sql.size()) +
-                          " 字节，超过服务器的 max_allowed_packet（" +
-                          std::to_string(statement_limit_ + 1) + " 字节），未发送：" +
-                          Preview(sql));
+    throw DataAccessError(
+        "语句长 " + std::to_string(sql.size()) + " 字节，超过服务器的 max_allowed_packet（" +
+        std::to_string(statement_limit_ + 1) + " 字节），未发送：" + Preview(sql));
 }
 
 void MySqlSession::Send(std::string_view sql) {
@@ -412,9 +410,8 @@ bool MySqlSession::QueryQuietly(std::string_view sql) {
     }
     for (;;) {
         ResultHandle result(mysql_store_result(mysql_.get()));
-        const int next = !result && mysql_field_count(mysql_.get()) != 0
-                             ? 1
-                             : mysql_next_result(mysql_.get());
+        const int next =
+            !result && mysql_field_count(mysql_.get()) != 0 ? 1 : mysql_next_result(mysql_.get());
         if (next > 0) {
             NoteLoss();
             return false;
@@ -494,7 +491,9 @@ void MySqlSession::ReadPacketLimit() {
     batch_bytes_ = std::min<std::size_t>(kMaxBatchBytes, static_cast<std::size_t>(packet / 2));
 }
 
-void InitClientLibrary() { InitClientLibraryOnce(); }
+void InitClientLibrary() {
+    InitClientLibraryOnce();
+}
 
 std::unique_ptr<Recordset> OpenResult(ResultHandle result) {
     return std::make_unique<MySqlRecordset>(std::move(result));

@@ -11,7 +11,9 @@ void StatementDestination::CreateTable(const TableSchema& table, const TableOpti
     provider_.Execute(MySqlDialect::CreateTable(table, options));
 }
 
-void StatementDestination::BeginRows(const TableSchema& table) { table_ = table; }
+void StatementDestination::BeginRows(const TableSchema& table) {
+    table_ = table;
+}
 
 void StatementDestination::AppendRow(std::span<const Value> row) {
     statement_.clear();
@@ -19,9 +21,13 @@ void StatementDestination::AppendRow(std::span<const Value> row) {
     provider_.Execute(statement_);
 }
 
-void StatementDestination::EndTable() { provider_.Flush(); }
+void StatementDestination::EndTable() {
+    provider_.Flush();
+}
 
-void StatementDestination::Execute(std::string_view statement) { provider_.Execute(statement); }
+void StatementDestination::Execute(std::string_view statement) {
+    provider_.Execute(statement);
+}
 
 void StatementDestination::AddForeignKey(const RelationshipSchema& relationship) {
     provider_.Execute(MySqlDialect::ForeignKey(relationship));

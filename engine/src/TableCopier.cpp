@@ -130,8 +130,9 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     std::string create = MySqlDialect::CreateTable(schema, table_options, &report.schema_notes);
     // With keys, a definition the server does not take in full (a default or comment it
     // refuses) must not cost the rows: the table is made as plain columns instead.
-    bool created = Report(create, [&] { target_->CreateTable(schema, table_options); },
-                          table_options.keys ? Refusal::Handled : Refusal::Counted);
+    bool created = Report(
+        create, [&] { target_->CreateTable(schema, table_options); },
+        table_options.keys ? Refusal::Handled : Refusal::Counted);
     if (!created && table_options.keys) {
         report.schema_notes.push_back("表未能按完整定义创建（" + last_refusal_ +
                                       "），已改为只含列的定义，不带键和列属性");
@@ -206,15 +207,15 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema)
         statement.assign(prefix);
         MySqlDialect::AppendRowTuple(statement, values, schema.columns);
         statement += ';';
-        const std::string_view tuple = std::string_view(statement).substr(
-            prefix.size(), statement.size() - prefix.size() - 1);
+        const std::string_view tuple =
+            std::string_view(statement).substr(prefix.size(), statement.size() - prefix.size() - 1);
         Report(statement, [&] { target_->AppendRowTuple(values, tuple); });
         ++counter;
         ++report_->rows;
         if (total > 0) {
             // Whole percentage, rounded to nearest with ties to even.
-            const auto percent = static_cast<std::int32_t>(std::nearbyint(
-                static_cast<double>(counter) / static_cast<double>(total) * 100.0));
+            const auto percent = static_cast<std::int32_t>(
+                std::nearbyint(static_cast<double>(counter) / static_cast<double>(total) * 100.0));
             if (percent != last_percent) {
                 last_percent = percent;
                 if (events_.progress)
@@ -240,7 +241,8 @@ void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& op
         return;
     // A key the server refuses costs no row: it is noted, never counted as a failed statement.
     auto run = [this](std::string& statement) {
-        return Report(statement, [&] { target_->Execute(statement); }, Refusal::Handled);
+        return Report(
+            statement, [&] { target_->Execute(statement); }, Refusal::Handled);
     };
     if (run(plan.combined) || !target_)
         return;
@@ -259,8 +261,9 @@ void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& op
     Yield();
 }
 
-std::vector<RelationshipReport> TableCopier::AddRelationships(
-    const std::set<std::string>& converted, const CopyOptions& options, Output output) {
+std::vector<RelationshipReport>
+TableCopier::AddRelationships(const std::set<std::string>& converted, const CopyOptions& options,
+                              Output output) {
     std::vector<RelationshipReport> reports;
     std::vector<data::RelationshipSchema> relationships;
     try {
