@@ -1,6 +1,7 @@
 // libFuzzer target over the Access reader: opens the input as a database image, lists its
-// tables, reads every table's definition and every value, and the relationships. Any outcome other than success or a
-// DataAccessError (a crash, a sanitizer report, a hang, another exception) is a finding.
+// tables, reads every table's definition and every value, the relationships and the saved
+// queries. Any outcome other than success or a DataAccessError (a crash, a sanitizer report, a
+// hang, another exception) is a finding.
 //
 // The custom mutator keeps inputs a whole number of pages long most of the time and aims at the
 // pages the reader interprets (header, catalog, table definitions), because inserting or
@@ -53,6 +54,10 @@ void ReadEverything(tw::data::Provider& provider) {
     }
     try {
         (void)provider.ReadRelationships();
+    } catch (const tw::data::DataAccessError&) {
+    }
+    try {
+        (void)provider.ReadQueries();
     } catch (const tw::data::DataAccessError&) {
     }
 }

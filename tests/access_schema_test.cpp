@@ -1,13 +1,15 @@
 // Access table definitions: columns with their properties, indexes, descriptions, the next
 // AutoNumber and the relationships, checked against gen-schema.md and against what
-// `mdb-schema --indexes --relations` and `mdb-prop` show for the other test files; and damaged
-// definitions, which must read with fewer indexes or fail with a DataAccessError.
+// `mdb-schema --indexes --relations` and `mdb-prop` show for the other test files; the saved
+// queries with their rebuilt SQL text; and damaged definitions, which must read with fewer
+// indexes or fail with a DataAccessError.
 
 #include "AccessFormat.h"
 #include "AccessImage.h"
 #include "TestEnv.h"
 #include "tablewright/dataaccess/AccessProvider.h"
 #include "tablewright/dataaccess/AdoTypes.h"
+#include "tablewright/dataaccess/DataAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -428,6 +430,109 @@ TEST(AccessSchema, TablesAreNamedAsForOpenTable) {
             EXPECT_THROW(queries->ReadTableSchema(row.table_name), DataAccessError)
                 << row.table_name;
         }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saved queries: both files hold the same nine queries, one of every kind; their text is what
+// Jackcess rebuilds from the same rows (with CR LF line breaks).
+
+TEST(AccessSchema, SavedQueriesWithTheirSqlText) {
+    const std::map<std::string, QuerySchema> expected = [] {
+        const std::vector<QuerySchema> queries = {
+            {"SelectQuery",
+             QueryKind::Select,
+             "SELECT DISTINCT Table1.*, Table2.col1, Table2.col2, Table3.col3\r\n"
+             "FROM (Table1 LEFT JOIN Table3 ON Table1.col1 = Table3.col1) INNER JOIN Table2 ON "
+             "(Table3.col1 = Table2.col2) AND (Table3.col1 = Table2.col1)\r\n"
+             "WHERE (((Table2.col2)=\"foo\" Or (Table2.col2) In (\"buzz\",\"bazz\")))\r\n"
+             "ORDER BY Table2.col1;",
+             {"Table1", "Table2", "Table3"},
+             false},
+            {"DeleteQuery",
+             QueryKind::Delete,
+             "DELETE Table1.col1, Table1.col2, Table1.col3\r\nFROM Table1\r\n"
+             "WHERE (((Table1.col1)>\"blah\"));",
+             {"Table1"},
+             false},
+            {"AppendQuery",
+             QueryKind::Append,
+             "INSERT INTO Table3 (col2, col2, col3)\r\n"
+             "SELECT [Table1].[col2], [Table2].[col2], [Table2].[col3]\r\n"
+             "FROM Table3, Table1 INNER JOIN Table2 ON [Table1].[col1]=[Table2].[col1];",
+             {"Table3", "Table1", "Table2"},
+             false},
+            {"UpdateQuery",
+             QueryKind::Update,
+             "PARAMETERS User Name Text;\r\nUPDATE Table1\r\n"
+             "SET Table1.col1 = \"foo\", Table1.col2 = [Table2].[col3], [Table2].[col1] = "
+             "[User Name]\r\nWHERE ((([Table2].[col1]) Is Not Null));",
+             {"Table1"},
+             true},
+            {"MakeTableQuery",
+             QueryKind::MakeTable,
+             "SELECT Max(Table2.col1) AS MaxOfcol1, Table2.col2, Table3.col2 INTO Table4\r\n"
+             "FROM (Table2 INNER JOIN Table1 ON Table2.col1 = Table1.col2) RIGHT JOIN Table3 ON "
+             "Table1.col2 = Table3.col3\r\nGROUP BY Table2.col2, Table3.col2\r\n"
+             "HAVING (((Max(Table2.col1))=\"buzz\") AND ((Table2.col2)<>\"blah\"));",
+             {"Table2", "Table1", "Table3"},
+             false},
+            {"CrosstabQuery",
+             QueryKind::Crosstab,
+             "TRANSFORM Count([Table2].[col2]) AS CountOfcol2\r\n"
+             "SELECT Table2_1.col1, [Table2].[col3], Avg(Table2_1.col2) AS AvgOfcol2\r\n"
+             "FROM (Table1 INNER JOIN Table2 ON [Table1].[col1]=[Table2].[col1]) INNER JOIN "
+             "Table2 AS Table2_1 ON [Table2].[col1]=Table2_1.col3\r\n"
+             "WHERE ((([Table1].[col1])>\"10\") And ((Table2_1.col1) Is Not Null) And "
+             "((Avg(Table2_1.col2))>\"10\"))\r\nGROUP BY Table2_1.col1, [Table2].[col3]\r\n"
+             "ORDER BY [Table2].[col3]\r\nPIVOT [Table1].[col1];",
+             {"Table1", "Table2"},
+             false},
+            {"UnionQuery",
+             QueryKind::Union,
+             "Select Table1.col1, Table1.col2\r\nwhere Table1.col1 = \"foo\"\r\nUNION\r\n"
+             "Select Table2.col1, Table2.col2\r\nUNION ALL Select Table3.col1, Table3.col2\r\n"
+             "where Table3.col3 > \"blah\";",
+             {},
+             false},
+            {"PassthroughQuery",
+             QueryKind::PassThrough,
+             "ALTER TABLE Table4 DROP COLUMN col5;",
+             {},
+             false},
+            {"DataDefinitionQuery",
+             QueryKind::DataDefinition,
+             "CREATE TABLE Table5 (col1 CHAR, col2 CHAR);",
+             {},
+             false},
+        };
+        std::map<std::string, QuerySchema> by_name;
+        for (const auto& query : queries)
+            by_name[query.name] = query;
+        return by_name;
+    }();
+    const std::vector<std::pair<std::string, std::vector<std::string>>> files = {
+        {"jet4-queries.mdb",
+         {"SelectQuery", "UpdateQuery", "AppendQuery", "DeleteQuery", "MakeTableQuery",
+          "CrosstabQuery", "UnionQuery", "PassthroughQuery", "DataDefinitionQuery"}},
+        {"ace14-queries.accdb",
+         {"AppendQuery", "CrosstabQuery", "DataDefinitionQuery", "DeleteQuery", "MakeTableQuery",
+          "PassthroughQuery", "SelectQuery", "UnionQuery", "UpdateQuery"}},
+        {"gen-schema.mdb", {}},
+    };
+    for (const auto& [file, names] : files) {
+        Connection connection;
+        connection.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + TestDataPath(file));
+        std::vector<std::string> got;
+        for (const auto& query : connection.ReadQueries()) {
+            got.push_back(query.name);
+            const QuerySchema& want = expected.at(query.name);
+            EXPECT_EQ(query.kind, want.kind) << query.name;
+            EXPECT_EQ(query.sql, want.sql) << query.name;
+            EXPECT_EQ(query.sources, want.sources) << query.name;
+            EXPECT_EQ(query.has_parameters, want.has_parameters) << query.name;
+        }
+        EXPECT_EQ(got, names) << file;
     }
 }
 

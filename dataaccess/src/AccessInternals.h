@@ -1,9 +1,9 @@
 #pragma once
 
 // What the parts of the Access reader share: the open file and its pages (AccessFile.cpp), the
-// reading plans of tables, their definitions and the system catalog (AccessSchema.cpp), and the
-// cursor over a table's rows (AccessCursor.cpp). The provider (AccessProvider.cpp) puts them
-// together.
+// reading plans of tables, their definitions and the system catalog (AccessSchema.cpp), the
+// saved queries (AccessQueries.cpp), and the cursor over a table's rows (AccessCursor.cpp). The
+// provider (AccessProvider.cpp) puts them together.
 //
 // Every byte of the file is read by this reader and decoded by the bounds-checked helpers of
 // AccessFormat: no page ever reaches a library that trusts it, so a damaged or hostile file can
@@ -225,6 +225,8 @@ inline constexpr int kObjectLink = 6;
 struct CatalogObject {
     std::string name;
     int type = 0;
+    /// The object's Id in MSysObjects; MSysQueries names the query its rows belong to by it.
+    std::int32_t id = 0;
     std::uint32_t flags = 0;
     std::uint32_t tdef_page = 0;
     /// The reading plan of a user table, read and checked when the file was opened.
@@ -254,6 +256,10 @@ public:
     TableSchema Describe(const CatalogObject& table);
     /// The relationships between the user tables (from MSysRelationships; none without it).
     std::vector<RelationshipSchema> Relationships();
+    /// The saved queries in catalog order, their SQL text rebuilt from MSysQueries (none
+    /// without it); Access's own hidden queries (names starting with '~') are left out.
+    /// Defined in AccessQueries.cpp.
+    std::vector<QuerySchema> Queries();
 
 private:
     void ReadObjects();

@@ -1,5 +1,6 @@
 // The Access provider: opens a file or an in-memory image, checks its password, and answers for
-// its tables through the catalog (AccessSchema.cpp) and the row cursor (AccessCursor.cpp).
+// its tables and queries through the catalog (AccessSchema.cpp, AccessQueries.cpp) and the row
+// cursor (AccessCursor.cpp).
 
 #include "tablewright/dataaccess/AccessProvider.h"
 
@@ -53,6 +54,8 @@ public:
     std::vector<RelationshipSchema> ReadRelationships() override {
         return catalog_.Relationships();
     }
+
+    std::vector<QuerySchema> ReadQueries() override { return catalog_.Queries(); }
 
 private:
     // The table called `name`; fails for names of queries, links and unknown objects.

@@ -439,8 +439,8 @@ void Catalog::ReadObjects() {
         object.type = static_cast<int>(Integer(rows, type_column_, value));
         if (!TableLike(object))
             continue;
-        object.tdef_page =
-            static_cast<std::uint32_t>(Integer(rows, id_column_, value)) & 0x00FFFFFFu;
+        object.id = static_cast<std::int32_t>(Integer(rows, id_column_, value));
+        object.tdef_page = static_cast<std::uint32_t>(object.id) & 0x00FFFFFFu;
         object.flags = static_cast<std::uint32_t>(Integer(rows, flags_column_, value));
         object.name = Text(rows, name_column_, value);
         if (!object.name.empty())

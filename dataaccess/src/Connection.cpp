@@ -166,6 +166,10 @@ std::vector<RelationshipSchema> Connection::ReadRelationships() {
     return Guarded([&](Provider& p) { return p.ReadRelationships(); });
 }
 
+std::vector<QuerySchema> Connection::ReadQueries() {
+    return Guarded([](Provider& p) { return p.ReadQueries(); });
+}
+
 void Connection::EnsureConnected() {
     Guarded([](Provider& p) { p.EnsureConnected(); });
 }

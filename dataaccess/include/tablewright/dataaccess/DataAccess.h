@@ -94,6 +94,8 @@ public:
     virtual TableSchema ReadTableSchema(const std::string& table);
     /// The relationships between the tables of the data source (none for sources without).
     virtual std::vector<RelationshipSchema> ReadRelationships() { return {}; }
+    /// The saved queries of the data source in catalog order (none for sources without).
+    virtual std::vector<QuerySchema> ReadQueries() { return {}; }
     /// Sends whatever is still held back (batched statements); throws like Execute.
     virtual void Flush() {}
     /// Sets how many single-row INSERTs may be joined into one statement (1: none).
@@ -144,6 +146,8 @@ public:
     TableSchema ReadTableSchema(const std::string& table);
     /// The relationships between the tables; throws DataAccessError (also kept as LastError()).
     std::vector<RelationshipSchema> ReadRelationships();
+    /// The saved queries; throws DataAccessError (also kept as LastError()).
+    std::vector<QuerySchema> ReadQueries();
     /// Sends statements the provider still holds back; throws DataAccessError.
     void Flush();
     /// Sets how many single-row INSERTs the destination may join (1 sends each on its own).

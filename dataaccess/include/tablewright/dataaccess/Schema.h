@@ -92,6 +92,34 @@ struct RelationshipSchema {
     bool cascade_delete = false;
 };
 
+/// What a saved query does.
+enum class QueryKind {
+    Select,
+    Union,
+    Crosstab,
+    Append,
+    Update,
+    Delete,
+    MakeTable,
+    DataDefinition,
+    PassThrough,
+    /// A type the reader does not know, or a stored definition that contradicts itself; the
+    /// query's sql is then empty.
+    Other,
+};
+
+/// A saved query of the source.
+struct QuerySchema {
+    std::string name;
+    QueryKind kind = QueryKind::Other;
+    /// The query's SQL text as the source shows it (a pass-through query keeps its own text).
+    std::string sql;
+    /// The tables and queries it reads, as the source names them.
+    std::vector<std::string> sources;
+    /// The query declares parameters the user is asked for when it runs.
+    bool has_parameters = false;
+};
+
 /// A user table of the source and its number of rows.
 struct TableEntry {
     std::string name;
