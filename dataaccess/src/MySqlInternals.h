@@ -12,9 +12,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -80,6 +82,8 @@ public:
     bool QueryQuietly(std::string_view sql);
     /// Throws the connection's last error.
     [[noreturn]] void Fail();
+    /// True when the server executes a prepared statement for many rows at once.
+    bool SupportsBulk() const;
     /// Runs a query and returns its first column's values (nulls as empty text).
     std::vector<std::string> FirstColumn(std::string_view query);
 
@@ -95,12 +99,62 @@ private:
     std::atomic<bool> lost_{false};
 };
 
+/// Rows of one table as arrays of values, one array per column, sent by one prepared INSERT that
+/// the server executes for every row at once (MariaDB's bulk execution). The server parses no SQL
+/// text for them, and refuses a value that does not fit with the same error, naming the same row,
+/// as it does for a multi-row INSERT, so a refused bulk statement is handled like one.
+///
+/// A value travels in binary only where that stores exactly what its text would: whole numbers
+/// into integer columns, doubles into double, singles into float and date-times into datetime
+/// columns, bytes into binary ones. Every other value travels as the text its literal holds, which
+/// the server converts as it converts the literal.
+class BulkRows {
+public:
+    /// Chooses how the values of each column travel; forgets the rows.
+    void Start(std::span<const ColumnSchema> columns);
+    /// Adds one row; false, with nothing added, when a value cannot travel the way of its
+    /// column (the rows then go as INSERT text).
+    bool Add(std::span<const Value> row);
+    std::size_t Rows() const { return rows_; }
+    void Clear();
+    /// Binds the rows to `statement` (prepared as "INSERT INTO `t` values(?,...)") and executes
+    /// it; false when the server refused it (the error is the statement's).
+    bool Execute(MYSQL_STMT* statement);
+
+    /// How the values of one column travel.
+    enum class Kind { Integer, Double, Single, DateTime, Bytes, Text };
+
+private:
+    struct Column {
+        Kind kind = Kind::Text;
+        std::vector<char> indicators;
+        std::vector<long long> integers;
+        std::vector<double> doubles;
+        std::vector<float> singles;
+        std::vector<MYSQL_TIME> times;
+        // Text and bytes: each value's start in the arena and its length.
+        std::vector<std::size_t> offsets;
+        std::vector<unsigned long> lengths;
+        // At execution, the address of each value of a text, bytes or date column.
+        std::vector<char*> pointers;
+    };
+    bool Fits(const Column& column, const Value& value) const;
+    void Append(Column& column, const Value& value);
+
+    std::vector<Column> columns_;
+    std::string arena_;
+    std::string scratch_;
+    std::size_t rows_ = 0;
+};
+
 /// Consecutive rows of one table, joined into one multi-row INSERT.
 struct Batch {
     std::string table;                     // the table's name as the source spells it
     std::string text;                      // "INSERT INTO `t` values(...),(...)"
     std::size_t prefix_length = 0;         // length of "INSERT INTO `t` values"
     std::vector<std::size_t> tuple_starts; // where each row's "(...)" starts in text
+    BulkRows bulk;                         // the same rows as values, when they go in bulk
+    bool in_bulk = false;                  // every row is in `bulk` too
 
     bool Empty() const { return tuple_starts.empty(); }
     std::size_t Rows() const { return tuple_starts.size(); }
@@ -114,6 +168,8 @@ struct Batch {
         text.clear();
         prefix_length = 0;
         tuple_starts.clear();
+        bulk.Clear();
+        in_bulk = false;
     }
 };
 
@@ -128,8 +184,13 @@ public:
     BatchSender(const BatchSender&) = delete;
     BatchSender& operator=(const BatchSender&) = delete;
 
-    /// Adds one row ("(...)") of `table` whose INSERT starts with `prefix`.
-    void Hold(const std::string& table, std::string_view prefix, std::string_view tuple);
+    /// Sends the rows of `table` that follow in bulk, as values of `columns` (see BulkRows),
+    /// when the server can; an empty `table` sends every row as INSERT text.
+    void UseBulk(const std::string& table, std::span<const ColumnSchema> columns);
+    /// Adds one row ("(...)") of `table` whose INSERT starts with `prefix`; `row` holds its
+    /// values.
+    void Hold(const std::string& table, std::string_view prefix, std::string_view tuple,
+              std::span<const Value> row);
     /// Sends what is held back, waits until the sender is idle, commits and delivers failures.
     void SendHeldBack();
     /// Delivers failures the sender found since the last call, if any.
@@ -137,7 +198,8 @@ public:
         if (has_failures_.load(std::memory_order_acquire))
             DeliverFailures();
     }
-    /// Forgets the transaction state of a connection that was opened anew.
+    /// Forgets the transaction state and prepared statement of a connection that was opened
+    /// anew.
     void ResetTransaction();
 
     std::size_t batch_rows = kDefaultBatchRows;
@@ -147,12 +209,17 @@ private:
     void Hand(Batch& batch);
     void DeliverFailures();
     void SenderLoop();
-    std::vector<std::string> SendBatch(const Batch& batch);
+    std::vector<std::string> SendBatch(Batch& batch);
+    MYSQL_STMT* BulkStatement(const Batch& batch);
+    void CloseBulkStatement();
+    std::size_t RowsKeptByFailure(const Batch& batch, const std::string& error,
+                                  unsigned error_code);
+    std::int64_t CountRows(const std::string& table);
     void CountInTransaction(std::size_t rows, std::size_t bytes,
                             std::vector<std::string>& failures);
     void CommitOpenTransaction(std::vector<std::string>& failures);
     void FailTransactionRows(const std::string& error, std::vector<std::string>& failures);
-    bool UndidTransaction();
+    bool UndidTransaction(unsigned error_code);
     bool IsTransactional(const std::string& table);
 
     MySqlSession& session_;
@@ -163,6 +230,16 @@ private:
     bool in_transaction_ = false;
     std::size_t transaction_rows_ = 0;
     std::size_t transaction_bytes_ = 0;
+    // Rows of the current non-transactional table, known from its first batch on; a refused
+    // statement that names no row has kept the rows it added before the refusal.
+    std::int64_t table_rows_ = -1;
+    // The rows that go in bulk: their table and columns (set by the caller between tables).
+    std::string bulk_table_;
+    std::vector<ColumnSchema> bulk_columns_;
+    // The bulk INSERT prepared for a table, used by whichever thread holds the connection.
+    MYSQL_STMT* bulk_statement_ = nullptr;
+    std::string prepared_table_;
+    bool bulk_refused_ = false;
 
     // Shared with the sender thread; the connection is used by one thread at a time: by the
     // sender while a batch is queued or in flight, otherwise by the caller.

@@ -6,6 +6,7 @@
 #include <mysqld_error.h>
 
 #include <chrono>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -149,13 +150,19 @@ public:
     void DropTable(const std::string& table) override { Execute(MySqlDialect::DropTable(table)); }
 
     void CreateTable(const TableSchema& table, const TableOptions& options) override {
+        created_.erase(table.name);
         Execute(MySqlDialect::CreateTable(table, options));
+        created_.insert(table.name);
     }
 
     void BeginRows(const TableSchema& table) override {
         table_name_ = table.name;
         columns_ = table.columns;
         prefix_ = MySqlDialect::InsertPrefix(table.name);
+        // Rows go in bulk only into a table made here from the same columns: a table that was
+        // there before may have other columns, whose values the server would convert.
+        const bool bulk = sender_.batch_rows > 1 && created_.contains(table.name);
+        sender_.UseBulk(bulk ? table.name : std::string(), columns_);
     }
 
     void AppendRow(std::span<const Value> row) override {
@@ -164,10 +171,10 @@ public:
         AppendRowTuple(row, tuple_);
     }
 
-    void AppendRowTuple(std::span<const Value> /*row*/, std::string_view tuple) override {
+    void AppendRowTuple(std::span<const Value> row, std::string_view tuple) override {
         sender_.DeliverPendingFailures();
         if (sender_.batch_rows > 1 && prefix_.size() + tuple.size() < session_.BatchBytes()) {
-            sender_.Hold(table_name_, prefix_, tuple);
+            sender_.Hold(table_name_, prefix_, tuple, row);
             return;
         }
         // A single row on its own, or one too long to share a statement, goes now.
@@ -238,6 +245,8 @@ private:
     std::string prefix_;
     std::string tuple_;
     std::string single_;
+    // The tables this connection made.
+    std::set<std::string> created_;
 };
 
 } // namespace

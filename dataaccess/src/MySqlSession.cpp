@@ -426,6 +426,18 @@ void MySqlSession::Fail() {
     throw DataAccessError(mysql_error(mysql_.get()));
 }
 
+bool MySqlSession::SupportsBulk() const {
+    // MariaDB announces bulk execution among its extended capabilities; MySQL has none.
+    unsigned long capabilities = 0;
+    unsigned long extended = 0;
+    if (mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_SERVER_CAPABILITIES, &capabilities) ||
+        mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_EXTENDED_SERVER_CAPABILITIES,
+                          &extended))
+        return false;
+    return (capabilities & CLIENT_MYSQL) == 0 &&
+           (extended & (MARIADB_CLIENT_STMT_BULK_OPERATIONS >> 32)) != 0;
+}
+
 std::vector<std::string> MySqlSession::FirstColumn(std::string_view query) {
     CheckLength(query);
     Send(query);
