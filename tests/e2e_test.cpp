@@ -39,6 +39,7 @@ struct ConvertOptions {
     std::string table_type = "MyISAM";
     bool structure_only = false;
     bool keys = false;
+    int extended_insert_rows = 1;
 };
 
 /// Converts every user table of an Access file through the engine and the run.
@@ -57,6 +58,7 @@ Conversion Convert(const data::MySqlTarget& target, const std::string& file,
     window.database_name = database;
     window.no_data = options.structure_only ? 1 : 0;
     window.keep_keys = options.keys ? 1 : 0;
+    window.extended_insert_rows = options.extended_insert_rows;
     for (int i = 1; i <= count; ++i) {
         result.tables.push_back(entries[std::size_t(i)]);
         window.tables.push_back({entries[std::size_t(i)].substr(0, entries[i].rfind(':')), true});
@@ -252,6 +254,8 @@ TEST(EndToEnd, EveryTestFileIsListedAndConvertedCompletely) {
     EXPECT_GE(files, 17);
 }
 
+// The script file, with one INSERT per row or with rows joined into multi-row INSERTs, loads
+// with the plain client into the same tables as the direct run.
 TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
     TW_REQUIRE_SERVER(target);
     ServerSession server(target);
@@ -262,30 +266,41 @@ TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
         const std::string both_script = TempPath("both.sql");
         const std::string only_script = TempPath("only.sql");
         server.FreshDatabase("tw_e2e_server");
-        server.FreshDatabase("tw_e2e_script");
-
         ConvertOptions both{2, both_script};
         const auto server_run = Convert(target, path, "tw_e2e_server", both);
         EXPECT_TRUE(server_run.summary.Clean()) << server_run.log;
-        ConvertOptions only{1, only_script};
-        const auto script_run = Convert(target, path, "unused", only);
-        EXPECT_TRUE(script_run.summary.Clean()) << script_run.log;
-        const std::string script = ReadFile(only_script);
-        EXPECT_EQ(script, ReadFile(both_script)); // the file does not depend on the server
-        EXPECT_EQ(script.find("\xEF\xBB\xBF"), std::string::npos);
-        ASSERT_EQ(LoadWithClient(target, "tw_e2e_script", only_script), 0);
 
-        for (const std::string& table : server_run.tables) {
-            std::string lower = table.substr(0, table.rfind(':'));
-            for (char& c : lower)
-                c = char(std::tolower(static_cast<unsigned char>(c)));
-            const auto a = server.Query("CHECKSUM TABLE tw_e2e_server.`" + lower + "`");
-            const auto b = server.Query("CHECKSUM TABLE tw_e2e_script.`" + lower + "`");
-            ASSERT_EQ(a.size(), 1u);
-            ASSERT_EQ(b.size(), 1u);
-            EXPECT_EQ(a[0][1], b[0][1]) << lower;
-            EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM tw_e2e_script.`" + lower + "`"),
-                      table.substr(table.rfind(':') + 1));
+        std::size_t per_row_lines = 0;
+        for (const int joined : {1, 3, run::kExtendedInsertUnlimited}) {
+            SCOPED_TRACE(joined);
+            server.FreshDatabase("tw_e2e_script");
+            ConvertOptions only{1, only_script};
+            only.extended_insert_rows = joined;
+            const auto script_run = Convert(target, path, "unused", only);
+            EXPECT_TRUE(script_run.summary.Clean()) << script_run.log;
+            const std::string script = ReadFile(only_script);
+            if (joined == 1)
+                EXPECT_EQ(script, ReadFile(both_script)); // the file does not depend on the server
+            EXPECT_EQ(script.find("\xEF\xBB\xBF"), std::string::npos);
+            const auto lines = static_cast<std::size_t>(std::count(script.begin(), script.end(), '\n'));
+            if (joined == 1)
+                per_row_lines = lines;
+            else if (server_run.summary.rows > 3)
+                EXPECT_LT(lines, per_row_lines);
+            ASSERT_EQ(LoadWithClient(target, "tw_e2e_script", only_script), 0);
+
+            for (const std::string& table : server_run.tables) {
+                std::string lower = table.substr(0, table.rfind(':'));
+                for (char& c : lower)
+                    c = char(std::tolower(static_cast<unsigned char>(c)));
+                const auto a = server.Query("CHECKSUM TABLE tw_e2e_server.`" + lower + "`");
+                const auto b = server.Query("CHECKSUM TABLE tw_e2e_script.`" + lower + "`");
+                ASSERT_EQ(a.size(), 1u);
+                ASSERT_EQ(b.size(), 1u);
+                EXPECT_EQ(a[0][1], b[0][1]) << lower;
+                EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM tw_e2e_script.`" + lower + "`"),
+                          table.substr(table.rfind(':') + 1));
+            }
         }
         std::remove(both_script.c_str());
         std::remove(only_script.c_str());

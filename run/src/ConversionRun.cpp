@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -31,6 +32,33 @@ std::uint64_t SteadyMilliseconds() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
+}
+
+struct InsertParts {
+    std::string_view prefix; // "INSERT INTO `t` values"
+    std::string_view tuple;  // "(...)"
+};
+
+// The parts of a single-row "INSERT INTO `t` values(...);" as the engine reports rows; nullopt
+// for any other statement. The name ends at the first backtick that is not doubled.
+std::optional<InsertParts> SplitInsert(std::string_view sql) {
+    constexpr std::string_view kStart = "INSERT INTO `";
+    constexpr std::string_view kValues = " values(";
+    if (sql.substr(0, kStart.size()) != kStart || sql.size() < 2 || sql.back() != ';')
+        return std::nullopt;
+    std::size_t at = kStart.size();
+    for (;; at += 2) {
+        at = sql.find('`', at);
+        if (at == std::string_view::npos)
+            return std::nullopt;
+        if (at + 1 >= sql.size() || sql[at + 1] != '`')
+            break;
+    }
+    const std::size_t values = at + 1;
+    if (sql.substr(values, kValues.size()) != kValues)
+        return std::nullopt;
+    const std::size_t tuple = values + kValues.size() - 1;
+    return InsertParts{sql.substr(0, tuple), sql.substr(tuple, sql.size() - 1 - tuple)};
 }
 
 } // namespace
@@ -90,18 +118,55 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
         ++unwritten_statements_;
         return;
     }
-    script_chunk_ += StrSQL;
+    const int joined = window_.ExtendedInsertRows();
+    if (joined != 1) {
+        if (const auto insert = SplitInsert(StrSQL)) {
+            const auto [prefix, tuple] = *insert;
+            if (extended_rows_ > 0 &&
+                (prefix != extended_prefix_ || (joined > 0 && extended_rows_ >= joined) ||
+                 extended_line_.size() + 1 + tuple.size() + 1 > kExtendedInsertBytes))
+                EndExtendedInsert();
+            if (extended_rows_ == 0) {
+                extended_prefix_.assign(prefix);
+                extended_line_.assign(prefix);
+            } else {
+                extended_line_ += ',';
+            }
+            extended_line_ += tuple;
+            ++extended_rows_;
+            return;
+        }
+        EndExtendedInsert();
+    }
+    AddScriptLine(StrSQL, 1);
+}
+
+// Adds one line of `statements` reported statements to the script file's next chunk.
+void ConversionRun::AddScriptLine(std::string_view line, std::int64_t statements) {
+    script_chunk_ += line;
     // The table statement carries no semicolon of its own; a client that loads the file needs
     // one to tell where each statement ends.
-    if (StrSQL.empty() || StrSQL.back() != ';')
+    if (line.empty() || line.back() != ';')
         script_chunk_ += ';';
     script_chunk_ += kCrLf;
     chunk_line_ends_.push_back(script_chunk_.size());
+    chunk_line_statements_.push_back(statements);
     if (script_chunk_.size() >= kScriptChunkBytes)
         WriteScriptChunk();
 }
 
+// Ends the multi-row INSERT being joined, as one line.
+void ConversionRun::EndExtendedInsert() {
+    if (extended_rows_ == 0)
+        return;
+    const std::int64_t rows = extended_rows_;
+    extended_rows_ = 0;
+    AddScriptLine(extended_line_, rows);
+    extended_line_.clear();
+}
+
 void ConversionRun::WriteScriptChunk() {
+    EndExtendedInsert();
     if (!script_ || script_chunk_.empty())
         return;
     errno = 0;
@@ -112,6 +177,7 @@ void ConversionRun::WriteScriptChunk() {
         script_bytes_ += written;
         script_chunk_.clear();
         chunk_line_ends_.clear();
+        chunk_line_statements_.clear();
         return;
     }
     // The lines that reached the file completely stay; the rest count as not written, and the
@@ -120,9 +186,11 @@ void ConversionRun::WriteScriptChunk() {
     std::size_t kept_lines = 0;
     while (kept_lines < chunk_line_ends_.size() && chunk_line_ends_[kept_lines] <= written)
         kept_bytes = chunk_line_ends_[kept_lines++];
-    unwritten_statements_ += static_cast<std::int64_t>(chunk_line_ends_.size() - kept_lines);
+    for (std::size_t line = kept_lines; line < chunk_line_statements_.size(); ++line)
+        unwritten_statements_ += chunk_line_statements_[line];
     script_chunk_.clear();
     chunk_line_ends_.clear();
+    chunk_line_statements_.clear();
     script_.reset();
     std::error_code ignored; // a device such as /dev/full cannot be cut, nor needs it
     std::filesystem::resize_file(script_path_, script_bytes_ + kept_bytes, ignored);

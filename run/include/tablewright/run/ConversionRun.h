@@ -8,9 +8,16 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tw::run {
+
+/// Rows per INSERT of the script file meaning "as many as fit one line" (kExtendedInsertBytes).
+inline constexpr int kExtendedInsertUnlimited = 0;
+/// The longest multi-row INSERT line written to the script file: far below the 16 MiB the
+/// client and the server accept by default.
+inline constexpr std::size_t kExtendedInsertBytes = 1024 * 1024;
 
 /// The window's members and controls that the run reads and writes, as plain values.
 class RunWindow {
@@ -37,6 +44,9 @@ public:
     /// The keep-keys check box: 0 unticked (bare tables), 1 ticked (keys, indexes, column
     /// properties and relationships).
     virtual int KeysValue() const { return 0; }
+    /// Rows the script file joins into one INSERT: 1 writes one INSERT per row,
+    /// kExtendedInsertUnlimited as many as fit kExtendedInsertBytes.
+    virtual int ExtendedInsertRows() const { return 1; }
     /// Sets the status line.
     virtual void SetStatus(const std::string& text) = 0;
     /// Sets the progress bar's value (0 to 100).
@@ -60,6 +70,7 @@ public:
     int no_data = 0;
     int drop_tables = 1;
     int keep_keys = 0;
+    int extended_insert_rows = 1;
     std::string status;
     double progress = 0;
     std::string message;
@@ -78,6 +89,7 @@ public:
     int NoDataValue() const override { return no_data; }
     int DropTablesValue() const override { return drop_tables; }
     int KeysValue() const override { return keep_keys; }
+    int ExtendedInsertRows() const override { return extended_insert_rows; }
     void SetStatus(const std::string& text) override;
     void SetProgress(double value) override;
     void SetMessage(const std::string& text) override { message = text; }
@@ -138,6 +150,8 @@ private:
     };
     void ScriptFailed(const std::string& reason);
     void ConvertRelationships(const std::set<std::string>& converted);
+    void AddScriptLine(std::string_view line, std::int64_t statements);
+    void EndExtendedInsert();
     void WriteScriptChunk();
     void CloseScript();
 
@@ -148,6 +162,12 @@ private:
     // Statements not yet written, each a whole line, and where each of those lines ends.
     std::string script_chunk_;
     std::vector<std::size_t> chunk_line_ends_;
+    // How many reported statements each of those lines holds.
+    std::vector<std::int64_t> chunk_line_statements_;
+    // The multi-row INSERT being joined: its "INSERT INTO `t` values" and its rows so far.
+    std::string extended_prefix_;
+    std::string extended_line_;
+    int extended_rows_ = 0;
     // Bytes of whole lines already in the file.
     std::uintmax_t script_bytes_ = 0;
     std::string log_;
