@@ -1,6 +1,7 @@
 // tablewright-cli: converts an Access file into MySQL/MariaDB and/or an SQL script file from
 // the command line, through the same engine and run as the window.
 #include "tablewright/engine/Cls_Convertion.h"
+#include "tablewright/engine/ViewPlan.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <atomic>
@@ -28,7 +29,8 @@ script file: one DROP TABLE IF EXISTS, one CREATE TABLE and one INSERT per row f
 
 Options:
   --source-password P   database password of the Access file
-  --list                print the user tables as "name:rows", one a line, and exit
+  --list                print the user tables as "name:rows", one a line, and exit; the saved
+                        queries are named on standard error
   --table NAME          convert this table (repeatable; default: every user table)
   --scenario S          server (default), script, or both
   --host H              MySQL server host (default localhost, always over TCP)
@@ -43,6 +45,8 @@ Options:
   --no-drop             do not drop existing tables first
   --no-keys             bare tables: no primary keys, indexes, NOT NULL, AUTO_INCREMENT,
                         defaults, comments or foreign keys (by default all are carried over)
+  --no-views            do not turn the saved select and union queries into views (by default
+                        each one MySQL can express becomes a view after the tables)
   --table-type T        MyISAM (default), InnoDB, ISAM, BDB or HEAP
   --batch-rows N        rows joined into one INSERT sent to the server (default 1000;
                         1 sends one statement per row); reported statements are unchanged
@@ -77,6 +81,7 @@ struct Options {
     bool structure_only = false;
     bool no_drop = false;
     bool no_keys = false;
+    bool no_views = false;
     std::string table_type = "MyISAM";
     int batch_rows = tw::data::kDefaultBatchRows;
     /// Rows joined into one INSERT of the script file (1: one INSERT per row).
@@ -215,6 +220,9 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         } else if (arg == "--no-keys") {
             flag();
             options.no_keys = true;
+        } else if (arg == "--no-views") {
+            flag();
+            options.no_views = true;
         } else if (arg == "--no-drop") {
             flag();
             options.no_drop = true;
@@ -382,6 +390,15 @@ int Run(const Options& options) {
     if (options.list) {
         for (const auto& entry : entries)
             std::cout << entry.name << ':' << entry.rows << '\n';
+        // The saved queries are not tables; they are named apart, so that the list stays a list
+        // of tables for scripts that read it.
+        try {
+            for (const auto& query : engine.SourceQueries())
+                std::cerr << "tablewright-cli: 查询 '" << query.name << "'（"
+                          << tw::engine::QueryKindName(query.kind) << "）\n";
+        } catch (const tw::data::DataAccessError& e) {
+            std::cerr << "tablewright-cli: 无法读取查询：" << e.what() << '\n';
+        }
         return kExitOk;
     }
 
@@ -392,6 +409,7 @@ int Run(const Options& options) {
     window.no_data = options.structure_only ? 1 : 0;
     window.drop_tables = options.no_drop ? 0 : 1;
     window.keep_keys = options.no_keys ? 0 : 1;
+    window.convert_views = options.no_views ? 0 : 1;
     window.extended_insert_rows = options.extended_insert_rows;
     std::vector<std::string> names;
     for (const auto& entry : entries)
@@ -447,6 +465,12 @@ int Run(const Options& options) {
         std::cerr << "tablewright-cli: " << summary.schema_notes.size()
                   << " 处结构未能按 Access 的原样保留：\n";
         for (const auto& note : summary.schema_notes)
+            std::cerr << "  " << note << '\n';
+    }
+    if (!summary.query_notes.empty()) {
+        std::cerr << "tablewright-cli: " << summary.query_notes.size()
+                  << " 个查询未转换为视图：\n";
+        for (const auto& note : summary.query_notes)
             std::cerr << "  " << note << '\n';
     }
     if (summary.Clean())

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -40,6 +41,9 @@ struct ConvertOptions {
     bool structure_only = false;
     bool keys = false;
     int extended_insert_rows = 1;
+    bool views = false;
+    /// Tables left unticked.
+    std::set<std::string> unticked;
 };
 
 /// Converts every user table of an Access file through the engine and the run.
@@ -59,9 +63,11 @@ Conversion Convert(const data::MySqlTarget& target, const std::string& file,
     window.no_data = options.structure_only ? 1 : 0;
     window.keep_keys = options.keys ? 1 : 0;
     window.extended_insert_rows = options.extended_insert_rows;
+    window.convert_views = options.views ? 1 : 0;
     for (int i = 1; i <= count; ++i) {
         result.tables.push_back(entries[std::size_t(i)]);
-        window.tables.push_back({entries[std::size_t(i)].substr(0, entries[i].rfind(':')), true});
+        const std::string name = entries[std::size_t(i)].substr(0, entries[i].rfind(':'));
+        window.tables.push_back({name, !options.unticked.contains(name)});
     }
     if (options.scenario != 1) {
         EXPECT_TRUE(engine.OpenDestinationDB(target.host, target.user, target.password,
@@ -279,14 +285,16 @@ TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
             const auto script_run = Convert(target, path, "unused", only);
             EXPECT_TRUE(script_run.summary.Clean()) << script_run.log;
             const std::string script = ReadFile(only_script);
-            if (joined == 1)
+            if (joined == 1) {
                 EXPECT_EQ(script, ReadFile(both_script)); // the file does not depend on the server
+            }
             EXPECT_EQ(script.find("\xEF\xBB\xBF"), std::string::npos);
             const auto lines = static_cast<std::size_t>(std::count(script.begin(), script.end(), '\n'));
-            if (joined == 1)
+            if (joined == 1) {
                 per_row_lines = lines;
-            else if (server_run.summary.rows > 3)
+            } else if (server_run.summary.rows > 3) {
                 EXPECT_LT(lines, per_row_lines);
+            }
             ASSERT_EQ(LoadWithClient(target, "tw_e2e_script", only_script), 0);
 
             for (const std::string& table : server_run.tables) {
@@ -307,6 +315,81 @@ TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
     }
     server.Execute("DROP DATABASE tw_e2e_server");
     server.Execute("DROP DATABASE tw_e2e_script");
+}
+
+// Saved select queries become views that return the rows Access would; every other query is
+// reported by kind, and a view whose table was not converted is not made, with the reason.
+TEST(EndToEnd, SavedQueriesBecomeViewsOrAreReportedWithTheirReason) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    const std::string database = "tw_e2e_views";
+    for (const char* file : {"jet4-queries.mdb", "ace14-queries.accdb"}) {
+        SCOPED_TRACE(file);
+        const std::string path = test::TestDataPath(file);
+        const std::string script = TempPath("views.sql");
+        server.FreshDatabase(database);
+        ConvertOptions options{2, script};
+        options.views = true;
+        const auto conversion = Convert(target, path, database, options);
+        EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+        EXPECT_EQ(conversion.summary.views, 1) << conversion.log;
+        for (const char* line : {
+                 "查询 'SelectQuery'：已转换为视图",
+                 "查询 'CrosstabQuery' 未转换：交叉表查询不能成为视图",
+                 "查询 'AppendQuery' 未转换：追加查询不能成为视图",
+                 "查询 'UpdateQuery' 未转换：更新查询不能成为视图",
+                 "查询 'DeleteQuery' 未转换：删除查询不能成为视图",
+                 "查询 'MakeTableQuery' 未转换：生成表查询不能成为视图",
+                 "查询 'DataDefinitionQuery' 未转换：数据定义查询不能成为视图",
+                 "查询 'PassthroughQuery' 未转换：传递查询不能成为视图",
+                 // Its parts read no table: Access asks for their columns as parameters.
+                 "查询 'UnionQuery' 未转换：MySQL 中没有结果相同的写法：引用了 FROM 中没有的表",
+             })
+            EXPECT_NE(conversion.log.find(line), std::string::npos) << line << "\n" << conversion.log;
+        EXPECT_NE(ReadFile(script).find("CREATE OR REPLACE VIEW `selectquery` AS SELECT DISTINCT"),
+                  std::string::npos);
+
+        // Rows Access's join, criteria, DISTINCT and ORDER BY give: Table1's 'foo' row twice
+        // (one row after DISTINCT), 'buzz' through the In list, 'zzz' left out by the criteria.
+        server.Execute("USE " + database);
+        for (const char* table : {"table1", "table2", "table3"})
+            server.Execute(std::string("DELETE FROM ") + table);
+        server.Execute("INSERT INTO table1 VALUES ('foo','a','x'), ('foo','a','x'), "
+                       "('buzz','b','y'), ('zzz','c','z')");
+        server.Execute("INSERT INTO table3 VALUES ('foo','t3a','p'), ('buzz','t3b','q'), "
+                       "('zzz','t3c','r')");
+        server.Execute("INSERT INTO table2 VALUES ('foo','foo','k'), ('buzz','buzz','m'), "
+                       "('zzz','zzz','n')");
+        EXPECT_EQ(server.Query("SELECT * FROM selectquery"),
+                  (std::vector<test::Row>{{"buzz", "b", "y", "buzz", "buzz", "q"},
+                                          {"foo", "a", "x", "foo", "foo", "p"}}));
+        // The columns two tables share carry the names Access gives them.
+        EXPECT_EQ(server.Scalar("SELECT GROUP_CONCAT(COLUMN_NAME ORDER BY ORDINAL_POSITION) FROM "
+                                "information_schema.COLUMNS WHERE TABLE_SCHEMA = '" +
+                                database + "' AND TABLE_NAME = 'selectquery'"),
+                  "table1.col1,table1.col2,table1.col3,table2.col1,table2.col2,table3.col3");
+
+        // The script file makes the same view with the plain client.
+        server.FreshDatabase(database);
+        ASSERT_EQ(LoadWithClient(target, database, script), 0);
+        EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM " + database + ".selectquery"), "0");
+
+        // Without Table2 the view is not made, and the log says why.
+        server.FreshDatabase(database);
+        options = ConvertOptions{};
+        options.views = true;
+        options.unticked = {"Table2"};
+        const auto partial = Convert(target, path, database, options);
+        EXPECT_EQ(partial.summary.views, 0);
+        EXPECT_NE(partial.log.find("查询 'SelectQuery' 未转换：表 'Table2' 未在本次转换，未创建视图"),
+                  std::string::npos)
+            << partial.log;
+        EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM information_schema.VIEWS WHERE "
+                                "TABLE_SCHEMA = '" + database + "'"),
+                  "0");
+        std::remove(script.c_str());
+    }
+    server.Execute("DROP DATABASE " + database);
 }
 
 TEST(EndToEnd, GenBigArrivesWithItsChecksums) {

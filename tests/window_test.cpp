@@ -262,6 +262,10 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
     EXPECT_EQ(keep_keys->text(), "保留主键和索引");
     EXPECT_EQ(keep_keys->parentWidget(), Get("fra_progress_2"));
     EXPECT_EQ(keep_keys->geometry(), QRect(316, 8, 121, 17));
+    auto* views = Get<QCheckBox>("ChkViews");
+    EXPECT_FALSE(views->isChecked());
+    EXPECT_EQ(views->text(), "转换查询为视图");
+    EXPECT_EQ(views->geometry(), QRect(202, 8, 110, 17));
     EXPECT_FALSE(Get<QCheckBox>("ChkSrcPwd")->isChecked());
     auto* source_password = Get<QLineEdit>("TxtSrcPwd");
     EXPECT_FALSE(source_password->isEnabled());
@@ -296,7 +300,7 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
         "TxtDestDumpFile", "CmdSaveDumpFile", "TxtMySQLInfo_0", "TxtMySQLInfo_1",
         "TxtMySQLInfo_2", "TxtMySQLInfo_3", "TxtMySQLInfo_4", "CboType",
         "LstTables",      "ChkNoData",      "cmdSelect",      "TxtMessage",
-        "ChkDropTables",  "ChkKeepKeys"};
+        "ChkDropTables",  "ChkKeepKeys",    "ChkViews"};
     std::vector<std::string> chain;
     QWidget* widget = Get("CmdBack");
     do {
@@ -376,7 +380,7 @@ TEST_F(WindowTest, AWalkInEachScenarioEndsFinishedWithTheLogAndTheScript) {
 TEST_F(WindowTest, TheTablesPageShowsEveryCaptionWholeAndNoControlOverAnother) {
     QWidget* page = Get("fra_progress_2");
     const QList<QWidget*> controls = page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    EXPECT_EQ(controls.size(), 6);
+    EXPECT_EQ(controls.size(), 7);
     for (QWidget* control : controls) {
         SCOPED_TRACE(control->objectName().toStdString());
         EXPECT_TRUE(page->rect().contains(control->geometry()));

@@ -387,18 +387,30 @@ TEST_F(WizardLogic, RunConvertsTheTickedTablesWithTheOptionsOfThePage) {
     EXPECT_EQ(log.find("Customers"), std::string::npos);
 }
 
-TEST_F(WizardLogic, TheKeepKeysBoxStandsUntickedOnTheTablesPage) {
+TEST_F(WizardLogic, TheKeysAndViewsBoxesStandUntickedOnTheTablesPage) {
     const auto& layout = FormLayout();
-    const auto box = std::find_if(layout.begin(), layout.end(), [](const ControlLayout& c) {
-        return c.ref == ControlRef{Ctl::ChkKeepKeys};
-    });
-    ASSERT_NE(box, layout.end());
-    EXPECT_EQ(ObjectName(box->ref), "ChkKeepKeys");
-    EXPECT_EQ(box->kind, ControlKind::CheckBox);
-    EXPECT_EQ(box->parent, Page(2));
-    EXPECT_EQ(box->text, "保留主键和索引");
-    EXPECT_EQ(box->rect, (PixelRect{316, 8, 121, 17}));
-    EXPECT_EQ(view.Value({Ctl::ChkKeepKeys}), 0);
+    const struct {
+        Ctl name;
+        const char* object;
+        const char* caption;
+        PixelRect rect;
+    } boxes[] = {
+        {Ctl::ChkKeepKeys, "ChkKeepKeys", "保留主键和索引", {316, 8, 121, 17}},
+        {Ctl::ChkViews, "ChkViews", "转换查询为视图", {202, 8, 110, 17}},
+    };
+    for (const auto& expected : boxes) {
+        SCOPED_TRACE(expected.object);
+        const auto box = std::find_if(layout.begin(), layout.end(), [&](const ControlLayout& c) {
+            return c.ref == ControlRef{expected.name};
+        });
+        ASSERT_NE(box, layout.end());
+        EXPECT_EQ(ObjectName(box->ref), expected.object);
+        EXPECT_EQ(box->kind, ControlKind::CheckBox);
+        EXPECT_EQ(box->parent, Page(2));
+        EXPECT_EQ(box->text, expected.caption);
+        EXPECT_EQ(box->rect, expected.rect);
+        EXPECT_EQ(view.Value({expected.name}), 0);
+    }
 }
 
 TEST_F(WizardLogic, TickingKeepKeysMakesTheRunCarryKeys) {

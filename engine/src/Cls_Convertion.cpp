@@ -214,6 +214,17 @@ Cls_Convertion::ConvRelationships(const std::set<std::string>& converted, bool D
                                      DumpSQLonly ? Output::StatementsOnly : Output::Server);
 }
 
+std::vector<ViewReport> Cls_Convertion::ConvViews(const std::set<std::string>& converted,
+                                                  bool DumpSQLonly) {
+    return copier_->AddViews(converted, DumpSQLonly ? Output::StatementsOnly : Output::Server);
+}
+
+std::vector<data::QuerySchema> Cls_Convertion::SourceQueries() {
+    if (source_connection_->State() == 0)
+        return {};
+    return source_connection_->ReadQueries();
+}
+
 std::vector<data::TableEntry> Cls_Convertion::SourceTables() {
     std::vector<data::TableEntry> entries;
     if (source_connection_->State() == 0)

@@ -2,6 +2,7 @@
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/dataaccess/Destination.h"
+#include "tablewright/engine/ViewPlan.h"
 
 #include <cmath>
 #include <map>
@@ -308,8 +309,77 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
         }
         reports.push_back(std::move(report));
     }
+    ReleaseTarget();
+    return reports;
+}
+
+void TableCopier::ReleaseTarget() {
     target_ = nullptr;
     unsent_reason_.clear();
+}
+
+std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& converted,
+                                              Output output) {
+    std::vector<ViewReport> reports;
+    std::vector<data::QuerySchema> queries;
+    std::vector<std::string> tables;
+    try {
+        queries = source_.ReadQueries();
+        for (const auto& row : source_.OpenSchemaTables())
+            if (row.table_type == "TABLE")
+                tables.push_back(row.table_name);
+    } catch (const data::DataAccessError& e) {
+        reports.push_back({"", false, std::string("无法读取查询：") + e.what()});
+        return reports;
+    }
+    target_ = nullptr;
+    if (output == Output::Server && !queries.empty())
+        ConnectTarget();
+    // Views the server did not take: a view that reads one of them is not sent.
+    std::set<std::string> failed;
+    const ColumnLookup columns =
+        [this](const std::string& table) -> std::optional<std::vector<std::string>> {
+        try {
+            std::vector<std::string> names;
+            for (const auto& column : source_.ReadTableSchema(table).columns)
+                names.push_back(column.name);
+            return names;
+        } catch (const data::DataAccessError&) {
+            return std::nullopt;
+        }
+    };
+    for (PlannedView& plan : PlanViews(queries, converted, tables, columns)) {
+        ViewReport report{plan.name, !plan.statement.empty(), plan.note};
+        if (plan.statement.empty()) {
+            reports.push_back(std::move(report));
+            continue;
+        }
+        std::string missing;
+        for (const auto& dependency : plan.depends_on)
+            if (failed.contains(dependency))
+                missing = dependency;
+        if (target_ && !missing.empty()) {
+            report.created = false;
+            report.note = "读取的视图 '" + missing + "' 未能建立，未创建视图";
+        } else if (target_) {
+            try {
+                target_->Execute(plan.statement);
+            } catch (const data::DataAccessError& e) {
+                report.created = false;
+                report.note = std::string("视图未能建立：") + e.what();
+            }
+        } else if (!unsent_reason_.empty()) {
+            report.created = false;
+            report.note = "视图未发送：" + unsent_reason_;
+        }
+        if (!report.created)
+            failed.insert(plan.name);
+        if (events_.statement)
+            events_.statement(plan.statement);
+        Yield();
+        reports.push_back(std::move(report));
+    }
+    ReleaseTarget();
     return reports;
 }
 

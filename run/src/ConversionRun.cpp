@@ -232,6 +232,24 @@ void ConversionRun::ConvertRelationships(const std::set<std::string>& converted)
     log_ += kCrLf;
 }
 
+void ConversionRun::ConvertViews(const std::set<std::string>& converted) {
+    const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
+    const auto views = engine_.ConvViews(converted, dump_only);
+    for (const auto& view : views) {
+        const std::string label = view.name.empty() ? std::string("查询") : "查询 '" + view.name + "'";
+        if (view.created) {
+            ++summary_.views;
+            log_ += WriteMessage() + " " + label + "：已转换为视图" + kCrLf;
+        } else {
+            log_ += WriteMessage() + " " + label + " 未转换：" + view.note + kCrLf;
+            summary_.query_notes.push_back(label + "：" + view.note);
+        }
+    }
+    WriteScriptChunk();
+    if (!views.empty())
+        log_ += kCrLf;
+}
+
 void ConversionRun::RunConversion() {
     if (window_.TableCount() <= 0)
         return;
@@ -241,6 +259,9 @@ void ConversionRun::RunConversion() {
     script_error_.clear();
     script_chunk_.clear();
     chunk_line_ends_.clear();
+    chunk_line_statements_.clear();
+    extended_rows_ = 0;
+    extended_line_.clear();
     script_bytes_ = 0;
     server_unavailable_ = false;
     server_error_.clear();
@@ -346,6 +367,8 @@ void ConversionRun::RunConversion() {
 
     if (keep_keys && !summary_.cancelled && !nothing_to_do && !converted.empty())
         ConvertRelationships(converted);
+    if (window_.ViewsValue() == 1 && !summary_.cancelled && !nothing_to_do && !converted.empty())
+        ConvertViews(converted);
 
     CloseScript();
     server_unavailable_ = false;

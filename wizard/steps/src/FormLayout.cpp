@@ -139,6 +139,10 @@ std::vector<ControlLayout> BuildLayout() {
         C({Ctl::ChkKeepKeys}, Kind::CheckBox, {316, 8, 121, 17}, 39, "保留主键和索引")
             .In(page2)
             .BlackText(),
+        // Beside it, between the title and the keys box.
+        C({Ctl::ChkViews}, Kind::CheckBox, {202, 8, 110, 17}, 40, "转换查询为视图")
+            .In(page2)
+            .BlackText(),
         C({Ctl::cmdSelect}, Kind::CommandButton, {366, 198, 71, 21}, 36, "全选")
             .In(page2)
             .Font(kMsSansSerif),
@@ -149,7 +153,7 @@ std::vector<ControlLayout> BuildLayout() {
         C({Ctl::Label2}, Kind::Label, {40, 10, 157, 13}, 34, "选择Access表转换到MySql格式")
             .In(page2),
         C(page3, Kind::Frame, {16, 64, 480, 255}, 14).Hidden(),
-        C({Ctl::Pbar}, Kind::ProgressBar, {58, 90, 361, 19}, 40).In(page3),
+        C({Ctl::Pbar}, Kind::ProgressBar, {58, 90, 361, 19}, 41).In(page3),
         C({Ctl::LblProgressStatus}, Kind::Label, {58, 74, 156, 13}, 35,
           "数据库正在转换，请稍后......")
             .In(page3),
@@ -206,6 +210,8 @@ std::string ControlName(Ctl name) {
         return "ChkDropTables";
     case Ctl::ChkKeepKeys:
         return "ChkKeepKeys";
+    case Ctl::ChkViews:
+        return "ChkViews";
     case Ctl::cmdSelect:
         return "cmdSelect";
     case Ctl::ChkNoData:

@@ -70,6 +70,7 @@ public:
     int KeysValue() const override {
         return static_cast<int>(view_.Value({Ctl::ChkKeepKeys}));
     }
+    int ViewsValue() const override { return static_cast<int>(view_.Value({Ctl::ChkViews})); }
     void SetStatus(const std::string& text) override {
         view_.SetText({Ctl::LblProgressStatus}, text);
     }

@@ -79,6 +79,12 @@ public:
     /// (only with keys kept); DumpSQLonly reports the statements without sending them.
     std::vector<RelationshipReport> ConvRelationships(const std::set<std::string>& converted,
                                                       bool DumpSQLonly = false);
+    /// Makes the source's select and union queries views where they read only converted tables
+    /// and MySQL can express them; DumpSQLonly reports the statements without sending them.
+    std::vector<ViewReport> ConvViews(const std::set<std::string>& converted,
+                                      bool DumpSQLonly = false);
+    /// The saved queries of the source; throws data::DataAccessError when they cannot be read.
+    std::vector<data::QuerySchema> SourceQueries();
     /// The user tables with their exact row counts, in the source's order.
     std::vector<data::TableEntry> SourceTables();
     /// Lists the user tables as "name:rows" in entries 1..n; returns n (0 leaves it untouched).

@@ -71,6 +71,15 @@ struct RelationshipReport {
     std::string note;
 };
 
+/// What became of one saved query of the source.
+struct ViewReport {
+    std::string name;
+    /// True when it became a view (or, for the script file only, its statement was written).
+    bool created = false;
+    /// Why not; empty when it was created.
+    std::string note;
+};
+
 /// Copies tables from a source connection to a destination connection one at a time: the
 /// table statement from the source's definition, the rows as typed values, then (with keys)
 /// the table's keys and, after all tables, the relationships as foreign keys. Every statement
@@ -87,6 +96,9 @@ public:
     /// Adds the source's relationships between the given converted tables as foreign keys.
     std::vector<RelationshipReport> AddRelationships(const std::set<std::string>& converted,
                                                      const CopyOptions& options, Output output);
+    /// Makes the source's saved queries views, where they read only the given converted tables
+    /// and have a MySQL form that gives the same rows; reports every query.
+    std::vector<ViewReport> AddViews(const std::set<std::string>& converted, Output output);
     /// Counts a failed statement for the table being copied.
     void CountFailure(const std::string& error);
 
@@ -99,6 +111,7 @@ private:
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
     void CopyRows(data::Recordset& rs, const data::TableSchema& schema);
     bool ConnectTarget();
+    void ReleaseTarget();
     void Yield();
 
     data::Connection& source_;

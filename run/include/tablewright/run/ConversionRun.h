@@ -44,6 +44,8 @@ public:
     /// The keep-keys check box: 0 unticked (bare tables), 1 ticked (keys, indexes, column
     /// properties and relationships).
     virtual int KeysValue() const { return 0; }
+    /// The views check box: 0 unticked, 1 ticked (select and union queries become views).
+    virtual int ViewsValue() const { return 0; }
     /// Rows the script file joins into one INSERT: 1 writes one INSERT per row,
     /// kExtendedInsertUnlimited as many as fit kExtendedInsertBytes.
     virtual int ExtendedInsertRows() const { return 1; }
@@ -70,6 +72,7 @@ public:
     int no_data = 0;
     int drop_tables = 1;
     int keep_keys = 0;
+    int convert_views = 0;
     int extended_insert_rows = 1;
     std::string status;
     double progress = 0;
@@ -89,6 +92,7 @@ public:
     int NoDataValue() const override { return no_data; }
     int DropTablesValue() const override { return drop_tables; }
     int KeysValue() const override { return keep_keys; }
+    int ViewsValue() const override { return convert_views; }
     int ExtendedInsertRows() const override { return extended_insert_rows; }
     void SetStatus(const std::string& text) override;
     void SetProgress(double value) override;
@@ -109,6 +113,10 @@ struct RunSummary {
     std::vector<std::string> schema_notes;
     /// Relationships that became foreign keys.
     int foreign_keys = 0;
+    /// Saved queries that became views.
+    int views = 0;
+    /// Saved queries that did not, each as "查询 'name'：reason".
+    std::vector<std::string> query_notes;
     /// True when nothing failed and the run was not cancelled.
     bool Clean() const {
         return tables_failed == 0 && failed_statements == 0 && !script_failed &&
@@ -150,6 +158,7 @@ private:
     };
     void ScriptFailed(const std::string& reason);
     void ConvertRelationships(const std::set<std::string>& converted);
+    void ConvertViews(const std::set<std::string>& converted);
     void AddScriptLine(std::string_view line, std::int64_t statements);
     void EndExtendedInsert();
     void WriteScriptChunk();

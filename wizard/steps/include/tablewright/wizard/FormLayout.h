@@ -32,6 +32,7 @@ enum class Ctl {
     TxtMessage,
     ChkDropTables,
     ChkKeepKeys,
+    ChkViews,
     cmdSelect,
     ChkNoData,
     LstTables,

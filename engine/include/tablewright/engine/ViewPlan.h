@@ -1,0 +1,39 @@
+#pragma once
+
+#include "tablewright/dataaccess/Schema.h"
+#include "tablewright/engine/AccessSqlTranslator.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tw::engine {
+
+/// What becomes of one saved query of the source.
+struct PlannedView {
+    /// The query's name as the source spells it.
+    std::string name;
+    /// "CREATE OR REPLACE VIEW `name` AS SELECT ...;" or empty when the query does not become a
+    /// view.
+    std::string statement;
+    /// Why the query does not become a view; empty when it does.
+    std::string note;
+    /// The queries (views) this view reads; they come before it in the plan.
+    std::vector<std::string> depends_on;
+};
+
+/// The name of a kind of query as the log calls it ("选择查询", "交叉表查询", ...).
+std::string QueryKindName(data::QueryKind kind);
+
+/// Turns the source's saved queries into views: select and union queries whose SQL has a MySQL
+/// form giving the same rows, and that read only tables in `converted` (names as the source
+/// spells them) and other queries that become views. Every query appears once, in an order in
+/// which each view comes after the views it reads; `source_tables` are all tables of the source,
+/// so that a table left out of this run is told apart from a name the file does not have;
+/// `columns` gives the columns of a table, to spell out '*'.
+std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries,
+                                   const std::set<std::string>& converted,
+                                   const std::vector<std::string>& source_tables,
+                                   const ColumnLookup& columns = {});
+
+} // namespace tw::engine
