@@ -1,4 +1,5 @@
 #include "FakeSource.h"
+#include "ScriptText.h"
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/run/ConversionRun.h"
@@ -81,7 +82,15 @@ TEST_F(RunFixture, ScriptFileHoldsEveryReportedStatementAsOneCrLfLine) {
     world.tables[0].rows.push_back({Value(std::string("two\r\nlines"))});
     run->RunConversion();
     EXPECT_TRUE(world.executed.empty()); // script only: nothing reaches the server
-    const std::string script = ReadFile(window.script_path);
+    const std::string file = ReadFile(window.script_path);
+    // The loading session gets utf8mb4 and the run's sql_mode first, and its own back last.
+    const std::size_t first_statement = file.find("DROP TABLE");
+    for (const char* setting : {"/*!40101 SET NAMES utf8mb4 */;\r\n",
+                                "SQL_MODE='STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO'",
+                                "FOREIGN_KEY_CHECKS=0 */;\r\n"})
+        EXPECT_LT(file.find(setting), first_statement) << setting;
+    EXPECT_GT(file.rfind("/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\r\n"), file.rfind("INSERT"));
+    const std::string script = test::ScriptStatements(file);
     EXPECT_EQ(script.rfind("DROP TABLE IF EXISTS `a`;\r\n"
               "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
               "INSERT INTO `a` values('1');\r\n"
@@ -95,7 +104,7 @@ TEST_F(RunFixture, ScriptFileHoldsEveryReportedStatementAsOneCrLfLine) {
     window.no_data = 1;
     window.drop_tables = 0;
     run->RunConversion();
-    EXPECT_EQ(ReadFile(window.script_path),
+    EXPECT_EQ(test::ScriptStatements(ReadFile(window.script_path)),
               "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
               "CREATE TABLE `b'x`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
               "CREATE TABLE `c`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n");
@@ -116,7 +125,7 @@ TEST_F(RunFixture, EmptyListDoesNothingAndNothingTickedStillWritesAnEmptyFile) {
         entry.ticked = false;
     run->RunConversion();
     EXPECT_TRUE(std::filesystem::exists(window.script_path));
-    EXPECT_EQ(ReadFile(window.script_path), "");
+    EXPECT_EQ(test::ScriptStatements(ReadFile(window.script_path)), "");
     EXPECT_EQ(window.message, "[12:34:56] Start conversion ....\r\n\r\n\r\n(1.60 s taken)");
 }
 
@@ -135,7 +144,7 @@ TEST_F(RunFixture, CancelDuringATableStopsItsRowsAndTheRun) {
                               "[12:34:56] 开始处理表 'A' \r\n"
                               "\r\n[12:34:56] 用户取消 .....\r\n"
                               "\r\n(1.60 s taken)");
-    EXPECT_EQ(ReadFile(window.script_path),
+    EXPECT_EQ(test::ScriptStatements(ReadFile(window.script_path)),
               "DROP TABLE IF EXISTS `a`;\r\n"
               "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
               "INSERT INTO `a` values('1');\r\n");

@@ -1,6 +1,7 @@
 // The real wizard window, off-screen, with the real engine, the shared Access files and the
 // throwaway MariaDB of scripts/test: driven by clicks and typing as a user drives it, with only
 // the message boxes and file dialogs answered by the test.
+#include "ScriptText.h"
 #include "ServerSession.h"
 #include "TestEnv.h"
 
@@ -56,7 +57,8 @@ std::vector<std::string> ReadLines(const fs::path& path) {
     std::vector<std::string> lines;
     std::string line;
     while (std::getline(in, line))
-        lines.push_back(line);
+        if (!test::IsSessionLine(line))
+            lines.push_back(line);
     return lines;
 }
 

@@ -2,6 +2,7 @@
 // scenario with their messages, the handlers of the page controls, Cancel and closing, with the
 // in-memory source and destination.
 #include "FakeSource.h"
+#include "ScriptText.h"
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/wizard/WizardSteps.h"
@@ -376,7 +377,7 @@ TEST_F(WizardLogic, RunConvertsTheTickedTablesWithTheOptionsOfThePage) {
     ExpectFinished();
     EXPECT_EQ(view.Text({Ctl::LblProgressStatus}), "处理表 'Orders'");
     EXPECT_EQ(progress, (std::vector<double>{0, 25, 50, 75, 100}));
-    const std::string script = ReadFile(dir / "out.sql");
+    const std::string script = test::ScriptStatements(ReadFile(dir / "out.sql"));
     EXPECT_EQ(script, "CREATE TABLE `orders`(`id` int ) ENGINE=HEAP DEFAULT CHARSET=utf8mb4;\r\n"
                       "INSERT INTO `orders` values('1');\r\nINSERT INTO `orders` values('2');\r\n"
                       "INSERT INTO `orders` values('3');\r\nINSERT INTO `orders` values('4');\r\n");
