@@ -261,6 +261,56 @@ std::string KeyClause(const KeyDefinition& key, bool unique) {
     return clause;
 }
 
+bool IsWholeNumber(int ado_type) {
+    switch (ado_type) {
+    case adTinyInt:
+    case adUnsignedTinyInt:
+    case adSmallInt:
+    case adUnsignedSmallInt:
+    case adInteger:
+    case adUnsignedInt:
+    case adBigInt:
+    case adUnsignedBigInt:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The primary key that is declared with the table rather than added after the rows: one of
+// whole numbers only. Its values cannot differ in a way the server might not see (no text, no
+// collation), so rows Access kept apart are kept apart here too, and a transactional table is
+// not rebuilt around it after the rows arrived. Null when keys are not carried or there is none.
+const IndexSchema* PrimaryKeyWithTable(const TableSchema& table, const TableOptions& options) {
+    if (!options.keys)
+        return nullptr;
+    for (const auto& index : table.indexes) {
+        if (!index.primary)
+            continue;
+        for (const auto& part : index.columns) {
+            const auto column =
+                std::find_if(table.columns.begin(), table.columns.end(),
+                             [&](const ColumnSchema& c) { return c.name == part.name; });
+            if (column == table.columns.end() || !IsWholeNumber(column->ado_type))
+                return nullptr;
+        }
+        return index.columns.empty() ? nullptr : &index;
+    }
+    return nullptr;
+}
+
+// The AutoNumber column when it heads the primary key declared with the table: it is declared
+// AUTO_INCREMENT there too.
+const ColumnSchema* AutoNumberWithTable(const TableSchema& table, const TableOptions& options) {
+    const IndexSchema* primary = PrimaryKeyWithTable(table, options);
+    if (!primary)
+        return nullptr;
+    for (const auto& column : table.columns)
+        if (column.auto_number == AutoNumber::Increment)
+            return column.name == primary->columns.front().name ? &column : nullptr;
+    return nullptr;
+}
+
 std::string ColumnLabel(const ColumnSchema& column) {
     return "列 '" + column.name + "'";
 }
@@ -398,6 +448,8 @@ std::string MySqlDialect::CreateTable(const TableSchema& table, const TableOptio
                 for (const auto& column : index.columns)
                     primary_columns.insert(column.name);
     }
+    const IndexSchema* primary = PrimaryKeyWithTable(table, options);
+    const ColumnSchema* counter = AutoNumberWithTable(table, options);
     std::string statement = "CREATE TABLE ";
     AppendName(statement, table.name);
     statement += '(';
@@ -412,6 +464,8 @@ std::string MySqlDialect::CreateTable(const TableSchema& table, const TableOptio
             if (column.required || column.ado_type == adBoolean ||
                 primary_columns.contains(column.name))
                 statement += " NOT NULL";
+            if (&column == counter)
+                statement += " AUTO_INCREMENT";
             if (!column.default_expression.empty()) {
                 const std::string value = DefaultValue(column);
                 if (!value.empty())
@@ -428,9 +482,17 @@ std::string MySqlDialect::CreateTable(const TableSchema& table, const TableOptio
                          std::to_string(kColumnCommentChars) + " 个字符，已截断");
             }
         }
-        statement += i + 1 < count ? " , " : " ) ";
+        statement += i + 1 < count || primary ? " , " : " ) ";
+    }
+    if (primary) {
+        KeyDefinition key;
+        key.primary = key.unique = true;
+        BuildKeyParts(*primary, table, MaxKeyBytes(options.engine), key);
+        statement += KeyClause(key, true) + " ) ";
     }
     statement += TableClause(options.engine);
+    if (counter && table.next_auto_number > 0)
+        statement += " AUTO_INCREMENT=" + std::to_string(table.next_auto_number);
     if (options.keys) {
         if (!options.collation.empty()) {
             const std::string collate = " COLLATE=" + options.collation;
@@ -500,9 +562,10 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
 
     // The primary key first, then the other indexes in the source's order; indexes the source
     // keeps only for its relationships are left to the foreign keys (InnoDB makes its own).
+    const IndexSchema* declared = PrimaryKeyWithTable(table, options);
     std::vector<const IndexSchema*> ordered;
     for (const auto& index : table.indexes)
-        if (index.primary)
+        if (index.primary && &index != declared)
             ordered.push_back(&index);
     for (const auto& index : table.indexes)
         if (!index.primary && !index.foreign)
@@ -510,7 +573,7 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
 
     std::set<std::string> taken;
     std::vector<KeyDefinition> keys;
-    bool have_primary = false;
+    bool have_primary = declared != nullptr;
     for (const IndexSchema* index : ordered) {
         KeyDefinition key;
         key.primary = index->primary && !have_primary;
@@ -533,12 +596,19 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
     for (const auto& column : table.columns)
         if (column.auto_number == AutoNumber::Increment && !auto_column)
             auto_column = &column;
+    if (auto_column && auto_column == AutoNumberWithTable(table, options))
+        auto_column = nullptr; // declared with the table
+    std::string head_of_declared;
+    if (declared)
+        AppendName(head_of_declared, declared->columns.front().name);
     if (auto_column) {
-        const bool headed = std::any_of(keys.begin(), keys.end(), [&](const KeyDefinition& k) {
-            std::string head;
-            AppendName(head, auto_column->name);
-            return k.parts.front() == head || k.parts.front() == head + " DESC";
-        });
+        std::string head;
+        AppendName(head, auto_column->name);
+        const bool headed =
+            head == head_of_declared ||
+            std::any_of(keys.begin(), keys.end(), [&](const KeyDefinition& k) {
+                return k.parts.front() == head || k.parts.front() == head + " DESC";
+            });
         if (!headed) {
             KeyDefinition key;
             IndexSchema own{auto_column->name, {{auto_column->name, false}}};
