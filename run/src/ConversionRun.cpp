@@ -24,8 +24,10 @@ constexpr std::size_t kScriptChunkBytes = 1024 * 1024;
 // character set may lack characters outside the Basic Multilingual Plane), the same sql_mode as
 // a direct run (strict, so that a value the server cannot take stops the load instead of being
 // adjusted; zero kept as a value of an AUTO_INCREMENT column; backslash escapes and backtick
-// names as written, whatever the server's default), and foreign keys unchecked while tables are
-// dropped and made. Versioned comments keep the lines harmless for other SQL readers.
+// names as written, whatever the server's default), foreign keys unchecked while tables are
+// dropped and made, and rows committed together (each table's statement that follows, and the
+// end of the file, commits them) rather than one commit per INSERT. Versioned comments keep the
+// lines harmless for other SQL readers.
 constexpr const char* kScriptHeader[] = {
     "/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;",
     "/*!40101 SET @OLD_CHARACTER_SET_RESULTS=@@CHARACTER_SET_RESULTS */;",
@@ -33,10 +35,13 @@ constexpr const char* kScriptHeader[] = {
     "/*!40101 SET NAMES utf8mb4 */;",
     "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO' */;",
     "/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;",
+    "/*!40101 SET @OLD_AUTOCOMMIT=@@AUTOCOMMIT, AUTOCOMMIT=0 */;",
 };
 // Foreign keys are checked against the rows when they are added, as in a direct run.
 constexpr const char* kScriptForeignKeys = "/*!40014 SET FOREIGN_KEY_CHECKS=1 */;";
 constexpr const char* kScriptFooter[] = {
+    "/*!40101 COMMIT */;",
+    "/*!40101 SET AUTOCOMMIT=@OLD_AUTOCOMMIT */;",
     "/*!40014 SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS */;",
     "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;",
     "/*!40101 SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT */;",
