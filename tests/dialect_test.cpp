@@ -91,6 +91,17 @@ TEST(MySqlDialect, TableWithKeysAndItsKeyStatements) {
                                        "AUTO_INCREMENT, AUTO_INCREMENT=42;");
     EXPECT_EQ(notes.size(), 2u); // the two prefixed unique indexes
 
+    // A primary key of whole numbers is declared with the table, with the AutoNumber heading
+    // it; what remains comes after the rows.
+    table.indexes[0].columns = {{"ID"}, {"Qty"}};
+    EXPECT_EQ(MySqlDialect::CreateTable(table, TableOptions{"InnoDB", true}),
+              "CREATE TABLE `order lines`(`id` int NOT NULL AUTO_INCREMENT , `code` varchar(255) "
+              "NOT NULL COMMENT 'back\\\\slash' , `memo` mediumtext , `done` tinyint(1) NOT NULL , "
+              "`qty` smallint NOT NULL DEFAULT 1 , PRIMARY KEY (`id`, `qty`) ) ENGINE=InnoDB "
+              "DEFAULT CHARSET=utf8mb4 AUTO_INCREMENT=42 COMMENT='订单 ''x'''");
+    EXPECT_EQ(MySqlDialect::Keys(table, TableOptions{"InnoDB", true}).combined,
+              "ALTER TABLE `order lines` ADD UNIQUE KEY `primary_` (`memo`(768));");
+
     // Without keys: today's bare statement, whatever the definition holds.
     EXPECT_EQ(MySqlDialect::CreateTable(table, TableOptions{"InnoDB"}),
               "CREATE TABLE `order lines`(`id` int , `code` varchar(255) , `memo` mediumtext , "
