@@ -3,21 +3,36 @@
 // queries. Any outcome other than success or a DataAccessError (a crash, a sanitizer report, a
 // hang, another exception) is a finding.
 //
-// The custom mutator keeps inputs a whole number of pages long most of the time and aims at the
-// pages the reader interprets (header, catalog, table definitions), because inserting or
-// deleting a byte anywhere else only makes the file size invalid, which is rejected at once.
+// The first byte of an input picks the password the image is opened with (none, or one of the
+// test files' passwords), so that the pages of encrypted files are decrypted and read too;
+// fuzz/run gives each seed the byte of its file's password. The image is the rest.
+//
+// The custom mutator keeps images a whole number of pages long most of the time and aims at the
+// pages the reader interprets (header, catalog, table definitions) and at the encryption
+// information of ACE headers, because inserting or deleting a byte anywhere else only makes the
+// file size invalid, which is rejected at once.
 
 #include "AccessImage.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
-extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size,
-                                        std::size_t max_size);
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t max_size);
 
 namespace {
+
+// The passwords an input's first byte chooses from: none, and those of the test files.
+const std::array<std::optional<std::string>, 3> kPasswords = {std::nullopt, "Test123", "password"};
+
+// Where ACE headers keep their encryption information, and how far it may reach.
+constexpr std::size_t kEncryptionInfo = 0x298;
+constexpr std::size_t kEncryptionInfoEnd = 0x1000;
 
 void ReadEverything(tw::data::Provider& provider) {
     for (const auto& table : provider.SchemaTables()) {
@@ -65,26 +80,44 @@ void ReadEverything(tw::data::Provider& provider) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0)
+        return 0;
     try {
         auto provider = tw::data::access::OpenAccessImage(
-            "fuzz.mdb", std::vector<std::uint8_t>(data, data + size), std::nullopt);
+            "fuzz.mdb", std::vector<std::uint8_t>(data + 1, data + size),
+            kPasswords[data[0] % kPasswords.size()]);
         ReadEverything(*provider);
     } catch (const tw::data::DataAccessError&) {
     }
     return 0;
 }
 
-extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* input, std::size_t input_size,
                                                std::size_t max_size, unsigned int seed) {
     std::minstd_rand rng(seed);
+    if (input_size < 2 || max_size < 2)
+        return LLVMFuzzerMutate(input, input_size, max_size);
+    if (rng() % 32 == 0) {
+        input[0] = static_cast<std::uint8_t>(rng()); // another password
+        return input_size;
+    }
+    // From here on the image alone, behind the password byte.
+    std::uint8_t* data = input + 1;
+    const std::size_t size = input_size - 1;
     const std::size_t page = size > 0x14 && data[0x14] == 0 ? 2048 : 4096;
     const std::size_t pages = size / page;
     const unsigned choice = rng() % 16;
     if (pages < 3 || choice == 0)
-        return LLVMFuzzerMutate(data, size, max_size);
+        return 1 + LLVMFuzzerMutate(data, size, max_size - 1);
     if (choice == 1) {
         // Cut at a page boundary: a truncated file whose size still looks right.
-        return (1 + rng() % pages) * page;
+        return 1 + (1 + rng() % pages) * page;
+    }
+    if (choice == 2 && page == 4096 && data[0x14] >= 2) {
+        // The encryption information of an ACE header (a whole page is there: pages >= 3).
+        const std::size_t length = kEncryptionInfoEnd - kEncryptionInfo;
+        LLVMFuzzerMutate(data + kEncryptionInfo, length, length);
+        return input_size;
     }
     std::size_t target = 0;
     if (choice < 6) {
@@ -101,5 +134,5 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
     // size of the file does not change.
     const std::size_t length = std::min(page, size - target * page);
     LLVMFuzzerMutate(data + target * page, length, length);
-    return size;
+    return input_size;
 }

@@ -544,6 +544,79 @@ TEST(AccessReaderPassword, DatabasePasswordIsChecked) {
     EXPECT_NO_THROW(Open("jet4-nopassword.mdb"));
 }
 
+// Encoded Jet files need no password; encrypted ACE files open only with theirs, and then read
+// exactly like files in clear (MANIFEST.md).
+struct EncryptedFile {
+    std::string file;
+    std::optional<std::string> password;
+    std::string table;
+    std::vector<std::string> columns;
+    std::vector<std::vector<Value>> rows;
+};
+
+const std::vector<EncryptedFile> kEncryptedFiles = {
+    {"ace12-encrypted-rc4.accdb", "Test123", "Table1", {"ID", "Field1"}, {{I(1), S("foo")}}},
+    {"ace-encrypted-agile-aes256.accdb",
+     "password",
+     "Table1",
+     {"ID", "Data"},
+     {{I(1), S("One")}, {I(2), S("Two")}, {I(3), S("Three")}}},
+    {"ace-encrypted-aes-nonstandard.accdb",
+     "password",
+     "Table_One",
+     {"ID", "Field1"},
+     {{I(1), S("test")}}},
+    {"jet4-encoded.mdb",
+     std::nullopt,
+     "Table1",
+     {"ID", "col1", "col2"},
+     {{I(1), S("hello"), I(0)}, {I(2), S("world"), I(42)}}},
+    {"jet3-encoded.mdb",
+     std::nullopt,
+     "Table1",
+     {"ID", "col1", "col2"},
+     {{I(1), S("hello"), I(0)}, {I(2), S("world"), I(42)}}},
+};
+
+TEST(AccessReaderPassword, EncryptedFilesReadWithTheirPassword) {
+    for (const auto& expected : kEncryptedFiles) {
+        SCOPED_TRACE(expected.file);
+        auto provider = Open(expected.file, expected.password);
+        std::vector<std::string> tables;
+        for (const auto& row : provider->SchemaTables()) {
+            if (row.table_type == "TABLE")
+                tables.push_back(row.table_name);
+        }
+        EXPECT_EQ(tables, std::vector<std::string>{expected.table});
+        auto rs = provider->OpenTable(expected.table);
+        std::vector<std::string> columns;
+        for (int i = 0; i < rs->FieldCount(); ++i)
+            columns.push_back(rs->GetField(i).Name());
+        EXPECT_EQ(columns, expected.columns);
+        ExpectRows(ReadAll(*rs), expected.rows);
+    }
+}
+
+TEST(AccessReaderPassword, EncryptedFilesRefuseWrongPasswords) {
+    const std::vector<std::pair<std::string, std::vector<std::optional<std::string>>>> files = {
+        {"ace12-encrypted-rc4.accdb", {std::nullopt, "", "test123", "TEST123", "Test1234"}},
+        {"ace-encrypted-agile-aes256.accdb", {std::nullopt, "", "Password", "Test123"}},
+        {"ace-encrypted-aes-nonstandard.accdb", {std::nullopt, "", "PASSWORD", "passwor"}},
+    };
+    for (const auto& [file, passwords] : files) {
+        for (const auto& password : passwords) {
+            SCOPED_TRACE(file + " with " + password.value_or("no password"));
+            try {
+                Open(file, password);
+                ADD_FAILURE() << "opened with a wrong password";
+            } catch (const DataAccessError& e) {
+                EXPECT_EQ(std::string(e.what()),
+                          "无法打开数据库 '" + TestDataPath(file) + "'：不是有效的密码。");
+            }
+        }
+    }
+}
+
 TEST(AccessReaderPassword, HeaderParsingOnRawBuffers) {
     auto header_of = [](const std::string& name) {
         std::ifstream in(TestDataPath(name), std::ios::binary);
@@ -622,11 +695,12 @@ TEST_F(AccessReaderBadFiles, ErrorsNameTheFile) {
     EXPECT_NE(Failure(bad[0]).find("文件夹"), std::string::npos);
     EXPECT_NE(Failure(bad[2]).find("不是 Access 数据库"), std::string::npos);
 
-    // An encrypted .accdb keeps a readable header but no readable catalog definition page.
+    // An .accdb in clear whose catalog definition page is something else.
     std::string accdb = Fixture("ace12-currency.accdb");
     accdb[2 * 4096] = '\x35';
-    const std::string encrypted = Write("encrypted.accdb", accdb);
-    EXPECT_EQ(Failure(encrypted), "无法打开数据库 '" + encrypted + "'：文件已加密，不支持。");
+    const std::string damaged = Write("damaged.accdb", accdb);
+    EXPECT_EQ(Failure(damaged),
+              "无法打开数据库 '" + damaged + "'：文件已损坏（系统目录的定义页无效）。");
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -307,7 +307,8 @@ TEST_F(AccessRobustness, NonDatabasesAreRefusedNamingTheFile) {
     Image newer = jet4;
     newer[0x14] = 7; // a version byte no Access file has yet
     Image encrypted_ace = Fixture("ace12-currency.accdb");
-    // The header's key field (RC4-masked like the rest of the header) set to a non-zero key.
+    // The header's key field (RC4-masked like the rest of the header) set to a non-zero key,
+    // which says the file is encrypted, with no encryption information after the header.
     for (int i = 0; i < 4; ++i)
         encrypted_ace[0x3E + i] ^= static_cast<std::uint8_t>(0x5A + i);
     const std::string text = "This is a text file, not a database.\n";
@@ -335,7 +336,7 @@ TEST_F(AccessRobustness, NonDatabasesAreRefusedNamingTheFile) {
         {Write("header-cut.mdb", jet4.data(), 0x90), "截断"},
         {Write("header-page.mdb", jet4.data(), 4096), "截断"},
         {Write("newer-version.mdb", newer), "不支持的数据库版本"},
-        {Write("encrypted.accdb", encrypted_ace), "已加密"},
+        {Write("encrypted.accdb", encrypted_ace), "文件已损坏（加密信息无效"},
     };
     for (const auto& c : cases) {
         watchdog_.Case(c.path);
@@ -370,6 +371,65 @@ TEST_F(AccessRobustness, PasswordsAndPageEncoding) {
         const Reading decoded = ReadImage(encoded);
         EXPECT_TRUE(decoded.open_error.empty()) << decoded.open_error;
         EXPECT_EQ(decoded.tables, plain.tables) << name;
+    }
+}
+
+// Encryption information that cannot be used says why: damage is never called a wrong
+// password, and a kind of encryption the reader does not decrypt is named. A damaged key field
+// passes the password check (the verifier does not cover it), so it shows as damage in the
+// first page decrypted with it.
+TEST_F(AccessRobustness, DamagedOrUnsupportedEncryptionIsNotAWrongPassword) {
+    const std::string rc4 = "ace12-encrypted-rc4.accdb";
+    const std::string aes = "ace-encrypted-aes-nonstandard.accdb";
+    const std::string agile = "ace-encrypted-agile-aes256.accdb";
+    auto flip = [](std::size_t offset, std::uint8_t bits) {
+        return [=](Image& image) { image.at(offset) ^= bits; };
+    };
+    auto replace = [](std::string_view from, std::string_view to) {
+        return [=](Image& image) {
+            std::copy(to.begin(), to.end(), image.begin() + static_cast<long>(Find(image, from)));
+        };
+    };
+    auto version = [](std::uint8_t major, std::uint8_t minor) {
+        return [=](Image& image) {
+            image.at(0x29B) = major;
+            image.at(0x29D) = minor;
+        };
+    };
+    struct Case {
+        std::string file;
+        std::string damage;
+        std::function<void(Image&)> apply;
+        std::string reason;
+    };
+    const std::string damaged = "文件已损坏";
+    const std::string unsupported = "文件使用了不支持的加密方式（";
+    const std::vector<Case> cases = {
+        {rc4, "length of the encryption information", flip(0x29A, 0x10), damaged},
+        {rc4, "size of the CryptoAPI header", flip(0x2A3, 0x80), damaged},
+        {rc4, "salt size", flip(0x31D, 0x01), damaged},
+        {rc4, "key field", flip(0x3E, 0x01), damaged},
+        {aes, "key size", flip(0x2B8, 0x02), damaged},
+        {aes, "key field", flip(0x3F, 0x20), damaged},
+        {agile, "descriptor header", flip(0x29F, 0x01), damaged},
+        {agile, "element name", replace("<keyData ", "<keyDota "), damaged},
+        {agile, "round count", replace("spinCount=\"1", "spinCount=\"x"), damaged},
+        {agile, "key field", flip(0x40, 0x04), damaged},
+        {rc4, "version 1.1", version(1, 1), unsupported + "Office 二进制 RC4"},
+        {rc4, "version 4.3", version(4, 3), unsupported + "可扩展加密"},
+        {rc4, "algorithm", flip(0x2AF, 0x03), unsupported + "CryptoAPI 加密，加密算法 0x6802"},
+        {rc4, "external provider", flip(0x2A7, 0x10), unsupported + "由外部加密提供程序"},
+        {agile, "cipher", replace("\"AES\"", "\"DES\""), unsupported + "敏捷加密，加密算法 DES"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file + ", " + c.damage);
+        watchdog_.Case(c.file + ", " + c.damage);
+        Image image = Fixture(c.file);
+        c.apply(image);
+        const std::string error =
+            ReadImage(image, c.file, c.file == rc4 ? "Test123" : "password").open_error;
+        EXPECT_TRUE(error.starts_with("无法打开数据库 '" + c.file + "'：" + c.reason)) << error;
+        EXPECT_FALSE(Contains(error, "密码")) << error;
     }
 }
 

@@ -103,7 +103,8 @@ struct HeaderInfo {
     int page_size = 4096;
     /// The database code page (used for Jet3 text).
     int code_page = 1252;
-    /// The key of the per-page RC4 encryption; 0 when pages are stored in clear.
+    /// The key field; 0 when pages are stored in clear. Jet encodes its pages with RC4 under it;
+    /// in an encrypted ACE file it only varies the key (or IV) from page to page.
     std::uint32_t db_key = 0;
     /// The database password as UTF-8 (Jet3/Jet4); empty when the file has none.
     std::string password;

@@ -1,26 +1,28 @@
 #pragma once
 
-// What the parts of the Access reader share: the open file and its pages (AccessFile.cpp), the
-// reading plans of tables, their definitions and the system catalog (AccessSchema.cpp), the
-// saved queries (AccessQueries.cpp), and the cursor over a table's rows (AccessCursor.cpp). The
-// provider (AccessProvider.cpp) puts them together.
+// What the parts of the Access reader share: the open file and its pages (AccessFile.cpp, with
+// the ciphers of encoded and encrypted files in AccessCrypto.cpp), the reading plans of tables,
+// their definitions and the system catalog (AccessSchema.cpp), the saved queries
+// (AccessQueries.cpp), and the cursor over a table's rows (AccessCursor.cpp). The provider
+// (AccessProvider.cpp) puts them together.
 //
 // Every byte of the file is read by this reader and decoded by the bounds-checked helpers of
 // AccessFormat: no page ever reaches a library that trusts it, so a damaged or hostile file can
 // only produce a DataAccessError. Every chain the format has (definition pages, moved rows,
 // long values) is followed with cycle detection, so reading always ends.
 
+#include "AccessCrypto.h"
 #include "AccessFormat.h"
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/dataaccess/DataAccess.h"
 
-#include <glib.h> // mdbtools.h uses glib types without including glib.h in C++
-#include <mdbtools.h>
-
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,25 +53,42 @@ private:
     std::int64_t size_ = 0;
 };
 
-struct MdbCloser {
-    void operator()(MdbHandle* mdb) const noexcept { mdb_close(mdb); }
+/// The pages of an encrypted file decrypted last, so that a page read again soon is not
+/// decrypted again: a row's page and the page of its long values alternate, and rows moved to
+/// another page are read from it one by one.
+class RecentPages {
+public:
+    /// Copies page `page` into `buffer` (a page long) when it is kept; false when it is not.
+    bool Find(std::uint32_t page, std::vector<std::uint8_t>& buffer);
+    /// Keeps `bytes` as page `page` in place of the page used longest ago.
+    void Keep(std::uint32_t page, const std::vector<std::uint8_t>& bytes);
+
+private:
+    struct Slot {
+        std::uint32_t page = 0; // 0: empty (page 0 is never read through here)
+        std::uint64_t used = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::mutex mutex_;
+    std::array<Slot, 4> slots_;
+    std::uint64_t clock_ = 0;
 };
 
-/// What is known about an opened file; shared by the provider and its recordsets.
+/// What is known about an opened file; shared by the provider and its recordsets. Its pages
+/// are read from `source` and, for an encoded or encrypted file, decrypted by `cipher`
+/// (LoadPage): files and images in memory take the same path.
 struct AccessFile {
     std::string path;
     HeaderInfo header;
     std::unique_ptr<ByteSource> source;
-    /// libmdb's handle on the file: it reads (and, for encoded files, decodes) the pages, once
-    /// the checks here have shown the file to be whole; every byte it returns is parsed and
-    /// bounds-checked by this reader, never by libmdb. Null for images held in memory.
-    std::unique_ptr<MdbHandle, MdbCloser> mdb;
+    /// Decrypts every page but the first; null when the pages are stored in clear.
+    std::unique_ptr<const PageCipher> cipher;
+    /// Pages `cipher` decrypted last.
+    mutable RecentPages recent;
     std::int64_t page_count = 0;
     int page_size = 4096;
     int row_count_offset = 12;
     bool jet3 = false;
-    /// True when every page but the first is RC4-encoded with a key derived from db_key.
-    bool encoded = false;
 };
 
 /// The path in quotes, as messages name files.
@@ -81,17 +100,20 @@ std::string Quoted(const std::string& path);
 /// Throws the DataAccessError of a failure while reading an open file.
 [[noreturn]] void FailRead(const AccessFile& file, const std::string& reason);
 
-/// Reads page `page` into `buffer` (resized to a page) and decodes it; fails naming the file
+/// Reads page `page` into `buffer` (resized to a page) and decrypts it; fails naming the file
 /// when the page lies beyond the end of the file or cannot be read.
 const std::uint8_t* LoadPage(const AccessFile& file, std::uint32_t page,
                              std::vector<std::uint8_t>& buffer);
 
-/// Checks the header and the size of the database and that its catalog definition page is
-/// readable; `path` names it in messages.
-std::shared_ptr<AccessFile> CheckImage(const std::string& path, std::unique_ptr<ByteSource> source);
+/// Checks the header and the size of the database, unlocks an encrypted file with `password`,
+/// checks that its catalog definition page is readable and that `password` opens it; `path`
+/// names it in messages.
+std::shared_ptr<AccessFile> CheckImage(const std::string& path, std::unique_ptr<ByteSource> source,
+                                       const std::optional<std::string>& password);
 
-/// Opens and checks the file at `path`.
-std::shared_ptr<AccessFile> OpenFile(const std::string& path);
+/// Opens and checks the file at `path` with `password`.
+std::shared_ptr<AccessFile> OpenFile(const std::string& path,
+                                     const std::optional<std::string>& password);
 
 // ---------------------------------------------------------------------------------------------
 // Reading plans of tables (AccessSchema.cpp).

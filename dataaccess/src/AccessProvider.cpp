@@ -1,6 +1,6 @@
-// The Access provider: opens a file or an in-memory image, checks its password, and answers for
-// its tables and queries through the catalog (AccessSchema.cpp, AccessQueries.cpp) and the row
-// cursor (AccessCursor.cpp).
+// The Access provider: opens a file or an in-memory image with its password (AccessFile.cpp
+// checks it and unlocks encrypted files), and answers for its tables and queries through the
+// catalog (AccessSchema.cpp, AccessQueries.cpp) and the row cursor (AccessCursor.cpp).
 
 #include "tablewright/dataaccess/AccessProvider.h"
 
@@ -74,12 +74,9 @@ private:
     Catalog catalog_;
 };
 
-// Checks the password, then reads the catalog; failures that do not name the file yet are
-// prefixed with it.
-std::unique_ptr<Provider> OpenChecked(std::shared_ptr<const AccessFile> file,
-                                      const std::optional<std::string>& password) {
-    if (!access::PasswordAccepted(file->header, password))
-        access::FailOpen(file->path, "不是有效的密码");
+// Reads the catalog of a file whose password was checked when it was opened; failures that do
+// not name the file yet are prefixed with it.
+std::unique_ptr<Provider> OpenChecked(std::shared_ptr<const AccessFile> file) {
     try {
         return std::make_unique<AccessProvider>(file);
     } catch (const DataAccessError& e) {
@@ -94,14 +91,14 @@ std::unique_ptr<Provider> OpenChecked(std::shared_ptr<const AccessFile> file,
 
 std::unique_ptr<Provider> OpenAccessProvider(const std::string& path,
                                              const std::optional<std::string>& password) {
-    return OpenChecked(access::OpenFile(path), password);
+    return OpenChecked(access::OpenFile(path, password));
 }
 
 namespace access {
 
 std::unique_ptr<Provider> OpenAccessImage(const std::string& name, std::vector<std::uint8_t> bytes,
                                           const std::optional<std::string>& password) {
-    return OpenChecked(CheckImage(name, std::make_unique<ByteSource>(std::move(bytes))), password);
+    return OpenChecked(CheckImage(name, std::make_unique<ByteSource>(std::move(bytes)), password));
 }
 
 } // namespace access
