@@ -1,17 +1,26 @@
 // tablewright-cli: converts an Access file into MySQL/MariaDB and/or an SQL script file from
 // the command line, through the same engine and run as the window.
+#include "RunReport.h"
+
+#include "tablewright/dataaccess/MySqlProvider.h"
+#include "tablewright/dataaccess/SqlText.h"
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/engine/ViewPlan.h"
 #include "tablewright/run/ConversionRun.h"
+#include "tablewright/run/Verifier.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -22,7 +31,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage = R"(Usage: tablewright-cli [options] FILE
+constexpr const char* kUsage = R"(Usage: tablewright-cli [option-file options] [options] FILE
 
 Converts the Access database FILE (.mdb, .accdb) into a MySQL/MariaDB server and/or an SQL
 script file: one DROP TABLE IF EXISTS, one CREATE TABLE and one INSERT per row for each table.
@@ -31,23 +40,37 @@ Options:
   --source-password P   database password of the Access file
   --list                print the user tables as "name:rows", one a line, and exit; the saved
                         queries are named on standard error
-  --table NAME          convert this table (repeatable; default: every user table)
+  --table NAME          convert this table, its name matched without regard to case as Access
+                        does (repeatable; default: every user table)
   --scenario S          server (default), script, or both
-  --host H              MySQL server host (default localhost, always over TCP)
-  --port N              MySQL server port (default 3306)
-  --user U              MySQL user (default root)
-  --password[=P]        MySQL password; without a value (last, or before another option) it
-                        is asked for with echo off, or read as the first line of standard input
-                        when that is not a terminal; default: $MYSQL_PWD, else empty
-  --database D          target database, created when missing (default test)
-  --script PATH         SQL script file (default test.sql in the current directory)
+  -h, --host=H          server host (default localhost, reached through the Unix socket as the
+                        mariadb client does; any other host over TCP)
+  -P, --port=N          server TCP port (default 3306); on the command line it means TCP
+  -S, --socket=PATH     Unix socket of a local server (default /run/mysqld/mysqld.sock); on the
+                        command line it means the socket
+  --protocol=P          TCP or SOCKET; the last of --protocol, --port and --socket decides
+  -u, --user=U          server user (default: your login name)
+  -p[P], --password[=P] server password, only ever attached to the option; -p or --password
+                        alone asks for it with echo off, or reads the first line of standard
+                        input when that is not a terminal (a word after it stays an argument of
+                        its own); default: the option files, then $MYSQL_PWD, else none
+  -D, --database=D      target database, created when missing (default test)
+  --ssl                 encrypt the connection when the server offers it (TCP only)
+  --ssl-ca=FILE         certificate authorities to check the server's certificate against
+  --ssl-cert=FILE       client certificate
+  --ssl-key=FILE        client certificate's private key
+  --ssl-verify-server-cert
+                        refuse a server without encryption, or whose certificate does not
+                        check out or does not name the host (each --ssl-* option implies --ssl)
+  --script PATH         SQL script file (default test.sql in the current directory); - writes
+                        it to standard output, and the log and progress to standard error
   --structure-only      create the tables without copying rows
   --no-drop             do not drop existing tables first
   --no-keys             bare tables: no primary keys, indexes, NOT NULL, AUTO_INCREMENT,
                         defaults, comments or foreign keys (by default all are carried over)
   --no-views            do not turn the saved select and union queries into views (by default
                         each one MySQL can express becomes a view after the tables)
-  --table-type T        MyISAM (default), InnoDB, ISAM, BDB or HEAP
+  --table-type T        MyISAM (default), InnoDB, Aria, MEMORY or HEAP
   --batch-rows N        rows joined into one INSERT sent to the server (default 1000;
                         1 sends one statement per row); reported statements are unchanged
   --extended-insert[=N] join the rows of a table into multi-row INSERTs in the script file, at
@@ -55,8 +78,27 @@ Options:
                         loads many times faster (default: one INSERT per row)
   --timeout S           seconds the server may stay silent before the connection is given up
                         (default 120; connecting waits at most 10)
-  --quiet               print neither progress nor the log
-  --help                show this help
+  --verify              after the conversion, read each converted table back from the server and
+                        compare it with the Access table, row for row and value for value
+                        (exit status 1 when a table differs)
+  --verify-only         compare the tables with the database's tables, converted earlier by
+                        this tool or another, without converting; missing tables are reported
+  --quiet               print neither progress nor the log and its summary
+  -?, --help            show this help
+  -V, --version         show the version
+
+Option files, as the mariadb client reads them; these options must come first:
+  --no-defaults         read no option file
+  --defaults-file=F     read only this option file
+  --defaults-extra-file=F
+                        read this option file after the usual ones
+Server settings that the command line does not give come from the [client], [client-server],
+[client-mariadb] and [tablewright] groups of /etc/my.cnf, /etc/mysql/my.cnf and ~/.my.cnf,
+then from $MYSQL_HOST, $MYSQL_TCP_PORT, $MYSQL_UNIX_PORT and $MYSQL_PWD.
+
+At the end the log is printed, then a table of each table's rows read and written, failed
+statements and seconds. Progress goes to standard error: a bar per table on a terminal,
+otherwise a line every few seconds and one per finished table.
 
 Exit status: 0 every statement was accepted; 1 the run finished with failures or was
 interrupted; 2 usage error, unreadable source or unreachable server. A first Ctrl-C stops
@@ -69,9 +111,15 @@ struct Options {
     bool list = false;
     std::vector<std::string> tables;
     std::int16_t scenario = 0;
-    std::string host = "localhost";
-    int port = 3306;
-    std::string user = "root";
+    /// What is left open (empty, 0) comes from the option files and the environment when the
+    /// connection is made, as with the mariadb client.
+    std::string host;
+    int port = 0;
+    std::string user;
+    std::string socket;
+    tw::data::MySqlProtocol protocol = tw::data::MySqlProtocol::Default;
+    tw::data::MySqlTls tls;
+    tw::data::MySqlOptionFiles option_files{true, {}, {}};
     /// The password as given; unset when none was given, so the environment or a prompt fills it.
     std::optional<std::string> password;
     bool prompt_password = false;
@@ -87,6 +135,9 @@ struct Options {
     /// Rows joined into one INSERT of the script file (1: one INSERT per row).
     int extended_insert_rows = 1;
     bool quiet = false;
+    bool version = false;
+    bool verify = false;
+    bool verify_only = false;
 };
 
 struct UsageError {
@@ -121,9 +172,67 @@ std::optional<long> WholeNumber(const std::string& text, long low, long high) {
     return number;
 }
 
-// Whether argument i is absent or another option, so that "--password" carries no value.
-bool NoValueFollows(const std::vector<std::string>& args, std::size_t i) {
-    return i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0 || args[i + 1] == "-h";
+// The short options of the mariadb client and the long option each stands for. Those that take
+// a value take it attached (-uroot) or as the next argument (-u root); -p takes the password
+// only attached, and -? and -V take none.
+struct ShortOption {
+    char letter;
+    const char* name;
+    bool takes_value;
+};
+constexpr ShortOption kShortOptions[] = {
+    {'h', "--host", true},     {'P', "--port", true},     {'u', "--user", true},
+    {'D', "--database", true}, {'S', "--socket", true},   {'p', "--password", false},
+    {'?', "--help", false},    {'V', "--version", false},
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return tw::data::Utf8ToLower(a) == tw::data::Utf8ToLower(b);
+}
+
+// The table type as the server knows it; a usage error for one no current server has.
+std::string TableType(const std::string& text) {
+    for (const char* known : {"MyISAM", "InnoDB", "Aria", "MEMORY", "HEAP"})
+        if (EqualsNoCase(text, known))
+            return known;
+    for (const char* gone : {"ISAM", "BDB"})
+        if (EqualsNoCase(text, gone))
+            throw UsageError{"表类型 " + std::string(gone) +
+                             " 已不被任何现行的 MySQL 或 MariaDB 服务器支持，请改用 MyISAM 或 "
+                             "InnoDB"};
+    throw UsageError{"--table-type 只能是 MyISAM、InnoDB、Aria、MEMORY 或 HEAP：'" + text + "'"};
+}
+
+tw::data::MySqlProtocol Protocol(const std::string& text) {
+    if (EqualsNoCase(text, "TCP"))
+        return tw::data::MySqlProtocol::Tcp;
+    if (EqualsNoCase(text, "SOCKET"))
+        return tw::data::MySqlProtocol::Socket;
+    throw UsageError{"--protocol 只能是 TCP 或 SOCKET：'" + text + "'"};
+}
+
+// Takes the option files named by the first arguments, as the mariadb client does: either
+// --no-defaults, or --defaults-file=F and --defaults-extra-file=F, each at most once. Returns
+// the number of arguments taken.
+std::size_t TakeOptionFiles(const std::vector<std::string>& args,
+                            tw::data::MySqlOptionFiles& files) {
+    if (!args.empty() && args[0] == "--no-defaults") {
+        files.read = false;
+        return 1;
+    }
+    std::size_t taken = 0;
+    auto take = [&](std::string_view option, std::string& file) {
+        const std::string& arg = args[taken];
+        if (!file.empty() || arg.size() <= option.size() ||
+            arg.compare(0, option.size(), option) != 0 || arg[option.size()] != '=')
+            return false;
+        file = arg.substr(option.size() + 1);
+        return true;
+    };
+    while (taken < args.size() && (take("--defaults-file", files.only_file) ||
+                                   take("--defaults-extra-file", files.extra_file)))
+        ++taken;
+    return taken;
 }
 
 Options ParseArguments(int argc, char** argv, bool& show_help) {
@@ -131,9 +240,9 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // A secret value is taken and then overwritten on the command line.
     auto secret = [&](std::size_t& i, bool has_inline_value, const std::string& inline_value,
-                      const std::string& arg) -> std::string {
+                      std::size_t value_offset, const std::string& arg) -> std::string {
         if (has_inline_value) {
-            Scrub(argv[i + 1] + arg.size() + 1); // after "--option="
+            Scrub(argv[i + 1] + value_offset); // after "--option=" or "-p"
             return inline_value;
         }
         if (i + 1 >= args.size())
@@ -142,38 +251,79 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         Scrub(argv[i + 1]);
         return args[i];
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    // The host that a separate argument after -h gave, in case it was meant as the Access file.
+    std::string host_after_h;
+    for (std::size_t i = TakeOptionFiles(args, options.option_files); i < args.size(); ++i) {
         std::string arg = args[i];
         std::string inline_value;
         bool has_inline_value = false;
+        std::size_t value_offset = 0; // where an attached value starts in the argument
+        std::string shown;            // the option as it was written, for messages
         if (arg.rfind("--", 0) == 0) {
             const auto eq = arg.find('=');
             if (eq != std::string::npos) {
                 inline_value = arg.substr(eq + 1);
                 arg = arg.substr(0, eq);
                 has_inline_value = true;
+                value_offset = eq + 1;
             }
+            shown = arg;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            const auto* known =
+                std::find_if(std::begin(kShortOptions), std::end(kShortOptions),
+                             [&](const ShortOption& o) { return o.letter == arg[1]; });
+            if (known == std::end(kShortOptions) ||
+                (arg.size() > 2 && !known->takes_value && known->letter != 'p'))
+                throw UsageError{"未知选项：" + arg};
+            shown = arg.substr(0, 2);
+            if (arg.size() > 2) {
+                inline_value = arg.substr(2);
+                has_inline_value = true;
+                value_offset = 2;
+            }
+            arg = known->name;
         }
         auto value = [&]() -> std::string {
             if (has_inline_value)
                 return inline_value;
             if (i + 1 >= args.size())
-                throw UsageError{"选项 " + arg + " 需要一个值"};
+                throw UsageError{
+                    shown == "-h" ? std::string("选项 -h 需要服务器主机名，与 mariadb 客户端相同")
+                                  : "选项 " + shown + " 需要一个值"};
+            if (shown == "-h")
+                host_after_h = args[i + 1];
             return args[++i];
         };
         auto flag = [&] {
             if (has_inline_value)
-                throw UsageError{"选项 " + arg + " 不带值"};
+                throw UsageError{"选项 " + shown + " 不带值"};
         };
-        if (arg == "--help" || arg == "-h") {
+        auto not_empty = [&](std::string text) {
+            if (text.empty())
+                throw UsageError{"选项 " + shown + " 的值不能为空"};
+            return text;
+        };
+        if (arg == "--help") {
+            flag();
             show_help = true;
+        } else if (arg == "--version") {
+            flag();
+            options.version = true;
+        } else if (arg == "--no-defaults" || arg == "--defaults-file" ||
+                   arg == "--defaults-extra-file") {
+            if (arg != "--no-defaults" && inline_value.empty())
+                throw UsageError{"选项 " + shown + " 需要一个文件名：" + shown + "=文件"};
+            if (!options.option_files.read)
+                throw UsageError{"选项 --no-defaults 之后不能再指定选项文件"};
+            throw UsageError{"选项 " + shown + " 只能放在最前面，且只能给出一次"};
         } else if (arg == "--source-password") {
-            options.source_password = secret(i, has_inline_value, inline_value, arg);
+            options.source_password =
+                secret(i, has_inline_value, inline_value, value_offset, shown);
         } else if (arg == "--list") {
             flag();
             options.list = true;
         } else if (arg == "--table") {
-            options.tables.push_back(value());
+            options.tables.push_back(not_empty(value()));
         } else if (arg == "--scenario") {
             const std::string s = value();
             if (s == "server")
@@ -187,6 +337,8 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         } else if (arg == "--host") {
             options.host = value();
         } else if (arg == "--port") {
+            // As with the mariadb client, the last of --port, --socket and --protocol decides
+            // between TCP and the socket.
             const std::string p = value();
             std::size_t used = 0;
             int port = 0;
@@ -198,16 +350,37 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
             if (used != p.size() || port <= 0 || port > 65535)
                 throw UsageError{"端口号无效：'" + p + "'"};
             options.port = port;
+            options.protocol = tw::data::MySqlProtocol::Tcp;
+        } else if (arg == "--socket") {
+            options.socket = not_empty(value());
+            options.protocol = tw::data::MySqlProtocol::Socket;
+        } else if (arg == "--protocol") {
+            options.protocol = Protocol(value());
         } else if (arg == "--user") {
             options.user = value();
         } else if (arg == "--password") {
-            if (!has_inline_value && NoValueFollows(args, i)) {
+            // As with the mariadb client, the password is only ever attached (-pP, --password=P):
+            // alone the option asks for it, and a word after it is an argument of its own.
+            if (has_inline_value) {
+                options.password = secret(i, true, inline_value, value_offset, shown);
+                options.prompt_password = false;
+            } else {
                 options.prompt_password = true;
                 options.password.reset();
-            } else {
-                options.password = secret(i, has_inline_value, inline_value, arg);
-                options.prompt_password = false;
             }
+        } else if (arg == "--ssl") {
+            flag();
+            options.tls.enabled = true;
+        } else if (arg == "--ssl-ca" || arg == "--ssl-cert" || arg == "--ssl-key") {
+            std::string& file = arg == "--ssl-ca"     ? options.tls.ca
+                                : arg == "--ssl-cert" ? options.tls.cert
+                                                      : options.tls.key;
+            file = not_empty(value());
+            options.tls.enabled = true;
+        } else if (arg == "--ssl-verify-server-cert") {
+            flag();
+            options.tls.verify_server_cert = true;
+            options.tls.enabled = true;
         } else if (arg == "--database") {
             options.database = value();
             if (options.database.empty())
@@ -227,7 +400,7 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
             flag();
             options.no_drop = true;
         } else if (arg == "--table-type") {
-            options.table_type = value();
+            options.table_type = TableType(value());
         } else if (arg == "--batch-rows") {
             const std::string n = value();
             const auto rows = WholeNumber(n, 1, 1000000);
@@ -250,6 +423,12 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
             if (!seconds)
                 throw UsageError{"--timeout 必须是 1 到 86400 之间的秒数：'" + t + "'"};
             options.timeout_seconds = static_cast<unsigned>(*seconds);
+        } else if (arg == "--verify") {
+            flag();
+            options.verify = true;
+        } else if (arg == "--verify-only") {
+            flag();
+            options.verify_only = true;
         } else if (arg == "--quiet") {
             flag();
             options.quiet = true;
@@ -267,8 +446,14 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
             options.file = arg;
         }
     }
-    if (!show_help && options.file.empty())
+    if (!show_help && !options.version && options.file.empty()) {
+        std::error_code ignored;
+        if (!host_after_h.empty() && std::filesystem::is_regular_file(host_after_h, ignored))
+            throw UsageError{
+                "缺少 Access 文件：'" + host_after_h +
+                "' 跟在 -h 之后，被当作了服务器主机；-h 与 mariadb 客户端一样表示主机"};
         throw UsageError{"缺少 Access 文件"};
+    }
     return options;
 }
 
@@ -320,52 +505,59 @@ std::string ReadPassword() {
     return password;
 }
 
-// The server password: as given, asked for, or from MYSQL_PWD as the mariadb client does.
-std::string ServerPassword(const Options& options) {
-    if (options.password)
-        return *options.password;
-    if (options.prompt_password)
-        return ReadPassword();
-    const char* environment = std::getenv("MYSQL_PWD");
-    return environment ? environment : "";
+// The server as the options name it, the password asked for when it is to be. What they leave
+// open comes from the option files and the environment when the connection is made, as with
+// the mariadb client.
+tw::data::MySqlTarget ServerTarget(const Options& options) {
+    tw::data::MySqlTarget target;
+    target.host = options.host;
+    target.port = options.port;
+    target.user = options.user;
+    target.socket = options.socket;
+    target.protocol = options.protocol;
+    target.tls = options.tls;
+    target.option_files = options.option_files;
+    target.password_given = options.password || options.prompt_password;
+    target.password = options.password          ? *options.password
+                      : options.prompt_password ? ReadPassword()
+                                                : std::string();
+    return target;
 }
 
-/// Draws one progress line per table on a terminal.
-class ProgressBar {
-public:
-    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
-    ~ProgressBar() { Finish(); }
-    void Table(const std::string& status) {
-        if (!enabled_)
-            return;
-        Finish();
-        status_ = status;
-        Draw(0);
-        open_ = true;
+// An option file named on the command line must be there, as the mariadb client requires.
+bool OptionFilesReadable(const tw::data::MySqlOptionFiles& files) {
+    for (const std::string& file : {files.only_file, files.extra_file}) {
+        std::error_code ignored;
+        if (!file.empty() &&
+            (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file, ignored))) {
+            std::cerr << "tablewright-cli: 无法读取选项文件 '" << file << "'\n";
+            return false;
+        }
     }
-    void Draw(double percent) {
-        if (!enabled_)
-            return;
-        constexpr int kWidth = 30;
-        const int filled = static_cast<int>(percent * kWidth / 100.0);
-        std::string bar(static_cast<std::size_t>(filled), '#');
-        bar.append(static_cast<std::size_t>(kWidth - filled), '.');
-        std::fprintf(stderr, "\r%s [%s] %3d%%", status_.c_str(), bar.c_str(),
-                     static_cast<int>(percent));
-        std::fflush(stderr);
-        open_ = true;
-    }
-    void Finish() {
-        if (enabled_ && open_)
-            std::fputc('\n', stderr);
-        open_ = false;
-    }
+    return true;
+}
 
-private:
-    bool enabled_;
-    bool open_ = false;
-    std::string status_;
-};
+// "已中断", with how far the run got: how many rows of the table it cut short arrived, and how
+// many tables did not start.
+std::string CancelLine(const tw::run::RunSummary& summary,
+                       const std::vector<tw::data::TableEntry>& entries, std::size_t tables) {
+    std::string line = "已中断";
+    const tw::run::TableOutcome* cut = !summary.tables.empty() && summary.tables.back().cancelled
+                                           ? &summary.tables.back()
+                                           : nullptr;
+    if (cut) {
+        std::int64_t total = 0;
+        for (const auto& entry : entries)
+            if (entry.name == cut->name)
+                total = entry.rows;
+        line += "：表 '" + cut->name + "' 已写入 " + std::to_string(cut->rows_written) +
+                " 行（共 " + std::to_string(total) + " 行）";
+    }
+    if (tables > summary.tables.size())
+        line += std::string(cut ? "，" : "：") + std::to_string(tables - summary.tables.size()) +
+                " 个表未开始";
+    return line;
+}
 
 std::string WithUnixLineEnds(const std::string& text) {
     std::string out;
@@ -378,12 +570,32 @@ std::string WithUnixLineEnds(const std::string& text) {
     return out;
 }
 
+bool StopRequested() {
+    return interrupted;
+}
+
+// The exit status after a verification: that of the conversion when everything is identical (or
+// nothing on a server was to be compared), 1 for a difference, 2 when the server failed.
+int VerifyStatus(const tw::run::VerifyReport& report, int conversion_status) {
+    if (!report.error.empty())
+        std::cerr << "tablewright-cli: " << report.error << '\n';
+    switch (report.outcome) {
+    case tw::run::VerifyReport::Outcome::Different:
+        return kExitFailures;
+    case tw::run::VerifyReport::Outcome::ServerUnavailable:
+        return kExitUsage;
+    default:
+        return conversion_status;
+    }
+}
+
 int Run(const Options& options) {
     tw::engine::Cls_Convertion engine;
     engine.ShowCriticalMessage = [](const std::string& text) {
         std::cerr << "tablewright-cli: " << text << '\n';
     };
-    if (!engine.OpenSourceDB(options.file, options.source_password))
+    if (!OptionFilesReadable(options.option_files) ||
+        !engine.OpenSourceDB(options.file, options.source_password))
         return kExitUsage;
 
     const std::vector<tw::data::TableEntry> entries = engine.SourceTables();
@@ -411,38 +623,55 @@ int Run(const Options& options) {
     window.keep_keys = options.no_keys ? 0 : 1;
     window.convert_views = options.no_views ? 0 : 1;
     window.extended_insert_rows = options.extended_insert_rows;
-    std::vector<std::string> names;
-    for (const auto& entry : entries)
-        names.push_back(entry.name);
     if (options.tables.empty()) {
-        for (const auto& name : names)
-            window.tables.push_back({name, true});
+        for (const auto& entry : entries)
+            window.tables.push_back({entry.name, true});
     } else {
         for (const auto& wanted : options.tables) {
-            bool found = false;
-            for (const auto& name : names)
-                found = found || name == wanted;
-            if (!found) {
+            // Access tells table names apart without regard to case.
+            const auto found = std::find_if(entries.begin(), entries.end(), [&](const auto& entry) {
+                return EqualsNoCase(entry.name, wanted);
+            });
+            if (found == entries.end()) {
                 std::cerr << "tablewright-cli: 文件中没有用户表 '" << wanted
                           << "'（--list 列出所有表）\n";
                 return kExitUsage;
             }
-            window.tables.push_back({wanted, true});
+            const bool listed =
+                std::any_of(window.tables.begin(), window.tables.end(),
+                            [&](const auto& table) { return table.name == found->name; });
+            if (!listed)
+                window.tables.push_back({found->name, true});
         }
     }
+    // With the script on standard output, everything else goes to standard error.
+    const bool script_to_output =
+        options.scenario != 0 && options.script == tw::run::kStandardOutput;
+    std::ostream& report = script_to_output ? std::cerr : std::cout;
 
     engine.SetServerTimeout(options.timeout_seconds);
-    if (options.scenario != 1 && !engine.OpenDestinationDB(options.host, options.user,
-                                                           ServerPassword(options), options.port))
+    const bool to_server = options.scenario != 1 || options.verify_only;
+    if (to_server && !engine.OpenDestinationDB(ServerTarget(options)))
         return kExitUsage;
     engine.SetTableType(options.table_type);
     engine.SetBatchRows(options.batch_rows);
+    // A cluster would keep tables of a type it does not replicate on one node only.
+    if (to_server && !options.verify_only) {
+        if (const std::string refusal = engine.ClusterRefusal(); !refusal.empty()) {
+            std::cerr << "tablewright-cli: " << refusal << '\n';
+            return kExitUsage;
+        }
+    }
 
-    ProgressBar bar(!options.quiet && isatty(STDERR_FILENO));
-    window.on_status = [&bar](const std::string& status) { bar.Table(status); };
-    window.on_progress = [&bar](double value) { bar.Draw(value); };
+    using tw::cli::ProgressReport;
+    ProgressReport progress(options.quiet                ? ProgressReport::Style::None
+                            : isatty(STDERR_FILENO) != 0 ? ProgressReport::Style::Bar
+                                                         : ProgressReport::Style::Lines);
+    window.on_status = [&progress](const std::string& status) { progress.TableStarted(status); };
+    window.on_progress = [&progress](double value) { progress.Progress(value); };
 
     tw::run::ConversionRun run(engine, window);
+    run.TableDone = [&progress](const tw::run::TableOutcome& table) { progress.TableDone(table); };
     // Ctrl-C stops the run like the window's Cancel: the current table stops before its next
     // row and no further table starts.
     engine.DoEvents = [&engine, &window] {
@@ -454,12 +683,21 @@ int Run(const Options& options) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     engine.EndProgress = false;
+    // A verification line goes out at once, so that each table shows as soon as it is compared.
+    const auto print_verify_line = [&report](const std::string& line) {
+        report << line << std::endl;
+    };
+    if (options.verify_only)
+        return VerifyStatus(tw::run::VerifyTables(engine, window, print_verify_line, StopRequested),
+                            kExitOk);
     run.RunConversion();
-    bar.Finish();
+    progress.Finish();
 
-    if (!options.quiet)
-        std::cout << WithUnixLineEnds(window.message) << '\n';
     const auto& summary = run.Summary();
+    if (!options.quiet) {
+        report << WithUnixLineEnds(window.message) << "\n\n";
+        tw::cli::WriteSummaryTable(report, summary);
+    }
     if (!summary.schema_notes.empty()) {
         // What of the schema did not arrive as Access had it, even when every row did.
         std::cerr << "tablewright-cli: " << summary.schema_notes.size()
@@ -468,20 +706,29 @@ int Run(const Options& options) {
             std::cerr << "  " << note << '\n';
     }
     if (!summary.query_notes.empty()) {
-        std::cerr << "tablewright-cli: " << summary.query_notes.size()
-                  << " 个查询未转换为视图：\n";
+        std::cerr << "tablewright-cli: " << summary.query_notes.size() << " 个查询未转换为视图：\n";
         for (const auto& note : summary.query_notes)
             std::cerr << "  " << note << '\n';
     }
+    int status = kExitOk;
+    if (options.verify)
+        status = VerifyStatus(
+            tw::run::VerifyConversion(engine, window, summary, print_verify_line, StopRequested),
+            kExitOk);
     if (summary.Clean())
-        return kExitOk;
+        return status;
+    // Each failure on a line of its own, the cause first.
     if (summary.database_failed)
-        std::cerr << "tablewright-cli: 创建数据库失败 '" << options.database << "'\n";
+        std::cerr << "tablewright-cli: 创建数据库失败 '" << window.database_name << "'\n";
     if (summary.script_failed)
-        std::cerr << "tablewright-cli: 无法写入脚本文件 '" << options.script << "'\n";
+        std::cerr << "tablewright-cli: "
+                  << (script_to_output ? std::string("无法写入标准输出")
+                                       : "无法写入脚本文件 '" + options.script + "'")
+                  << (summary.tables.empty() ? "，没有转换任何表" : "") << '\n';
     if (summary.cancelled)
-        std::cerr << "tablewright-cli: 已中断\n";
-    else
+        std::cerr << "tablewright-cli: " << CancelLine(summary, entries, window.tables.size())
+                  << '\n';
+    if (summary.tables_failed > 0)
         std::cerr << "tablewright-cli: " << summary.tables_failed << " 个表转换出错，共 "
                   << summary.failed_statements << " 条语句失败\n";
     return kExitFailures;
@@ -499,11 +746,15 @@ int main(int argc, char** argv) {
     try {
         options = ParseArguments(argc, argv, show_help);
     } catch (const UsageError& e) {
-        std::cerr << "tablewright-cli: " << e.message << "\n\n" << kUsage;
+        std::cerr << "tablewright-cli: " << e.message << "（--help 查看用法）\n";
         return kExitUsage;
     }
     if (show_help) {
         std::cout << kUsage;
+        return kExitOk;
+    }
+    if (options.version) {
+        std::cout << "tablewright-cli " << TABLEWRIGHT_VERSION << '\n';
         return kExitOk;
     }
     return Run(options);

@@ -339,8 +339,7 @@ TEST(AccessSqlTranslation, StarsAreSpeltOutSoSharedColumnsGetAccessNames) {
             return std::vector<std::string>{"ID", "Name"};
         return std::nullopt;
     };
-    EXPECT_EQ(TranslateAccessQuery("SELECT T.*, [Table 2].ID FROM Table1 AS T, [Table 2]",
-                                   columns)
+    EXPECT_EQ(TranslateAccessQuery("SELECT T.*, [Table 2].ID FROM Table1 AS T, [Table 2]", columns)
                   .select,
               "SELECT `t`.`id` AS `t.id`, `t`.`name`, `table 2`.`id` AS `table 2.id` FROM "
               "`table1` AS `t`, `table 2`");

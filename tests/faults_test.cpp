@@ -737,7 +737,7 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
 
     const std::string cli_file = GenTypes();
     std::vector<std::string> args = {"--host", "127.0.0.1", "--port", std::to_string(closed_port),
-                                     "--password", password, cli_file};
+                                     "--password=" + password, cli_file};
     CliResult cli = RunCli(args);
     ::close(fd);
     EXPECT_EQ(cli.status, 2) << cli.output;
@@ -1009,7 +1009,7 @@ TEST(Secrets, PasswordsNeverShowAndNeedNotStandOnTheCommandLine) {
     };
 
     // On the command line (still allowed), into the server and a script file.
-    converted(RunCli(with({"--password", password, "--scenario", "both", "--script", script,
+    converted(RunCli(with({"--password=" + password, "--scenario", "both", "--script", script,
                            GenTypes()})));
     EXPECT_EQ(ReadFile(script).find(password), std::string::npos);
     // From the environment, as the mariadb client takes it.

@@ -109,6 +109,54 @@ TEST_F(MySqlProviderTest, ConnectionStringWithLocalhostReachesTheTcpServerInUtf8
         EXPECT_EQ(std::get<std::string>(session->GetField(i).GetValue()), "utf8mb4");
 }
 
+// The window names a server by host and port alone: "localhost" at the default port is the local
+// server's Unix socket, as the mariadb client reaches it (a stock Debian server lets root in
+// there only), and the same port over TCP when there is no socket file; any other host or port
+// is TCP. The socket is the one $MYSQL_UNIX_PORT names, here the test server's.
+TEST_F(MySqlProviderTest, WindowsLocalhostAtTheDefaultPortIsTheUnixSocket) {
+    const auto socket = test::TestServerSocket();
+    if (!socket)
+        GTEST_SKIP() << "TABLEWRIGHT_TEST_MYSQL_SOCKET is not set; run scripts/test";
+    const std::string port = std::to_string(target_.port);
+    // The process list shows a socket client as "localhost", a TCP client as host:port.
+    struct Case {
+        std::string server, port, socket_file;
+        std::string client;
+    };
+    const std::vector<Case> cases = {
+        {"localhost", "3306", *socket, "localhost"},
+        {"", "3306", *socket, "localhost"},
+        {"LocalHost", "3306", *socket, "localhost"},
+        {"localhost", port, *socket, "localhost:"},
+        {target_.host, port, *socket, "localhost:"},
+        {"localhost", "3306", "/nonexistent/mysqld.sock", "127.0.0.1:3306"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server + " " + c.port + " " + c.socket_file);
+        ::setenv("MYSQL_UNIX_PORT", c.socket_file.c_str(), 1);
+        Connection connection;
+        try {
+            connection.Open("DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + c.server +
+                            ";UID=root;PWD=" + target_.password + ";PORT=" + c.port);
+        } catch (const DataAccessError& e) {
+            // Whatever answers on port 3306 of this machine, if anything, was asked over TCP.
+            EXPECT_EQ(std::string(e.what()).rfind("无法连接到 MySQL 服务器 " + c.client + "：", 0),
+                      0u)
+                << e.what();
+            continue;
+        }
+        auto session = connection.OpenRecordset(
+            "SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()");
+        const auto client = std::get<std::string>(session->GetField(0).GetValue());
+        if (c.client == "localhost") {
+            EXPECT_EQ(client, "localhost");
+        } else if (c.client == "localhost:") {
+            EXPECT_NE(client.find(':'), std::string::npos) << client;
+        }
+    }
+    ::unsetenv("MYSQL_UNIX_PORT");
+}
+
 TEST_F(MySqlProviderTest, TextRoundTripsByteExactAndRecordsetDescribesItsColumns) {
     const std::string text = "北京贸易公司 🙂𝄞 Zoë";
     provider_->Execute("CREATE TABLE t (id INT NOT NULL, s VARCHAR(50), b BLOB, n DECIMAL(19,4), "
@@ -298,7 +346,8 @@ TEST_F(MySqlProviderTest, BatchedRowsFailRowByRowAndKeepEveryOtherRow) {
                 destination.CreateTable(table, TableOptions{engine, true});
             } else {
                 provider_->Execute("CREATE TABLE `b``t`(n int, s varchar(3) NOT NULL, d datetime, "
-                                   "b tinyint) ENGINE=" + engine);
+                                   "b tinyint) ENGINE=" +
+                                   engine);
                 provider_->Execute("INSERT INTO `b``t` VALUES (0, 'old', NULL, 0)");
             }
             std::vector<std::string> failures;

@@ -85,16 +85,18 @@ TEST_F(RunFixture, ScriptFileHoldsEveryReportedStatementAsOneCrLfLine) {
     const std::string file = ReadFile(window.script_path);
     // The loading session gets utf8mb4 and the run's sql_mode first, and its own back last.
     const std::size_t first_statement = file.find("DROP TABLE");
-    for (const char* setting : {"/*!40101 SET NAMES utf8mb4 */;\r\n",
-                                "SQL_MODE='STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO'",
-                                "FOREIGN_KEY_CHECKS=0 */;\r\n"})
+    for (const char* setting :
+         {"/*!40101 SET NAMES utf8mb4 */;\r\n",
+          "SQL_MODE='STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO'", "FOREIGN_KEY_CHECKS=0 */;\r\n"})
         EXPECT_LT(file.find(setting), first_statement) << setting;
     EXPECT_GT(file.rfind("/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\r\n"), file.rfind("INSERT"));
     const std::string script = test::ScriptStatements(file);
     EXPECT_EQ(script.rfind("DROP TABLE IF EXISTS `a`;\r\n"
-              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
-              "INSERT INTO `a` values('1');\r\n"
-              "INSERT INTO `a` values('2');\r\n", 0), 0u);
+                           "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
+                           "INSERT INTO `a` values('1');\r\n"
+                           "INSERT INTO `a` values('2');\r\n",
+                           0),
+              0u);
     EXPECT_NE(script.find("INSERT INTO `a` values('two\\r\\nlines');\r\nDROP TABLE IF EXISTS "
                           "`b'x`;\r\n"),
               std::string::npos);

@@ -5,7 +5,11 @@
 #include "tablewright/dataaccess/ConnectionString.h"
 #include "tablewright/dataaccess/MySqlProvider.h"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
+#include <iterator>
+#include <system_error>
 #include <utility>
 
 namespace tw::data {
@@ -38,6 +42,86 @@ unsigned TimeoutValue(const std::vector<ConnectionStringPart>& parts, std::strin
     return seconds == 0 ? kDefaultServerTimeoutSeconds : seconds;
 }
 
+constexpr int kDefaultPort = 3306;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && ContainsNoCase(a, b);
+}
+
+bool IsLocalHost(std::string_view host) {
+    return host.empty() || EqualsNoCase(host, "localhost");
+}
+
+// Connector/ODBC writes its switches as 1 and 0.
+bool Switch(const std::vector<ConnectionStringPart>& parts, std::string_view key) {
+    return FindConnectionValue(parts, key) == "1";
+}
+
+constexpr std::pair<MySqlProtocol, std::string_view> kProtocolNames[] = {
+    {MySqlProtocol::Default, "DEFAULT"},
+    {MySqlProtocol::Tcp, "TCP"},
+    {MySqlProtocol::Socket, "SOCKET"},
+};
+
+// A server named by host and port alone (the window's connection boxes): "localhost" at the
+// default port is the local server as the mariadb client reaches it, through its Unix socket,
+// where a stock Debian server lets root in without a password; when there is no socket file
+// there, the same server over TCP. Every other host and port is reached over TCP.
+void ChooseHostAndPortProtocol(MySqlTarget& target) {
+    target.protocol = MySqlProtocol::Tcp;
+    if (!IsLocalHost(target.host) || (target.port != 0 && target.port != kDefaultPort))
+        return;
+    const std::string socket = target.socket.empty() ? DefaultSocketPath() : target.socket;
+    std::error_code ignored;
+    if (!std::filesystem::is_socket(socket, ignored))
+        return;
+    target.protocol = MySqlProtocol::Default;
+    target.socket = socket;
+}
+
+MySqlTarget TargetFromString(const std::vector<ConnectionStringPart>& parts) {
+    MySqlTarget target;
+    target.host = FindConnectionValue(parts, "SERVER").value_or("");
+    target.user = FindConnectionValue(parts, "UID").value_or("");
+    const auto password = FindConnectionValue(parts, "PWD");
+    target.password = password.value_or("");
+    target.password_given = password.has_value();
+    target.port = 0;
+    if (const auto port_text = FindConnectionValue(parts, "PORT")) {
+        int port = 0;
+        auto [end, ec] =
+            std::from_chars(port_text->data(), port_text->data() + port_text->size(), port);
+        if (ec != std::errc() || end != port_text->data() + port_text->size() || port <= 0 ||
+            port > 65535)
+            throw DataAccessError("端口号无效：'" + *port_text + "'。");
+        target.port = port;
+    }
+    target.socket = FindConnectionValue(parts, "SOCKET").value_or("");
+    if (const auto protocol = FindConnectionValue(parts, "PROTOCOL")) {
+        const auto* known =
+            std::find_if(std::begin(kProtocolNames), std::end(kProtocolNames),
+                         [&](const auto& name) { return EqualsNoCase(name.second, *protocol); });
+        if (known == std::end(kProtocolNames))
+            throw DataAccessError("连接协议无效：'" + *protocol + "'。");
+        target.protocol = known->first;
+    } else {
+        ChooseHostAndPortProtocol(target);
+    }
+    // MariaDB Connector/ODBC's names for encryption and for reading option files.
+    target.tls.enabled = Switch(parts, "FORCETLS");
+    target.tls.ca = FindConnectionValue(parts, "SSLCA").value_or("");
+    target.tls.cert = FindConnectionValue(parts, "SSLCERT").value_or("");
+    target.tls.key = FindConnectionValue(parts, "SSLKEY").value_or("");
+    target.tls.verify_server_cert = Switch(parts, "SSLVERIFY");
+    target.option_files.read = Switch(parts, "USE_MYCNF");
+    target.option_files.only_file = FindConnectionValue(parts, "DEFAULTS_FILE").value_or("");
+    target.option_files.extra_file = FindConnectionValue(parts, "DEFAULTS_EXTRA_FILE").value_or("");
+    // Connector/ODBC's names for the timeouts, in seconds; absent or 0 keeps the default.
+    target.read_timeout_seconds = TimeoutValue(parts, "READTIMEOUT");
+    target.write_timeout_seconds = TimeoutValue(parts, "WRITETIMEOUT");
+    return target;
+}
+
 std::unique_ptr<Provider> OpenFromString(const std::string& connection_string) {
     const auto parts = ParseConnectionString(connection_string);
     if (auto provider = FindConnectionValue(parts, "Provider")) {
@@ -46,38 +130,69 @@ std::unique_ptr<Provider> OpenFromString(const std::string& connection_string) {
         auto path = FindConnectionValue(parts, "Data Source");
         if (!path || path->empty())
             throw DataAccessError("连接字符串中没有指定数据库文件。");
-        return OpenAccessProvider(*path,
-                                  FindConnectionValue(parts, "Jet OLEDB:Database Password"));
+        return OpenAccessProvider(*path, FindConnectionValue(parts, "Jet OLEDB:Database Password"));
     }
     if (auto driver = FindConnectionValue(parts, "DRIVER")) {
         if (!ContainsNoCase(*driver, "MySQL") && !ContainsNoCase(*driver, "MariaDB"))
             throw DataAccessError("找不到驱动程序 '" + *driver + "'。");
-        MySqlTarget target;
-        target.host = FindConnectionValue(parts, "SERVER").value_or("localhost");
-        target.user = FindConnectionValue(parts, "UID").value_or("");
-        target.password = FindConnectionValue(parts, "PWD").value_or("");
-        const auto port_text = FindConnectionValue(parts, "PORT").value_or("3306");
-        int port = 0;
-        auto [end, ec] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
-        if (ec != std::errc() || end != port_text.data() + port_text.size() || port <= 0 ||
-            port > 65535)
-            throw DataAccessError("端口号无效：'" + port_text + "'。");
-        target.port = port;
-        // Connector/ODBC's names for the timeouts, in seconds; absent or 0 keeps the default.
-        target.read_timeout_seconds = TimeoutValue(parts, "READTIMEOUT");
-        target.write_timeout_seconds = TimeoutValue(parts, "WRITETIMEOUT");
-        return OpenMySqlProvider(target);
+        return OpenMySqlProvider(TargetFromString(parts));
     }
     throw DataAccessError("连接字符串无法识别：既没有 Provider 也没有 DRIVER。");
 }
 
 } // namespace
 
-ProviderFactory DefaultProviderFactory() { return &OpenFromString; }
+std::string MySqlConnectionString(const MySqlTarget& target) {
+    std::string text = "DRIVER={MySQL ODBC 3.51 Driver}";
+    auto add = [&text](std::string_view key, std::string_view value) {
+        text += ';';
+        text += key;
+        text += '=';
+        text += QuoteConnectionValue(value);
+    };
+    if (!target.host.empty())
+        add("SERVER", target.host);
+    if (!target.user.empty())
+        add("UID", target.user);
+    if (target.password_given)
+        add("PWD", target.password);
+    if (target.port > 0)
+        add("PORT", std::to_string(target.port));
+    if (!target.socket.empty())
+        add("SOCKET", target.socket);
+    for (const auto& [protocol, name] : kProtocolNames)
+        if (protocol == target.protocol)
+            add("PROTOCOL", name);
+    if (target.tls.enabled)
+        add("FORCETLS", "1");
+    if (!target.tls.ca.empty())
+        add("SSLCA", target.tls.ca);
+    if (!target.tls.cert.empty())
+        add("SSLCERT", target.tls.cert);
+    if (!target.tls.key.empty())
+        add("SSLKEY", target.tls.key);
+    if (target.tls.verify_server_cert)
+        add("SSLVERIFY", "1");
+    if (target.option_files.read)
+        add("USE_MYCNF", "1");
+    if (!target.option_files.only_file.empty())
+        add("DEFAULTS_FILE", target.option_files.only_file);
+    if (!target.option_files.extra_file.empty())
+        add("DEFAULTS_EXTRA_FILE", target.option_files.extra_file);
+    add("READTIMEOUT", std::to_string(target.read_timeout_seconds));
+    add("WRITETIMEOUT", std::to_string(target.write_timeout_seconds));
+    return text;
+}
+
+ProviderFactory DefaultProviderFactory() {
+    return &OpenFromString;
+}
 
 Connection::Connection(ProviderFactory factory) : factory_(std::move(factory)) {}
 
-Connection::~Connection() { Close(); }
+Connection::~Connection() {
+    Close();
+}
 
 void Connection::Open(const std::string& connection_string) {
     Close();

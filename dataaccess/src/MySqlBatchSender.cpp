@@ -14,11 +14,6 @@ namespace tw::data::mysql {
 
 namespace {
 
-// Rows of a transactional table are committed in groups of this many rows or bytes: few enough
-// commits that their disk flushes do not dominate, small enough to bound the undo log.
-constexpr std::size_t kCommitRows = 100000;
-constexpr std::size_t kCommitBytes = 64 * 1024 * 1024;
-
 // The 1-based row number that a server error names ("... at row 17"), or 0.
 std::uint64_t RowNamedInError(std::string_view error) {
     constexpr std::string_view kAtRow = " at row ";
@@ -232,8 +227,8 @@ std::size_t BatchSender::RowsKeptByFailure(const Batch& batch, const std::string
         return 0;
     const std::uint64_t named_row = RowNamedInError(error);
     if (named_row > 0 && named_row <= batch.Rows()) {
-        table_rows_ = table_rows_ >= 0 ? table_rows_ + static_cast<std::int64_t>(named_row - 1)
-                                       : table_rows_;
+        table_rows_ =
+            table_rows_ >= 0 ? table_rows_ + static_cast<std::int64_t>(named_row - 1) : table_rows_;
         return static_cast<std::size_t>(named_row - 1);
     }
     if (table_rows_ < 0)
@@ -293,7 +288,7 @@ void BatchSender::CountInTransaction(std::size_t rows, std::size_t bytes,
         return;
     transaction_rows_ += rows;
     transaction_bytes_ += bytes;
-    if (transaction_rows_ >= kCommitRows || transaction_bytes_ >= kCommitBytes)
+    if (transaction_rows_ >= session_.CommitRows() || transaction_bytes_ >= session_.CommitBytes())
         CommitOpenTransaction(failures);
 }
 

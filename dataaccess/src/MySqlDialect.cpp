@@ -604,11 +604,10 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
     if (auto_column) {
         std::string head;
         AppendName(head, auto_column->name);
-        const bool headed =
-            head == head_of_declared ||
-            std::any_of(keys.begin(), keys.end(), [&](const KeyDefinition& k) {
-                return k.parts.front() == head || k.parts.front() == head + " DESC";
-            });
+        const bool headed = head == head_of_declared ||
+                            std::any_of(keys.begin(), keys.end(), [&](const KeyDefinition& k) {
+                                return k.parts.front() == head || k.parts.front() == head + " DESC";
+                            });
         if (!headed) {
             KeyDefinition key;
             IndexSchema own{auto_column->name, {{auto_column->name, false}}};

@@ -40,6 +40,12 @@ using ResultHandle = std::unique_ptr<MYSQL_RES, ResultFreer>;
 /// max_allowed_packet, so a batch stays well below the largest packet the server accepts.
 inline constexpr std::size_t kMaxBatchBytes = 1024 * 1024;
 
+/// Rows of a transactional table are committed in groups of this many rows or bytes: few enough
+/// commits that their disk flushes do not dominate, small enough to bound the undo log (and a
+/// cluster's write sets: see MySqlSession::CommitBytes).
+inline constexpr std::size_t kCommitRows = 100000;
+inline constexpr std::size_t kCommitBytes = 64 * 1024 * 1024;
+
 /// Initialises the client library once per process; throws DataAccessError when it cannot.
 void InitClientLibrary();
 
@@ -71,6 +77,11 @@ public:
     void CheckLength(std::string_view sql) const;
     /// The byte budget of one multi-row INSERT on this server.
     std::size_t BatchBytes() const { return batch_bytes_; }
+    /// The rows and bytes of a transactional table committed together: kCommitRows and
+    /// kCommitBytes, or half a Galera cluster's write-set limits where those are lower, so
+    /// that no transaction is refused for its size.
+    std::size_t CommitRows() const { return commit_rows_; }
+    std::size_t CommitBytes() const { return commit_bytes_; }
 
     /// Sends one statement; its length is passed, so NUL bytes and huge values arrive intact.
     void Send(std::string_view sql);
@@ -91,11 +102,14 @@ private:
     void NormaliseSqlMode();
     void LimitLockWaits();
     void ReadPacketLimit();
+    void ReadWriteSetLimits();
 
     MySqlTarget target_;
     MysqlHandle mysql_;
     std::size_t statement_limit_ = std::numeric_limits<std::size_t>::max();
     std::size_t batch_bytes_ = kMaxBatchBytes;
+    std::size_t commit_rows_ = kCommitRows;
+    std::size_t commit_bytes_ = kCommitBytes;
     std::atomic<bool> lost_{false};
 };
 

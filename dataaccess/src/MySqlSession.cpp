@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,17 +43,60 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
                                               [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-// "localhost" (and no host at all) means the loopback address over TCP, never a Unix socket,
-// so that a host and port name the same server on every machine.
-std::string TcpHost(const std::string& host) {
-    if (host.empty() || EqualsNoCase(host, "localhost"))
-        return "127.0.0.1";
-    return host;
+bool IsLocalHost(std::string_view host) {
+    return host.empty() || EqualsNoCase(host, "localhost");
 }
 
 std::string HostAndPort(const std::string& host, int port) {
     const bool ipv6 = host.find(':') != std::string::npos;
     return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+unsigned ProtocolNumber(MySqlProtocol protocol) {
+    switch (protocol) {
+    case MySqlProtocol::Tcp:
+        return MYSQL_PROTOCOL_TCP;
+    case MySqlProtocol::Socket:
+        return MYSQL_PROTOCOL_SOCKET;
+    case MySqlProtocol::Default:
+        break;
+    }
+    return MYSQL_PROTOCOL_DEFAULT;
+}
+
+// A protocol number that no option file sets and Connector/C refuses before it opens anything.
+constexpr unsigned kUnreadProtocol = 0xFFFF;
+// A socket path that cannot exist: its parent is not a folder.
+constexpr const char* kNoSocket = "/dev/null/tablewright";
+
+// Reads option files into the handle and returns the protocol they name, if any. Connector/C
+// reads them only when the handle connects, and then what they say overrides whatever was set on
+// the handle before: the command line's values included. So they are read by a connection
+// attempt that fails before it reaches any server (an unknown protocol; should a file name a
+// protocol, a socket that cannot exist or port 1 of this machine), the handle keeps what they
+// said (CLIENT_REMEMBER_OPTIONS), and what was given is set on top of it afterwards.
+std::optional<unsigned> ReadOptionFiles(MYSQL* handle, const std::string& file) {
+    unsigned protocol = kUnreadProtocol;
+    if (mysql_optionsv(handle, MYSQL_OPT_PROTOCOL, &protocol) != 0 ||
+        mysql_optionsv(handle, MYSQL_READ_DEFAULT_GROUP, "tablewright") != 0 ||
+        (!file.empty() && mysql_optionsv(handle, MYSQL_READ_DEFAULT_FILE, file.c_str()) != 0))
+        throw DataAccessError("无法设置 MySQL 连接选项。");
+    if (mysql_real_connect(handle, "localhost", nullptr, nullptr, nullptr, 1, kNoSocket,
+                           CLIENT_REMEMBER_OPTIONS))
+        throw DataAccessError("读取选项文件时意外连接到了服务器。");
+    if (mysql_get_optionv(handle, MYSQL_OPT_PROTOCOL, &protocol) != 0 ||
+        protocol == kUnreadProtocol)
+        return std::nullopt;
+    return protocol;
+}
+
+// The server as a connection failure names it: host and port where they were given and TCP is
+// used; otherwise Connector/C's own message says which socket or host it tried.
+std::string ConnectFailure(const MySqlTarget& target, const std::string& host, const char* error) {
+    const bool tcp = target.protocol == MySqlProtocol::Tcp || !IsLocalHost(host);
+    if (tcp && !host.empty() && target.port > 0)
+        return "无法连接到 MySQL 服务器 " + HostAndPort(host, target.port) + "：" + error;
+    return std::string("无法连接到 MySQL 服务器：") + error;
 }
 
 // The sql_mode words that would change what our statements mean: backslashes must stay escapes
@@ -297,22 +341,41 @@ const Value& MySqlField::GetValue() {
     return owner_.ValueAt(index_);
 }
 
-// Makes a handle with the connection's options (timeouts already settled) and connects it over
-// TCP, to the given default database or none; throws DataAccessError with the server's text.
+// Makes a handle with the connection's options (timeouts already settled) and connects it to the
+// given default database or none; throws DataAccessError with the server's text.
 MysqlHandle ConnectHandle(const MySqlTarget& target, const char* database) {
     MysqlHandle mysql(mysql_init(nullptr));
     if (!mysql)
         throw DataAccessError("无法初始化 MySQL 连接（内存不足）。");
+    MYSQL* handle = mysql.get();
 
-    const std::string host = TcpHost(target.host);
-    const unsigned protocol = MYSQL_PROTOCOL_TCP;
+    // What was not given comes from the option files, and failing them from the environment:
+    // MYSQL_HOST is set first, so that a file overrides it; Connector/C itself falls back to
+    // MYSQL_TCP_PORT, MYSQL_UNIX_PORT and MYSQL_PWD after the files.
+    const char* environment_host = std::getenv("MYSQL_HOST");
+    if (target.host.empty() && environment_host && *environment_host &&
+        mysql_optionsv(handle, MARIADB_OPT_HOST, environment_host) != 0)
+        throw DataAccessError("无法设置 MySQL 连接选项。");
+    std::optional<unsigned> file_protocol;
+    const MySqlOptionFiles& files = target.option_files;
+    if (files.read) {
+        file_protocol = ReadOptionFiles(handle, files.only_file);
+        if (!files.extra_file.empty())
+            if (const auto extra = ReadOptionFiles(handle, files.extra_file))
+                file_protocol = extra;
+    }
+
+    // Set after the files, so what was given wins, and the connection stays what the tool needs
+    // whatever a file says: utf8mb4, its timeouts, no LOCAL INFILE, no silent reconnection.
+    unsigned protocol = ProtocolNumber(target.protocol);
+    if (target.protocol == MySqlProtocol::Default && file_protocol)
+        protocol = *file_protocol;
     const unsigned read_timeout = target.read_timeout_seconds;
     const unsigned write_timeout = target.write_timeout_seconds;
     // Connecting includes reading the server's greeting, so a short server timeout bounds it too.
     const unsigned connect_timeout = std::min(kConnectTimeoutSeconds, read_timeout);
     const unsigned local_infile = 0;
     const my_bool reconnect = 0;
-    MYSQL* handle = mysql.get();
     if (mysql_options(handle, MYSQL_OPT_PROTOCOL, &protocol) != 0 ||
         mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4") != 0 ||
         mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout) != 0 ||
@@ -321,14 +384,36 @@ MysqlHandle ConnectHandle(const MySqlTarget& target, const char* database) {
         mysql_options(handle, MYSQL_OPT_LOCAL_INFILE, &local_infile) != 0 ||
         mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect) != 0)
         throw DataAccessError("无法设置 MySQL 连接选项。");
+    const MySqlTls& tls = target.tls;
+    const my_bool on = 1;
+    if ((tls.enabled && mysql_optionsv(handle, MYSQL_OPT_SSL_ENFORCE, &on) != 0) ||
+        (!tls.ca.empty() && mysql_optionsv(handle, MYSQL_OPT_SSL_CA, tls.ca.c_str()) != 0) ||
+        (!tls.cert.empty() && mysql_optionsv(handle, MYSQL_OPT_SSL_CERT, tls.cert.c_str()) != 0) ||
+        (!tls.key.empty() && mysql_optionsv(handle, MYSQL_OPT_SSL_KEY, tls.key.c_str()) != 0) ||
+        (tls.verify_server_cert &&
+         mysql_optionsv(handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on) != 0))
+        throw DataAccessError("无法设置 MySQL 连接的加密选项。");
 
+    // A "localhost" given for TCP means the loopback address, so that a host and port name the
+    // same server on every machine; otherwise it is spelt as Connector/C knows the local server.
+    std::string host = target.host;
+    if (!host.empty() && IsLocalHost(host))
+        host = target.protocol == MySqlProtocol::Tcp ? "127.0.0.1" : "localhost";
     // CLIENT_MULTI_RESULTS lets CALL return its result sets; several statements in one string
     // stay refused, so one Execute is always one statement.
-    if (!mysql_real_connect(handle, host.c_str(), target.user.c_str(), target.password.c_str(),
-                            database, static_cast<unsigned>(target.port), nullptr,
+    if (!mysql_real_connect(handle, host.empty() ? nullptr : host.c_str(),
+                            target.user.empty() ? nullptr : target.user.c_str(),
+                            target.password_given ? target.password.c_str() : nullptr, database,
+                            static_cast<unsigned>(std::max(target.port, 0)),
+                            target.socket.empty() ? nullptr : target.socket.c_str(),
                             CLIENT_MULTI_RESULTS))
-        throw DataAccessError("无法连接到 MySQL 服务器 " + HostAndPort(host, target.port) + "：" +
-                              mysql_error(handle));
+        throw DataAccessError(ConnectFailure(target, host, mysql_error(handle)));
+    // An option file may have asked for several statements per string; the session refuses them.
+    unsigned long capabilities = 0;
+    if (mariadb_get_infov(handle, MARIADB_CONNECTION_CLIENT_CAPABILITIES, &capabilities) == 0 &&
+        (capabilities & CLIENT_MULTI_STATEMENTS) != 0 &&
+        mysql_set_server_option(handle, MYSQL_OPTION_MULTI_STATEMENTS_OFF) != 0)
+        throw DataAccessError(mysql_error(handle));
     return mysql;
 }
 
@@ -348,6 +433,7 @@ void MySqlSession::Connect(const char* database) {
     mysql_ = ConnectHandle(target_, database);
     lost_.store(false, std::memory_order_release);
     ReadPacketLimit();
+    ReadWriteSetLimits();
     NormaliseSqlMode();
     LimitLockWaits();
 }
@@ -431,8 +517,7 @@ bool MySqlSession::SupportsBulk() const {
     unsigned long capabilities = 0;
     unsigned long extended = 0;
     if (mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_SERVER_CAPABILITIES, &capabilities) ||
-        mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_EXTENDED_SERVER_CAPABILITIES,
-                          &extended))
+        mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_EXTENDED_SERVER_CAPABILITIES, &extended))
         return false;
     return (capabilities & CLIENT_MYSQL) == 0 &&
            (extended & (MARIADB_CLIENT_STMT_BULK_OPERATIONS >> 32)) != 0;
@@ -503,6 +588,25 @@ void MySqlSession::ReadPacketLimit() {
     batch_bytes_ = std::min<std::size_t>(kMaxBatchBytes, static_cast<std::size_t>(packet / 2));
 }
 
+void MySqlSession::ReadWriteSetLimits() {
+    commit_rows_ = kCommitRows;
+    commit_bytes_ = kCommitBytes;
+    // Servers without Galera do not know the variables; 0 rows means no limit.
+    constexpr std::string_view kQuery = "SELECT @@wsrep_max_ws_rows, @@wsrep_max_ws_size";
+    if (mysql_real_query(mysql_.get(), kQuery.data(), kQuery.size()) != 0)
+        return;
+    ResultHandle result(mysql_store_result(mysql_.get()));
+    MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+    if (!row || !row[0] || !row[1])
+        return;
+    const unsigned long long rows = std::strtoull(row[0], nullptr, 10);
+    const unsigned long long bytes = std::strtoull(row[1], nullptr, 10);
+    if (rows > 1)
+        commit_rows_ = std::min<std::size_t>(kCommitRows, static_cast<std::size_t>(rows / 2));
+    if (bytes > 1)
+        commit_bytes_ = std::min<std::size_t>(kCommitBytes, static_cast<std::size_t>(bytes / 2));
+}
+
 void InitClientLibrary() {
     InitClientLibraryOnce();
 }
@@ -512,3 +616,12 @@ std::unique_ptr<Recordset> OpenResult(ResultHandle result) {
 }
 
 } // namespace tw::data::mysql
+
+namespace tw::data {
+
+std::string DefaultSocketPath() {
+    const char* environment = std::getenv("MYSQL_UNIX_PORT");
+    return environment && *environment ? environment : MARIADB_UNIX_ADDR;
+}
+
+} // namespace tw::data

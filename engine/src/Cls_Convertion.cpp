@@ -37,7 +37,9 @@ Cls_Convertion::Cls_Convertion(data::ProviderFactory factory)
         [this](const std::string& error) { copier_->CountFailure(error); });
 }
 
-void Cls_Convertion::SetBatchRows(int rows) { destination_connection_->SetBatchRows(rows); }
+void Cls_Convertion::SetBatchRows(int rows) {
+    destination_connection_->SetBatchRows(rows);
+}
 
 Cls_Convertion::~Cls_Convertion() {
     source_connection_->Close();
@@ -78,6 +80,17 @@ bool Cls_Convertion::OpenDestinationDB(const std::string& host, const std::strin
     destination_connection_->Close();
     server_collation_.reset();
     return OpenConnection(*destination_connection_, connection_string);
+}
+
+bool Cls_Convertion::OpenDestinationDB(const data::MySqlTarget& target) {
+    data::MySqlTarget settled = target;
+    if (server_timeout_seconds_ > 0) {
+        settled.read_timeout_seconds = server_timeout_seconds_;
+        settled.write_timeout_seconds = server_timeout_seconds_;
+    }
+    destination_connection_->Close();
+    server_collation_.reset();
+    return OpenConnection(*destination_connection_, data::MySqlConnectionString(settled));
 }
 
 void Cls_Convertion::Yield() {
@@ -123,6 +136,25 @@ void Cls_Convertion::SetTableType(const std::string& isType) {
     table_type_clause_ = data::MySqlDialect::TableClause(isType);
 }
 
+std::string Cls_Convertion::ClusterRefusal() {
+    if (destination_connection_->State() == 0 || data::Utf8ToLower(table_type_) == "innodb")
+        return {};
+    std::string cluster;
+    try {
+        // MySQL and MariaDB without Galera do not know the variable.
+        auto rs = destination_connection_->OpenRecordset("SELECT @@GLOBAL.wsrep_on");
+        if (!rs->IsEOF())
+            if (const auto* text = std::get_if<std::string>(&rs->GetField(0).GetValue()))
+                cluster = *text;
+    } catch (const data::DataAccessError&) {
+        return {};
+    }
+    if (cluster != "1" && data::Utf8ToLower(cluster) != "on")
+        return {};
+    return "服务器是 Galera 集群，只复制 InnoDB 表：表类型 " + table_type_ +
+           " 的表只会留在这一个节点上，其他节点上是空的。请改用 InnoDB 表类型。";
+}
+
 bool Cls_Convertion::ExecuteSQL(const std::string& SQL) {
     try {
         destination_connection_->Execute(SQL);
@@ -136,8 +168,8 @@ std::string Cls_Convertion::GetMySQLType(int type_code) {
     return data::MySqlDialect::TypeName(type_code);
 }
 
-std::string Cls_Convertion::ColumnTypeText(int type_code, std::int32_t defined_size,
-                                           int precision, int scale) {
+std::string Cls_Convertion::ColumnTypeText(int type_code, std::int32_t defined_size, int precision,
+                                           int scale) {
     return data::MySqlDialect::TypeText(type_code, defined_size, precision, scale);
 }
 

@@ -38,6 +38,8 @@ void TableCopier::CountFailure(const std::string& error) {
         return;
     if (report_->failed_statements++ == 0)
         report_->first_error = error;
+    if (counting_rows_)
+        ++report_->failed_rows;
 }
 
 // Sends a statement (when statements are sent) and reports it; false when it was refused, with
@@ -151,6 +153,7 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
         target_ = nullptr;
     }
 
+    counting_rows_ = true;
     if (options.with_data && !(rs->IsEOF() && rs->IsBOF()))
         CopyRows(*rs, schema);
     if (target_) {
@@ -162,6 +165,7 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
             CountFailure(e.what());
         }
     }
+    counting_rows_ = false;
     if (table_options.keys && report.created)
         AddKeys(schema, options);
     if (target_) {
@@ -226,7 +230,9 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema)
         try {
             rs.MoveNext();
         } catch (const data::DataAccessError& e) {
+            counting_rows_ = false; // a failure of the source, not of a row
             CountFailure(std::string("读取下一行失败：") + e.what());
+            counting_rows_ = true;
             break;
         }
         Yield();

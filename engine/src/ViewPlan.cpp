@@ -11,7 +11,9 @@ namespace tw::engine {
 namespace {
 
 // Access compares names without case; so do the lower-cased names of the converted tables.
-std::string Key(const std::string& name) { return data::Utf8ToLower(name); }
+std::string Key(const std::string& name) {
+    return data::Utf8ToLower(name);
+}
 
 } // namespace
 

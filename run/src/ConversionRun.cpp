@@ -1,5 +1,6 @@
 #include "tablewright/run/ConversionRun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <optional>
 #include <set>
 #include <system_error>
+
+#include <unistd.h>
 
 namespace tw::run {
 
@@ -107,18 +110,19 @@ void PlainRunWindow::SetProgress(double value) {
 
 std::string FormatSeconds(double seconds) {
     char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, seconds,
-                                   std::chars_format::fixed, 2);
+    auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 2);
     if (ec != std::errc())
         return "0.00";
     return std::string(buffer, end);
 }
 
-void ConversionRun::FileCloser::operator()(std::FILE* file) const noexcept { std::fclose(file); }
+void ConversionRun::FileCloser::operator()(std::FILE* file) const noexcept {
+    std::fclose(file);
+}
 
 ConversionRun::ConversionRun(engine::Cls_Convertion& engine, RunWindow& window)
-    : TimeOfDay(&LocalTimeOfDay), TickCount(&SteadyMilliseconds), engine_(engine),
-      window_(window) {
+    : TimeOfDay(&LocalTimeOfDay), TickCount(&SteadyMilliseconds), engine_(engine), window_(window) {
     engine_.ExecuteInfo = [this](std::string& sql) { MyConversion_ExecuteInfo(sql); };
     engine_.Progress = [this](std::int32_t& percent) { MyConversion_Progress(percent); };
 }
@@ -128,15 +132,20 @@ ConversionRun::~ConversionRun() {
     engine_.Progress = nullptr;
 }
 
-std::string ConversionRun::WriteMessage() const { return "[" + TimeOfDay() + "]"; }
+std::string ConversionRun::WriteMessage() const {
+    return "[" + TimeOfDay() + "]";
+}
 
 void ConversionRun::ScriptFailed(const std::string& reason) {
     summary_.script_failed = true;
     if (script_error_logged_)
         return;
-    script_error_ = "无法写入脚本文件：" + reason;
+    summary_.script_error = reason;
+    script_error_ = (script_is_output_ ? "无法写入标准输出：" : "无法写入脚本文件：") + reason;
     script_error_logged_ = true;
-    log_ += WriteMessage() + " 无法写入脚本文件 '" + script_path_ + "'：" + reason + kCrLf + kCrLf;
+    const std::string where =
+        script_is_output_ ? std::string("标准输出") : "脚本文件 '" + script_path_ + "'";
+    log_ += WriteMessage() + " 无法写入" + where + "：" + reason + kCrLf + kCrLf;
 }
 
 void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
@@ -144,8 +153,11 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
         ++unsent_statements_;
     if (window_.Scenario() < 1)
         return;
+    const bool row = StrSQL.starts_with("INSERT INTO ");
     if (!script_) {
         ++unwritten_statements_;
+        if (row)
+            ++unwritten_rows_;
         return;
     }
     const int joined = window_.ExtendedInsertRows();
@@ -168,11 +180,13 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
         }
         EndExtendedInsert();
     }
-    AddScriptLine(StrSQL, 1);
+    AddScriptLine(StrSQL, 1, row ? 1 : 0);
 }
 
-// Adds one line of `statements` reported statements to the script file's next chunk.
-void ConversionRun::AddScriptLine(std::string_view line, std::int64_t statements) {
+// Adds one line of `statements` reported statements, `rows` of them rows, to the script file's
+// next chunk.
+void ConversionRun::AddScriptLine(std::string_view line, std::int64_t statements,
+                                  std::int64_t rows) {
     script_chunk_ += line;
     // The table statement carries no semicolon of its own; a client that loads the file needs
     // one to tell where each statement ends.
@@ -181,6 +195,7 @@ void ConversionRun::AddScriptLine(std::string_view line, std::int64_t statements
     script_chunk_ += kCrLf;
     chunk_line_ends_.push_back(script_chunk_.size());
     chunk_line_statements_.push_back(statements);
+    chunk_line_rows_.push_back(rows);
     if (script_chunk_.size() >= kScriptChunkBytes)
         WriteScriptChunk();
 }
@@ -191,7 +206,7 @@ void ConversionRun::EndExtendedInsert() {
         return;
     const std::int64_t rows = extended_rows_;
     extended_rows_ = 0;
-    AddScriptLine(extended_line_, rows);
+    AddScriptLine(extended_line_, rows, rows);
     extended_line_.clear();
 }
 
@@ -208,6 +223,7 @@ void ConversionRun::WriteScriptChunk() {
         script_chunk_.clear();
         chunk_line_ends_.clear();
         chunk_line_statements_.clear();
+        chunk_line_rows_.clear();
         return;
     }
     // The lines that reached the file completely stay; the rest count as not written, and the
@@ -216,14 +232,19 @@ void ConversionRun::WriteScriptChunk() {
     std::size_t kept_lines = 0;
     while (kept_lines < chunk_line_ends_.size() && chunk_line_ends_[kept_lines] <= written)
         kept_bytes = chunk_line_ends_[kept_lines++];
-    for (std::size_t line = kept_lines; line < chunk_line_statements_.size(); ++line)
+    for (std::size_t line = kept_lines; line < chunk_line_statements_.size(); ++line) {
         unwritten_statements_ += chunk_line_statements_[line];
+        unwritten_rows_ += chunk_line_rows_[line];
+    }
     script_chunk_.clear();
     chunk_line_ends_.clear();
     chunk_line_statements_.clear();
+    chunk_line_rows_.clear();
     script_.reset();
-    std::error_code ignored; // a device such as /dev/full cannot be cut, nor needs it
-    std::filesystem::resize_file(script_path_, script_bytes_ + kept_bytes, ignored);
+    // A device such as /dev/full cannot be cut, nor needs it; nor does a pipe.
+    std::error_code ignored;
+    if (!script_is_output_)
+        std::filesystem::resize_file(script_path_, script_bytes_ + kept_bytes, ignored);
     ScriptFailed(error != 0 ? std::strerror(error) : "写入失败");
     // With the script file as the only output nothing more can be produced.
     if (window_.Scenario() == 1)
@@ -234,7 +255,7 @@ void ConversionRun::CloseScript() {
     EndExtendedInsert();
     if (script_)
         for (const char* line : kScriptFooter)
-            AddScriptLine(line, 0);
+            AddScriptLine(line, 0, 0);
     WriteScriptChunk();
     if (!script_)
         return;
@@ -253,7 +274,7 @@ void ConversionRun::ConvertRelationships(const std::set<std::string>& converted)
     const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
     if (script_) {
         EndExtendedInsert();
-        AddScriptLine(kScriptForeignKeys, 0);
+        AddScriptLine(kScriptForeignKeys, 0, 0);
     }
     for (const auto& relationship : engine_.ConvRelationships(converted, dump_only)) {
         const std::string label =
@@ -274,7 +295,8 @@ void ConversionRun::ConvertViews(const std::set<std::string>& converted) {
     const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
     const auto views = engine_.ConvViews(converted, dump_only);
     for (const auto& view : views) {
-        const std::string label = view.name.empty() ? std::string("查询") : "查询 '" + view.name + "'";
+        const std::string label =
+            view.name.empty() ? std::string("查询") : "查询 '" + view.name + "'";
         if (view.created) {
             ++summary_.views;
             log_ += WriteMessage() + " " + label + "：已转换为视图" + kCrLf;
@@ -298,25 +320,36 @@ void ConversionRun::RunConversion() {
     script_chunk_.clear();
     chunk_line_ends_.clear();
     chunk_line_statements_.clear();
+    chunk_line_rows_.clear();
     extended_rows_ = 0;
     extended_line_.clear();
     script_bytes_ = 0;
     server_unavailable_ = false;
     server_error_.clear();
+    script_is_output_ = false;
     const std::int16_t scenario = window_.Scenario();
 
     std::string open_error;
     if (scenario > 0) {
         script_path_ = window_.ScriptPath();
+        script_is_output_ = script_path_ == kStandardOutput;
         errno = 0;
-        script_.reset(std::fopen(script_path_.c_str(), "wb"));
+        if (script_is_output_) {
+            // A handle of its own, so that closing it leaves the process's standard output be.
+            const int output = ::dup(STDOUT_FILENO);
+            script_.reset(output >= 0 ? ::fdopen(output, "wb") : nullptr);
+            if (!script_ && output >= 0)
+                ::close(output);
+        } else {
+            script_.reset(std::fopen(script_path_.c_str(), "wb"));
+        }
         if (!script_)
             open_error = errno ? std::strerror(errno) : "无法创建文件";
         else
             std::setvbuf(script_.get(), nullptr, _IONBF, 0); // the run gathers its own chunks
         if (script_)
             for (const char* line : kScriptHeader)
-                AddScriptLine(line, 0);
+                AddScriptLine(line, 0, 0);
     }
     const std::uint64_t start = TickCount();
     log_ = WriteMessage() + " Start conversion ...." + kCrLf + kCrLf;
@@ -325,7 +358,15 @@ void ConversionRun::RunConversion() {
 
     // With the script file as the only output and no file, nothing could be produced.
     const bool nothing_to_do = scenario == 1 && !script_;
-    if (scenario != 1) {
+    const std::string cluster_refusal = scenario != 1 ? engine_.ClusterRefusal() : std::string();
+    if (!cluster_refusal.empty()) {
+        // Nothing goes to a server that would keep the tables on one of its nodes only.
+        summary_.database_failed = true;
+        summary_.database_error = cluster_refusal;
+        server_unavailable_ = true;
+        server_error_ = cluster_refusal;
+        log_ += WriteMessage() + " " + cluster_refusal + kCrLf + kCrLf;
+    } else if (scenario != 1) {
         const std::string database = window_.DatabaseName();
         try {
             engine_.createDB(database);
@@ -334,10 +375,11 @@ void ConversionRun::RunConversion() {
             // Sending the tables anyway would put them into whatever database the connection
             // used before, or nowhere: the server side is skipped and every table reports it.
             summary_.database_failed = true;
+            summary_.database_error = e.what();
             server_unavailable_ = true;
             server_error_ = std::string("创建数据库失败：") + e.what();
-            log_ += WriteMessage() + " 创建数据库失败 '" + database + "'：" + e.what() + kCrLf +
-                    kCrLf;
+            log_ +=
+                WriteMessage() + " 创建数据库失败 '" + database + "'：" + e.what() + kCrLf + kCrLf;
         }
     }
 
@@ -362,7 +404,10 @@ void ConversionRun::RunConversion() {
         const bool drop_table = window_.DropTablesValue() != 0;
         const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
         unwritten_statements_ = 0;
+        unwritten_rows_ = 0;
         unsent_statements_ = 0;
+        // A table's seconds come from the clock itself; TickCount times the whole run.
+        const std::uint64_t table_start = SteadyMilliseconds();
         engine_.ConvTable(name, with_data, drop_table, dump_only);
         // Whatever the file refuses is counted for this table, not for a later one.
         WriteScriptChunk();
@@ -379,6 +424,20 @@ void ConversionRun::RunConversion() {
         summary_.failed_statements += failed;
         if (failed > 0)
             ++summary_.tables_failed;
+        // A row failed when the server refused it or never got it, when its line did not reach
+        // the file, or when a value of it could not be read; one row may fail in two places.
+        const std::int64_t failed_rows =
+            report.failed_rows + unwritten_rows_ + (unsent_statements_ > 0 ? report.rows : 0);
+        TableOutcome outcome;
+        outcome.name = name;
+        outcome.rows_read = report.rows;
+        outcome.rows_written = std::max<std::int64_t>(0, report.rows - failed_rows);
+        outcome.failed_statements = failed;
+        outcome.seconds = static_cast<double>(SteadyMilliseconds() - table_start) / 1000.0;
+        outcome.cancelled = window_.ExitConfirmed();
+        summary_.tables.push_back(outcome);
+        if (TableDone)
+            TableDone(outcome);
         for (const std::string& warning : report.column_warnings)
             log_ += WriteMessage() + " 表 '" + name + "'：" + warning + kCrLf;
         for (const std::string& note : report.schema_notes) {

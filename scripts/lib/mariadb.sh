@@ -1,9 +1,9 @@
 # shellcheck shell=bash
 # Starts and stops MariaDB servers for tests, benchmarks and local runs; meant to be sourced.
 #
-# Every server listens on 127.0.0.1 only, with root and an empty password, and is reached over
-# TCP. The throwaway kind lives in a temporary folder that is removed when the sourcing script
-# exits, whatever the reason:
+# Every server listens on 127.0.0.1 and on a Unix socket in its folder (mariadbd.sock), with root
+# and an empty password; these scripts reach it over TCP. The throwaway kind lives in a temporary
+# folder that is removed when the sourcing script exits, whatever the reason:
 #
 #     source scripts/lib/mariadb.sh
 #     mariadb_start_throwaway             # sets MARIADB_PORT, MARIADB_DIR; owns the EXIT trap

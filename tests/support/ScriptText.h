@@ -8,7 +8,9 @@
 
 namespace tw::test {
 
-inline bool IsSessionLine(std::string_view line) { return line.substr(0, 3) == "/*!"; }
+inline bool IsSessionLine(std::string_view line) {
+    return line.substr(0, 3) == "/*!";
+}
 
 /// The script's text without its session lines (each line ends in CR LF).
 inline std::string ScriptStatements(const std::string& script) {

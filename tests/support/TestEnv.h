@@ -31,11 +31,19 @@ inline std::optional<data::MySqlTarget> TestServer() {
     return target;
 }
 
+/// The Unix socket of the same server (TABLEWRIGHT_TEST_MYSQL_SOCKET), if it is named.
+inline std::optional<std::string> TestServerSocket() {
+    const char* socket = std::getenv("TABLEWRIGHT_TEST_MYSQL_SOCKET");
+    if (!socket || !*socket)
+        return std::nullopt;
+    return std::string(socket);
+}
+
 } // namespace tw::test
 
 /// Skips the current test when no test server is configured (scripts/test always configures one).
 #define TW_REQUIRE_SERVER(target_var)                                                              \
     auto target_var##_opt = ::tw::test::TestServer();                                              \
     if (!target_var##_opt)                                                                         \
-        GTEST_SKIP() << "TABLEWRIGHT_TEST_MYSQL_PORT is not set; run scripts/test";               \
+        GTEST_SKIP() << "TABLEWRIGHT_TEST_MYSQL_PORT is not set; run scripts/test";                \
     const ::tw::data::MySqlTarget& target_var = *target_var##_opt

@@ -166,8 +166,7 @@ public:
 
 private:
     Provider& Require();
-    template <typename Call>
-    auto Guarded(Call&& call) -> decltype(call(std::declval<Provider&>()));
+    template <typename Call> auto Guarded(Call&& call) -> decltype(call(std::declval<Provider&>()));
     void Configure();
     ProviderFactory factory_;
     std::unique_ptr<Provider> provider_;

@@ -9,7 +9,8 @@
 namespace tw::engine {
 
 /// The column names of a table of the source, in order; nullopt when it is not known.
-using ColumnLookup = std::function<std::optional<std::vector<std::string>>(const std::string& table)>;
+using ColumnLookup =
+    std::function<std::optional<std::vector<std::string>>(const std::string& table)>;
 
 /// A saved Access select or union query as MySQL (MariaDB) SELECT text, for a view.
 struct QueryTranslation {
@@ -29,6 +30,7 @@ struct QueryTranslation {
 /// other rows or values are refused rather than approximated.
 /// `columns` gives the column names of a table of the file (nullopt when unknown), so that '*' can
 /// be spelt out and columns that several tables share get distinct names.
-QueryTranslation TranslateAccessQuery(std::string_view access_sql, const ColumnLookup& columns = {});
+QueryTranslation TranslateAccessQuery(std::string_view access_sql,
+                                      const ColumnLookup& columns = {});
 
 } // namespace tw::engine

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/dataaccess/MySqlProvider.h"
 #include "tablewright/engine/TableCopier.h"
 
 #include <cstdint>
@@ -40,6 +41,9 @@ public:
     /// Connects to the MySQL server; shows the failure and returns false when it cannot.
     bool OpenDestinationDB(const std::string& host = "localhost", const std::string& user = "root",
                            const std::string& pwd = "", std::int32_t port = 3306);
+    /// Connects to the server a target names, with its socket, encryption and option files; shows
+    /// the failure and returns false when it cannot.
+    bool OpenDestinationDB(const data::MySqlTarget& target);
     /// Creates the database when missing and selects it; an existing database that the user may
     /// use but not create is selected too. Throws data::DataAccessError with the reason.
     void createDB(const std::string& sDBName);
@@ -47,6 +51,10 @@ public:
     void SelectDB(const std::string& sDBName);
     /// Sets the table type that every table statement names.
     void SetTableType(const std::string& isType);
+    /// Why the connected server would not keep tables of the set table type on all its nodes (a
+    /// Galera cluster replicates InnoDB tables only); empty when it would, or when no server is
+    /// connected.
+    std::string ClusterRefusal();
     /// Executes one statement on the destination; false (and the reason kept) when refused.
     bool ExecuteSQL(const std::string& SQL);
     /// Sets how many consecutive row statements the destination may send as one (1: none).

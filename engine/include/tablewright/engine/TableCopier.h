@@ -27,6 +27,9 @@ struct TableReport {
     std::vector<std::string> schema_notes;
     /// Row statements produced.
     std::int64_t rows = 0;
+    /// Failed statements that were rows: refused, unsent, or holding values that could not all
+    /// be read exactly.
+    std::int64_t failed_rows = 0;
     /// True when the table statement was produced and, where statements are sent, accepted.
     bool created = false;
     /// True when the connection to the server was lost during the table, or could not be opened
@@ -121,6 +124,8 @@ private:
     data::Destination* target_ = nullptr; // null when statements are only reported
     std::string unsent_reason_;
     TableReport* report_ = nullptr;
+    // Set while the failures that arrive are those of rows.
+    bool counting_rows_ = false;
     std::string last_refusal_;
 };
 

@@ -99,6 +99,21 @@ public:
     void SetMessage(const std::string& text) override { message = text; }
 };
 
+/// What one table of a run came to.
+struct TableOutcome {
+    /// The source name of the table.
+    std::string name;
+    /// Rows read from the source.
+    std::int64_t rows_read = 0;
+    /// Rows that reached every output of the run (the server, the script file) as read.
+    std::int64_t rows_written = 0;
+    /// Statements that failed, as the log counts them: refused, not sent, not written.
+    std::int64_t failed_statements = 0;
+    double seconds = 0;
+    /// True when the run was cancelled while this table was converted.
+    bool cancelled = false;
+};
+
 /// What a run achieved, for callers that need more than the log.
 struct RunSummary {
     int tables_done = 0;
@@ -108,6 +123,11 @@ struct RunSummary {
     bool script_failed = false;
     bool database_failed = false;
     bool cancelled = false;
+    /// Why the script file failed, and why the database could not be created or selected.
+    std::string script_error;
+    std::string database_error;
+    /// The tables the run converted (or began to), in their order.
+    std::vector<TableOutcome> tables;
     /// What of the source's schema could not be kept as it was ("table：note"), and what became
     /// of relationships that did not become foreign keys ("关系 'name'：note").
     std::vector<std::string> schema_notes;
@@ -119,14 +139,18 @@ struct RunSummary {
     std::vector<std::string> query_notes;
     /// True when nothing failed and the run was not cancelled.
     bool Clean() const {
-        return tables_failed == 0 && failed_statements == 0 && !script_failed &&
-               !database_failed && !cancelled;
+        return tables_failed == 0 && failed_statements == 0 && !script_failed && !database_failed &&
+               !cancelled;
     }
 };
 
+/// The script path that means standard output.
+inline constexpr std::string_view kStandardOutput = "-";
+
 /// The conversion run: converts the ticked tables in list order under the window's scenario,
-/// writes the reported statements to the script file and keeps the time-stamped log. Statements
-/// reach the file in whole lines; what is lost to a write error is counted for its table.
+/// writes the reported statements to the script file (or standard output) and keeps the
+/// time-stamped log. Statements reach the file in whole lines; what is lost to a write error is
+/// counted for its table.
 class ConversionRun {
 public:
     /// Binds the run to the engine and the window; installs the engine's event handlers.
@@ -151,6 +175,8 @@ public:
     std::function<std::string()> TimeOfDay;
     /// Replaceable millisecond tick counter, for tests.
     std::function<std::uint64_t()> TickCount;
+    /// Called when a table is done (or cut short by a cancel), with what it came to.
+    std::function<void(const TableOutcome&)> TableDone;
 
 private:
     struct FileCloser {
@@ -159,7 +185,7 @@ private:
     void ScriptFailed(const std::string& reason);
     void ConvertRelationships(const std::set<std::string>& converted);
     void ConvertViews(const std::set<std::string>& converted);
-    void AddScriptLine(std::string_view line, std::int64_t statements);
+    void AddScriptLine(std::string_view line, std::int64_t statements, std::int64_t rows);
     void EndExtendedInsert();
     void WriteScriptChunk();
     void CloseScript();
@@ -168,11 +194,13 @@ private:
     RunWindow& window_;
     std::unique_ptr<std::FILE, FileCloser> script_;
     std::string script_path_;
+    bool script_is_output_ = false; // the script goes to standard output
     // Statements not yet written, each a whole line, and where each of those lines ends.
     std::string script_chunk_;
     std::vector<std::size_t> chunk_line_ends_;
-    // How many reported statements each of those lines holds.
+    // How many reported statements, and how many rows, each of those lines holds.
     std::vector<std::int64_t> chunk_line_statements_;
+    std::vector<std::int64_t> chunk_line_rows_;
     // The multi-row INSERT being joined: its "INSERT INTO `t` values" and its rows so far.
     std::string extended_prefix_;
     std::string extended_line_;
@@ -183,6 +211,7 @@ private:
     bool script_error_logged_ = false;
     std::string script_error_;
     std::int64_t unwritten_statements_ = 0;
+    std::int64_t unwritten_rows_ = 0;
     // Set when the database could not be created or selected: the server side of every table
     // is skipped and each of its statements counts as failed with server_error_.
     bool server_unavailable_ = false;
