@@ -543,8 +543,8 @@ std::vector<PropertyObject> ReadPropertyBlob(std::span<const std::uint8_t> blob,
                 switch (property.type) {
                 case kTypeBool:
                     if (size >= 1)
-                        property.value = std::any_of(value, value + size,
-                                                     [](std::uint8_t b) { return b != 0; });
+                        property.value =
+                            std::any_of(value, value + size, [](std::uint8_t b) { return b != 0; });
                     break;
                 case kTypeByte:
                     if (size >= 1)
@@ -689,9 +689,9 @@ std::vector<IndexDefinition> ParseIndexes(std::span<const std::uint8_t> bytes, b
                 known = false;
                 break;
             }
-            key.columns.push_back(IndexColumnDefinition{
-                static_cast<std::size_t>(column - columns.begin()),
-                e[lead + 3 * k + 2] != kAscending});
+            key.columns.push_back(
+                IndexColumnDefinition{static_cast<std::size_t>(column - columns.begin()),
+                                      e[lead + 3 * k + 2] != kAscending});
         }
         key.flags = e[real_flags];
         if (known && !key.columns.empty())
@@ -800,13 +800,12 @@ std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t
         }
         pos += length;
     }
-    std::stable_sort(table.columns.begin(), table.columns.end(),
-                     [](const ColumnDefinition& a, const ColumnDefinition& b) {
-                         return a.col_num < b.col_num;
-                     });
-    table.indexes = ParseIndexes(bytes.subspan(pos), jet3, real_indexes,
-                                 ReadU32(data + logical_indexes_offset), table.columns, decoder,
-                                 code_page);
+    std::stable_sort(
+        table.columns.begin(), table.columns.end(),
+        [](const ColumnDefinition& a, const ColumnDefinition& b) { return a.col_num < b.col_num; });
+    table.indexes =
+        ParseIndexes(bytes.subspan(pos), jet3, real_indexes, ReadU32(data + logical_indexes_offset),
+                     table.columns, decoder, code_page);
     return table;
 }
 

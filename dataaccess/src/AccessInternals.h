@@ -24,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tw::data::access {
@@ -254,6 +255,16 @@ struct CatalogObject {
     /// The reading plan of a user table, read and checked when the file was opened.
     std::shared_ptr<const TablePlan> plan;
 };
+
+/// ASCII case folding, as Access compares the names of its objects and system columns.
+char AsciiLower(char c);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+/// Column `column` of a system table's current row as a whole number (0 when it is not one)
+/// and as text (empty when it is not text).
+std::int64_t Integer(RowReader& rows, std::size_t column, Value& value);
+std::string Text(RowReader& rows, std::size_t column, Value& value);
 
 /// The catalog of an open file: its tables, queries and links, their definitions and
 /// properties, and the relationships between the tables.

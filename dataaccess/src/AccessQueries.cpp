@@ -63,28 +63,6 @@ constexpr std::size_t kMaxJoins = 1024;
 
 constexpr std::string_view kNewline = "\r\n";
 
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
-}
-
-std::int64_t Integer(RowReader& rows, std::size_t column, Value& value) {
-    rows.Decode(column, value);
-    const auto* number = std::get_if<std::int64_t>(&value);
-    return number ? *number : 0;
-}
-
-std::string Text(RowReader& rows, std::size_t column, Value& value) {
-    rows.Decode(column, value);
-    const auto* text = std::get_if<std::string>(&value);
-    return text ? *text : std::string();
-}
-
 // One row of MSysQueries. Missing values read as empty text and 0, which is how the rebuilt text
 // treats them.
 struct QueryRow {

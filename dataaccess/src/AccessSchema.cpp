@@ -236,6 +236,8 @@ ColumnInfo BuildColumn(const AccessFile& file, const ColumnDefinition& col,
     return info;
 }
 
+} // namespace
+
 char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -254,7 +256,17 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
-} // namespace
+std::int64_t Integer(RowReader& rows, std::size_t column, Value& value) {
+    rows.Decode(column, value);
+    const auto* number = std::get_if<std::int64_t>(&value);
+    return number ? *number : 0;
+}
+
+std::string Text(RowReader& rows, std::size_t column, Value& value) {
+    rows.Decode(column, value);
+    const auto* text = std::get_if<std::string>(&value);
+    return text ? *text : std::string();
+}
 
 // Reads and checks the definition of table `name` at `tdef_page` and its usage map.
 StoredTable ReadStoredTable(const AccessFile& file, std::uint32_t tdef_page,
@@ -315,18 +327,6 @@ constexpr std::int64_t kRelationCascadeDeletes = 0x1000;
 bool TableLike(const CatalogObject& object) {
     return object.type == kObjectTable || object.type == kObjectQuery ||
            object.type == kObjectLink || object.type == kObjectOdbcLink;
-}
-
-std::int64_t Integer(RowReader& rows, std::size_t column, Value& value) {
-    rows.Decode(column, value);
-    const auto* number = std::get_if<std::int64_t>(&value);
-    return number ? *number : 0;
-}
-
-std::string Text(RowReader& rows, std::size_t column, Value& value) {
-    rows.Decode(column, value);
-    const auto* text = std::get_if<std::string>(&value);
-    return text ? *text : std::string();
 }
 
 // The text of a property; empty when it is missing or not text.

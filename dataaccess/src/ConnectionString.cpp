@@ -4,7 +4,9 @@ namespace tw::data {
 
 namespace {
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -28,8 +30,8 @@ std::string_view TrimBlanks(std::string_view text) {
 std::string QuoteConnectionValue(std::string_view value) {
     const bool needs_quotes =
         value.find_first_of(";\"") != std::string_view::npos ||
-        (!value.empty() && (value.front() == '{' || value.front() == ' ' ||
-                            value.front() == '\t' || value.back() == ' ' || value.back() == '\t'));
+        (!value.empty() && (value.front() == '{' || value.front() == ' ' || value.front() == '\t' ||
+                            value.back() == ' ' || value.back() == '\t'));
     if (!needs_quotes)
         return std::string(value);
     std::string quoted = "\"";

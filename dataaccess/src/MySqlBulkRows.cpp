@@ -13,16 +13,10 @@ using Kind = BulkRows::Kind;
 
 // How the values of a column of the given type travel; see the class comment.
 Kind KindOf(int ado_type) {
-    switch (ado_type) {
-    case adBoolean:
-    case adTinyInt:
-    case adUnsignedTinyInt:
-    case adSmallInt:
-    case adUnsignedSmallInt:
-    case adInteger:
-    case adUnsignedInt:
-    case adBigInt:
+    // Unsigned BigInt values may not fit the signed 64 bits the client library sends.
+    if (ado_type == adBoolean || (IsWholeNumberType(ado_type) && ado_type != adUnsignedBigInt))
         return Kind::Integer;
+    switch (ado_type) {
     case adDouble:
         return Kind::Double;
     case adSingle:

@@ -261,22 +261,6 @@ std::string KeyClause(const KeyDefinition& key, bool unique) {
     return clause;
 }
 
-bool IsWholeNumber(int ado_type) {
-    switch (ado_type) {
-    case adTinyInt:
-    case adUnsignedTinyInt:
-    case adSmallInt:
-    case adUnsignedSmallInt:
-    case adInteger:
-    case adUnsignedInt:
-    case adBigInt:
-    case adUnsignedBigInt:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The primary key that is declared with the table rather than added after the rows: one of
 // whole numbers only. Its values cannot differ in a way the server might not see (no text, no
 // collation), so rows Access kept apart are kept apart here too, and a transactional table is
@@ -291,7 +275,7 @@ const IndexSchema* PrimaryKeyWithTable(const TableSchema& table, const TableOpti
             const auto column =
                 std::find_if(table.columns.begin(), table.columns.end(),
                              [&](const ColumnSchema& c) { return c.name == part.name; });
-            if (column == table.columns.end() || !IsWholeNumber(column->ado_type))
+            if (column == table.columns.end() || !IsWholeNumberType(column->ado_type))
                 return nullptr;
         }
         return index.columns.empty() ? nullptr : &index;

@@ -23,11 +23,16 @@ locale_t Utf8Locale() {
 char32_t DecodeUtf8(std::string_view text, std::size_t& i, bool& valid) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                                      : (lead >> 3) == 0x1E ? 4 : 0;
+    int length = lead < 0x80           ? 1
+                 : (lead >> 5) == 0x6  ? 2
+                 : (lead >> 4) == 0xE  ? 3
+                 : (lead >> 3) == 0x1E ? 4
+                                       : 0;
     valid = length > 0 && i + length <= text.size();
-    char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F
-                                                                                 : lead & 0x07;
+    char32_t code = length == 1   ? lead
+                    : length == 2 ? lead & 0x1F
+                    : length == 3 ? lead & 0x0F
+                                  : lead & 0x07;
     for (int k = 1; valid && k < length; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80)
             valid = false;
@@ -103,6 +108,8 @@ void AppendEscapedText(std::string& out, std::string_view text) {
     std::size_t plain_start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char* replacement = nullptr;
+        // The escapes, one a line.
+        // clang-format off
         switch (text[i]) {
         case '\'': replacement = "''"; break;
         case '\\': replacement = "\\\\"; break;
@@ -112,6 +119,7 @@ void AppendEscapedText(std::string& out, std::string_view text) {
         case '\x1A': replacement = "\\Z"; break;
         default: continue;
         }
+        // clang-format on
         out.append(text.substr(plain_start, i - plain_start));
         out += replacement;
         plain_start = i + 1;

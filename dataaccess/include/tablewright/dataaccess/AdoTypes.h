@@ -37,4 +37,21 @@ enum AdoType : int {
     adLongVarBinary = 205,
 };
 
+/// True for the codes of whole-number types (Yes/No not among them).
+constexpr bool IsWholeNumberType(int ado_type) {
+    switch (ado_type) {
+    case adTinyInt:
+    case adUnsignedTinyInt:
+    case adSmallInt:
+    case adUnsignedSmallInt:
+    case adInteger:
+    case adUnsignedInt:
+    case adBigInt:
+    case adUnsignedBigInt:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace tw::data

@@ -42,6 +42,8 @@ using Value = std::variant<std::monostate, bool, std::int64_t, float, double, De
                            std::string, Bytes, Guid>;
 
 /// True when the value is null.
-inline bool IsNull(const Value& value) { return std::holds_alternative<std::monostate>(value); }
+inline bool IsNull(const Value& value) {
+    return std::holds_alternative<std::monostate>(value);
+}
 
 } // namespace tw::data
