@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -265,6 +266,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 /// and as text (empty when it is not text).
 std::int64_t Integer(RowReader& rows, std::size_t column, Value& value);
 std::string Text(RowReader& rows, std::size_t column, Value& value);
+
+/// Where each of `names` (compared without ASCII case) is among the columns of the system
+/// table `table`; fails naming the table when one is missing.
+std::vector<std::size_t> LocateSystemColumns(const AccessFile& file, const TablePlan& plan,
+                                             std::span<const std::string_view> names,
+                                             std::string_view table);
 
 /// The catalog of an open file: its tables, queries and links, their definitions and
 /// properties, and the relationships between the tables.

@@ -620,16 +620,7 @@ std::vector<QuerySchema> Catalog::Queries() {
     enum { kAttribute, kExpression, kFlag, kExtra, kName1, kName2, kObjectId, kOrder };
     static constexpr std::string_view kColumns[] = {
         "Attribute", "Expression", "Flag", "LvExtra", "Name1", "Name2", "ObjectId", "Order"};
-    std::size_t at[std::size(kColumns)];
-    std::fill(std::begin(at), std::end(at), kNoColumn);
-    for (std::size_t i = 0; i < plan->columns.size(); ++i) {
-        for (std::size_t k = 0; k < std::size(kColumns); ++k) {
-            if (EqualsNoCase(plan->columns[i].name, kColumns[k]))
-                at[k] = i;
-        }
-    }
-    if (std::find(std::begin(at), std::end(at), kNoColumn) != std::end(at))
-        FailRead(*file_, "系统表 MSysQueries 的结构无法识别，文件可能已损坏");
+    const std::vector<std::size_t> at = LocateSystemColumns(*file_, *plan, kColumns, "MSysQueries");
 
     RowReader reader(file_, plan);
     Value value;

@@ -262,6 +262,19 @@ std::int64_t Integer(RowReader& rows, std::size_t column, Value& value) {
     return number ? *number : 0;
 }
 
+std::vector<std::size_t> LocateSystemColumns(const AccessFile& file, const TablePlan& plan,
+                                             std::span<const std::string_view> names,
+                                             std::string_view table) {
+    std::vector<std::size_t> at(names.size(), plan.columns.size());
+    for (std::size_t i = 0; i < plan.columns.size(); ++i)
+        for (std::size_t k = 0; k < names.size(); ++k)
+            if (EqualsNoCase(plan.columns[i].name, names[k]))
+                at[k] = i;
+    if (std::find(at.begin(), at.end(), plan.columns.size()) != at.end())
+        FailRead(file, "系统表 " + std::string(table) + " 的结构无法识别，文件可能已损坏");
+    return at;
+}
+
 std::string Text(RowReader& rows, std::size_t column, Value& value) {
     rows.Decode(column, value);
     const auto* text = std::get_if<std::string>(&value);
@@ -572,16 +585,8 @@ std::vector<RelationshipSchema> Catalog::Relationships() {
                                                     "szColumn",
                                                     "szReferencedObject",
                                                     "szReferencedColumn"};
-    std::size_t at[std::size(kColumns)];
-    std::fill(std::begin(at), std::end(at), kNoColumn);
-    for (std::size_t i = 0; i < plan->columns.size(); ++i) {
-        for (std::size_t k = 0; k < std::size(kColumns); ++k) {
-            if (EqualsNoCase(plan->columns[i].name, kColumns[k]))
-                at[k] = i;
-        }
-    }
-    if (std::find(std::begin(at), std::end(at), kNoColumn) != std::end(at))
-        FailRead(*file_, "系统表 MSysRelationships 的结构无法识别，文件可能已损坏");
+    const std::vector<std::size_t> at =
+        LocateSystemColumns(*file_, *plan, kColumns, "MSysRelationships");
 
     struct Pair {
         std::int64_t position = 0;
