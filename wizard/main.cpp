@@ -15,12 +15,34 @@
 
 namespace {
 
-constexpr const char* kHowToGetADisplay =
-    "  On a desktop, start it from a terminal of the desktop session.\n"
-    "  Over ssh, connect with X forwarding: ssh -X host\n"
-    "  Without any display, use a virtual one:\n"
-    "    xvfb-run -s '-screen 0 1024x768x24' build/tablewright\n"
-    "  The command-line tool needs no display: build/tablewright-cli --help\n";
+constexpr const char* kUsage =
+    R"(Usage: tablewright [-?|--help] [-V|--version] [Qt options]
+
+Opens the wizard window that converts a Microsoft Access database (.mdb, .accdb) into a
+MySQL/MariaDB server and/or an SQL script file. The window is in Simplified Chinese and takes
+every setting on its pages; tablewright-cli does the same on the command line.
+
+Options:
+  -?, --help      show this help and exit
+  -V, --version   show the version and exit
+Qt's own options are accepted as well, e.g. -platform offscreen or -style NAME.
+
+Environment:
+  DISPLAY, WAYLAND_DISPLAY  the display the window opens on (QT_QPA_PLATFORM picks another
+                            platform, e.g. offscreen)
+  MYSQL_UNIX_PORT           the Unix socket that host localhost at port 3306 reaches
+                            (default /run/mysqld/mysqld.sock)
+)";
+
+/// How to get a display; `program` is the name the window was started by (argv[0]), so that
+/// the commands name it as the user does (build/tablewright, tablewright, /usr/bin/tablewright).
+std::string HowToGetADisplay(const std::string& program) {
+    return "  On a desktop, start it from a terminal of the desktop session.\n"
+           "  Over ssh, connect with X forwarding: ssh -X host\n"
+           "  Without any display, use a virtual one:\n"
+           "    xvfb-run -s '-screen 0 1024x768x24' " +
+           program + "\n  The command-line tool needs no display: " + program + "-cli --help\n";
+}
 
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
@@ -59,8 +81,8 @@ bool RemoteXServerAnswers(const std::string& host, const std::string& number) {
         return false;
     bool connected = false;
     for (addrinfo* entry = found; entry && !connected; entry = entry->ai_next) {
-        const int fd = ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC,
-                                entry->ai_protocol);
+        const int fd =
+            ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
         if (fd < 0)
             continue;
         connected = ::connect(fd, entry->ai_addr, entry->ai_addrlen) == 0;
@@ -87,7 +109,7 @@ bool XDisplayAnswers(const std::string& display) {
 }
 
 /// Explains how to get a display when the window has none; false when it has one.
-bool ExplainMissingDisplay() {
+bool ExplainMissingDisplay(const std::string& program) {
     if (!Environment("QT_QPA_PLATFORM").empty() || !Environment("WAYLAND_DISPLAY").empty())
         return false;
     const std::string display = Environment("DISPLAY");
@@ -95,12 +117,12 @@ bool ExplainMissingDisplay() {
         std::fprintf(stderr,
                      "tablewright: no display to open the window on (DISPLAY and "
                      "WAYLAND_DISPLAY are unset).\n%s",
-                     kHowToGetADisplay);
+                     HowToGetADisplay(program).c_str());
         return true;
     }
     if (!XDisplayAnswers(display)) {
         std::fprintf(stderr, "tablewright: the display %s does not answer.\n%s", display.c_str(),
-                     kHowToGetADisplay);
+                     HowToGetADisplay(program).c_str());
         return true;
     }
     return false;
@@ -109,7 +131,20 @@ bool ExplainMissingDisplay() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (ExplainMissingDisplay())
+    // Help and version need no display; they are answered before the toolkit starts.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-?") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version" || arg == "-V") {
+            std::printf("tablewright %s\n", TABLEWRIGHT_VERSION);
+            return 0;
+        }
+    }
+    const std::string program = argc > 0 && argv[0][0] != '\0' ? argv[0] : "tablewright";
+    if (ExplainMissingDisplay(program))
         return 2;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tablewright"));

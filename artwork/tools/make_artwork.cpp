@@ -5,8 +5,10 @@
 //
 //     cmake --build BUILD_DIR --target tw_artwork_regenerate
 //
-// which builds this tool and runs it on artwork/resources/. The drawing uses only vector shapes
-// and gradients (no text, no fonts), so the same Qt version gives the same pixels.
+// which builds this tool and runs it on artwork/resources/ and artwork/icons/ (the application
+// icon in the sizes a desktop shows, laid out as an icon theme: hicolor/NxN/apps/tablewright.png,
+// installed as it is). The drawing uses only vector shapes and gradients (no text, no fonts), so
+// the same Qt version gives the same pixels.
 
 #include <QColor>
 #include <QDir>
@@ -32,9 +34,10 @@ const QColor kSteel(0x6f, 0x86, 0x9c);
 const QColor kGreen(0x3f, 0x9b, 0x6a);
 const QColor kAmber(0xe0, 0xa2, 0x3a);
 
-// A database cylinder filling `box`, shaded from `light` to `dark`, with two ring bands.
+// A database cylinder filling `box`, shaded from `light` to `dark`, with two ring bands drawn
+// `line` wide.
 void DrawCylinder(QPainter& p, const QRectF& box, const QColor& light, const QColor& dark,
-                  const QColor& outline) {
+                  const QColor& outline, qreal line = 1.0) {
     const qreal eh = box.width() * 0.34;
     const QRectF top(box.left(), box.top(), box.width(), eh);
     const QRectF bottom(box.left(), box.bottom() - eh, box.width(), eh);
@@ -51,13 +54,13 @@ void DrawCylinder(QPainter& p, const QRectF& box, const QColor& light, const QCo
     side.setColorAt(0.0, dark);
     side.setColorAt(0.35, light);
     side.setColorAt(1.0, dark);
-    p.setPen(QPen(outline, 1.0));
+    p.setPen(QPen(outline, line));
     p.setBrush(side);
     p.drawPath(body);
 
     // Two rings across the body, each the lower half of an ellipse.
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(light.lighter(115), 1.0));
+    p.setPen(QPen(light.lighter(115), line));
     for (const qreal f : {0.38, 0.66}) {
         const qreal y = box.top() + (box.height() - eh) * f;
         p.drawArc(QRectF(box.left() + 0.5, y, box.width() - 1, eh), 180 * 16, 180 * 16);
@@ -66,7 +69,7 @@ void DrawCylinder(QPainter& p, const QRectF& box, const QColor& light, const QCo
     QLinearGradient lid(top.topLeft(), top.bottomRight());
     lid.setColorAt(0.0, light.lighter(135));
     lid.setColorAt(1.0, light);
-    p.setPen(QPen(outline, 1.0));
+    p.setPen(QPen(outline, line));
     p.setBrush(lid);
     p.drawEllipse(top);
 }
@@ -302,12 +305,17 @@ QImage WelcomePicture() {
     });
 }
 
-// The 16 x 16 window icon: a small database cylinder with an arrow.
-QImage IconPicture() {
+// The window icon, a small database cylinder with an arrow, drawn on a 16 x 16 grid and scaled to
+// `size` pixels. Its lines are one pixel wide up to 32 pixels and grow more slowly than the
+// shapes above that, so that large icons do not look drawn with a marker.
+QImage IconPicture(int size = 16) {
+    const qreal scale = size / 16.0;
+    const qreal line = qMax<qreal>(1.0, size / 32.0) / scale;
     return Canvas(
-        16, 16,
-        [](QPainter& p) {
-            DrawCylinder(p, QRectF(0.5, 0.5, 11, 14), kSky.lighter(110), kBlue, kInk);
+        size, size,
+        [scale, line](QPainter& p) {
+            p.scale(scale, scale);
+            DrawCylinder(p, QRectF(0.5, 0.5, 11, 14), kSky.lighter(110), kBlue, kInk, line);
             // The arrow sits on a white halo so that it stays apart from the cylinder.
             QPainterPath arrow;
             arrow.moveTo(7, 9.5);
@@ -318,7 +326,7 @@ QImage IconPicture() {
             arrow.lineTo(10.5, 12.5);
             arrow.lineTo(7, 12.5);
             arrow.closeSubpath();
-            p.setPen(QPen(Qt::white, 1.2, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+            p.setPen(QPen(Qt::white, 1.2 * line, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
             p.setBrush(kAmber);
             p.drawPath(arrow);
         },
@@ -342,8 +350,8 @@ bool Save(const QImage& image, const QDir& folder, const QString& name, bool opa
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_artwork OUTPUT_FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_artwork OUTPUT_FOLDER [ICON_FOLDER]\n");
         return 2;
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
@@ -359,5 +367,19 @@ int main(int argc, char** argv) {
     ok &= Save(FinishedPicture(), folder, QStringLiteral("105.png"), true);
     ok &= Save(WelcomePicture(), folder, QStringLiteral("welcome.png"), true);
     ok &= Save(IconPicture(), folder, QStringLiteral("icon16.png"), false);
+    if (argc == 3) {
+        // The application icon for menus and launchers, in the sizes of the hicolor theme.
+        for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+            const QString apps = QStringLiteral("hicolor/%1x%1/apps").arg(size);
+            QDir icons(QString::fromLocal8Bit(argv[2]));
+            if (!icons.mkpath(apps)) {
+                std::fprintf(stderr, "make_artwork: cannot make %s/%s\n", argv[2],
+                             qPrintable(apps));
+                return 1;
+            }
+            icons.cd(apps);
+            ok &= Save(IconPicture(size), icons, QStringLiteral("tablewright.png"), false);
+        }
+    }
     return ok ? 0 : 1;
 }

@@ -55,6 +55,24 @@ mariadb_ping() {
         --connect-timeout=2 ping >/dev/null 2>&1
 }
 
+# True when root logs in with an empty password over TCP at the given port and, when a socket
+# is given, through that socket too; otherwise prints the client's error and returns 1.
+# Arguments: PORT [SOCKET].
+mariadb_login_works() {
+    local port=$1 socket=${2:-} client error
+    client=$(mariadb_program mariadb) || return 1
+    if ! error=$("$client" --no-defaults --protocol=tcp -h127.0.0.1 -P"$port" -uroot \
+        --connect-timeout=5 -e 'SELECT 1' 2>&1 >/dev/null); then
+        printf '%s\n' "${error:-the mariadb client failed}"
+        return 1
+    fi
+    if [[ -n $socket ]] && ! error=$("$client" --no-defaults --protocol=socket \
+        --socket="$socket" -uroot --connect-timeout=5 -e 'SELECT 1' 2>&1 >/dev/null); then
+        printf '%s\n' "${error:-the mariadb client failed}"
+        return 1
+    fi
+}
+
 # Creates a fresh data folder whose root@localhost/127.0.0.1 has an empty password.
 mariadb_init_datadir() {
     local datadir=$1 log=$2

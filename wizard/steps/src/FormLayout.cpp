@@ -24,39 +24,39 @@ public:
         layout_.tab = tab;
         layout_.text = std::move(text);
     }
-    C &In(ControlRef parent) {
+    C& In(ControlRef parent) {
         layout_.parent = parent;
         return *this;
     }
-    C &Font(const FontSpec &font) {
+    C& Font(const FontSpec& font) {
         layout_.font = font;
         return *this;
     }
-    C &Hidden() {
+    C& Hidden() {
         layout_.hidden = true;
         return *this;
     }
-    C &Disabled() {
+    C& Disabled() {
         layout_.disabled = true;
         return *this;
     }
-    C &Value(int value) {
+    C& Value(int value) {
         layout_.value = value;
         return *this;
     }
-    C &White() {
+    C& White() {
         layout_.white_background = true;
         return *this;
     }
-    C &Masked() {
+    C& Masked() {
         layout_.password_mask = true;
         return *this;
     }
-    C &NoInputMethod() {
+    C& NoInputMethod() {
         layout_.input_method_off = true;
         return *this;
     }
-    C &BlackText() {
+    C& BlackText() {
         layout_.black_text = true;
         return *this;
     }
@@ -228,7 +228,7 @@ std::string ControlName(Ctl name) {
     return "?";
 }
 
-std::string ObjectName(const ControlRef &ref) {
+std::string ObjectName(const ControlRef& ref) {
     std::string name = ControlName(ref.name);
     if (ref.index >= 0)
         name += "_" + std::to_string(ref.index);
@@ -241,9 +241,9 @@ FontSpec WindowFont() {
 
 std::string DefaultScriptPath() {
     std::string home;
-    if (const char *env = std::getenv("HOME"); env && *env) {
+    if (const char* env = std::getenv("HOME"); env && *env) {
         home = env;
-    } else if (const passwd *entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
+    } else if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
         home = entry->pw_dir;
     }
     if (home.empty())
@@ -253,12 +253,12 @@ std::string DefaultScriptPath() {
     return home + "test.sql";
 }
 
-const std::vector<ControlLayout> &FormLayout() {
+const std::vector<ControlLayout>& FormLayout() {
     static const std::vector<ControlLayout> layout = BuildLayout();
     return layout;
 }
 
-const std::vector<std::string> &TableTypes() {
+const std::vector<std::string>& TableTypes() {
     static const std::vector<std::string> types{"MyISAM", "InnoDB", "ISAM", "BDB", "HEAP"};
     return types;
 }

@@ -23,12 +23,15 @@ const ControlRef kTxtDestDumpFile{Ctl::TxtDestDumpFile};
 const ControlRef kCboType{Ctl::CboType};
 const ControlRef kLstTables{Ctl::LstTables};
 
-ControlRef Page(int step) { return {Ctl::fra_progress, step}; }
-ControlRef MySQLInfo(int index) { return {Ctl::TxtMySQLInfo, index}; }
+ControlRef Page(int step) {
+    return {Ctl::fra_progress, step};
+}
+ControlRef MySQLInfo(int index) {
+    return {Ctl::TxtMySQLInfo, index};
+}
 
 /// Runs one step of a handler; a step that fails is skipped and the handler goes on.
-template <typename Step>
-void Attempt(Step&& step) {
+template <typename Step> void Attempt(Step&& step) {
     try {
         step();
     } catch (const std::exception&) {
@@ -61,15 +64,11 @@ public:
     std::string TableText(int i) const override { return view_.List(kLstTables, i); }
     std::string ScriptPath() const override { return view_.Text(kTxtDestDumpFile); }
     std::string DatabaseName() const override { return view_.Text(MySQLInfo(4)); }
-    int NoDataValue() const override {
-        return static_cast<int>(view_.Value({Ctl::ChkNoData}));
-    }
+    int NoDataValue() const override { return static_cast<int>(view_.Value({Ctl::ChkNoData})); }
     int DropTablesValue() const override {
         return static_cast<int>(view_.Value({Ctl::ChkDropTables}));
     }
-    int KeysValue() const override {
-        return static_cast<int>(view_.Value({Ctl::ChkKeepKeys}));
-    }
+    int KeysValue() const override { return static_cast<int>(view_.Value({Ctl::ChkKeepKeys})); }
     int ViewsValue() const override { return static_cast<int>(view_.Value({Ctl::ChkViews})); }
     void SetStatus(const std::string& text) override {
         view_.SetText({Ctl::LblProgressStatus}, text);
@@ -86,7 +85,9 @@ WizardSteps::WizardSteps(WizardView& view, data::ProviderFactory factory)
     : view_(view), factory_(std::move(factory)),
       run_window_(std::make_unique<RunBinding>(*this, view)) {}
 
-WizardSteps::~WizardSteps() { Release(); }
+WizardSteps::~WizardSteps() {
+    Release();
+}
 
 void WizardSteps::Release() {
     // The run holds the engine's event handlers, so it goes first.
@@ -94,8 +95,7 @@ void WizardSteps::Release() {
     MyConversion.reset();
 }
 
-MsgBoxResult WizardSteps::Ask(const std::string& prompt, MsgBoxButtons buttons,
-                              MsgBoxIcon icon) {
+MsgBoxResult WizardSteps::Ask(const std::string& prompt, MsgBoxButtons buttons, MsgBoxIcon icon) {
     if (MsgBox)
         return MsgBox(prompt, buttons, icon);
     return buttons == MsgBoxButtons::Ok ? MsgBoxResult::Ok : MsgBoxResult::No;
@@ -264,7 +264,9 @@ void WizardSteps::CmdCancel_Click() {
         view_.Close();
 }
 
-void WizardSteps::CmdFinish_Click() { view_.Close(); }
+void WizardSteps::CmdFinish_Click() {
+    view_.Close();
+}
 
 void WizardSteps::CmdBrowse_Click() {
     const FileDialogRequest request{kOpenFilter, kOpenTitle, ""};
@@ -317,7 +319,9 @@ void WizardSteps::CboType_Click() {
         MyConversion->SetTableType(view_.Text(kCboType));
 }
 
-void WizardSteps::OptScenario_Click(int Index) { Scenario = static_cast<std::int16_t>(Index); }
+void WizardSteps::OptScenario_Click(int Index) {
+    Scenario = static_cast<std::int16_t>(Index);
+}
 
 void WizardSteps::ShowHeader(std::int16_t step) {
     if (step >= 0 && !HeaderShown) {

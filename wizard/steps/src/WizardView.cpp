@@ -15,9 +15,13 @@ PlainWizardView::PlainWizardView() {
     }
 }
 
-void PlainWizardView::SetVisible(const ControlRef& ref, bool visible) { At(ref).visible = visible; }
+void PlainWizardView::SetVisible(const ControlRef& ref, bool visible) {
+    At(ref).visible = visible;
+}
 
-void PlainWizardView::SetEnabled(const ControlRef& ref, bool enabled) { At(ref).enabled = enabled; }
+void PlainWizardView::SetEnabled(const ControlRef& ref, bool enabled) {
+    At(ref).enabled = enabled;
+}
 
 std::string PlainWizardView::Text(const ControlRef& ref) const {
     const State& state = At(ref);
@@ -30,16 +34,22 @@ void PlainWizardView::SetText(const ControlRef& ref, const std::string& text) {
     At(ref).text = text;
 }
 
-double PlainWizardView::Value(const ControlRef& ref) const { return At(ref).value; }
+double PlainWizardView::Value(const ControlRef& ref) const {
+    return At(ref).value;
+}
 
-void PlainWizardView::SetValue(const ControlRef& ref, double value) { At(ref).value = value; }
+void PlainWizardView::SetValue(const ControlRef& ref, double value) {
+    At(ref).value = value;
+}
 
 void PlainWizardView::SetFocus(const ControlRef& ref) {
     At(ref);
     focus = ref;
 }
 
-void PlainWizardView::Move(const ControlRef& ref, const PixelRect& rect) { At(ref).rect = rect; }
+void PlainWizardView::Move(const ControlRef& ref, const PixelRect& rect) {
+    At(ref).rect = rect;
+}
 
 void PlainWizardView::SetHeight(const ControlRef& ref, int height) {
     At(ref).rect.height = height;

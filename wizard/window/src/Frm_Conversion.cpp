@@ -272,8 +272,7 @@ QWidget& Frm_Conversion::At(const ControlRef& ref) const {
     return *widget;
 }
 
-template <typename Widget>
-Widget& Frm_Conversion::As(const ControlRef& ref) const {
+template <typename Widget> Widget& Frm_Conversion::As(const ControlRef& ref) const {
     auto* widget = qobject_cast<Widget*>(&At(ref));
     if (!widget)
         throw std::invalid_argument("control " + wizard::ObjectName(ref) + " is of another kind");
@@ -349,7 +348,9 @@ void Frm_Conversion::SetValue(const ControlRef& ref, double value) {
     }
 }
 
-void Frm_Conversion::SetFocus(const ControlRef& ref) { At(ref).setFocus(Qt::OtherFocusReason); }
+void Frm_Conversion::SetFocus(const ControlRef& ref) {
+    At(ref).setFocus(Qt::OtherFocusReason);
+}
 
 void Frm_Conversion::Move(const ControlRef& ref, const wizard::PixelRect& rect) {
     At(ref).setGeometry(rect.left, rect.top, rect.width, rect.height);
@@ -421,7 +422,9 @@ void Frm_Conversion::SetListIndex(const ControlRef& ref, int i) {
     combo.setCurrentIndex(i);
 }
 
-void Frm_Conversion::PaintForm() { artwork::Mod_Functions::PaintForm(*this, background_); }
+void Frm_Conversion::PaintForm() {
+    artwork::Mod_Functions::PaintForm(*this, background_);
+}
 
 void Frm_Conversion::PaintWelcome() {
     artwork::Mod_Functions::PaintWelcome(*PicWelcome_, OptScenario_);
@@ -433,7 +436,9 @@ void Frm_Conversion::PaintHeader(std::int16_t step) {
     artwork::Mod_Functions::PaintHeader(*PicHeader_, step);
 }
 
-void Frm_Conversion::Close() { close(); }
+void Frm_Conversion::Close() {
+    close();
+}
 
 void Frm_Conversion::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -451,17 +456,25 @@ void Frm_Conversion::closeEvent(QCloseEvent* event) {
 }
 
 wizard::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
-                                 wizard::MsgBoxButtons buttons, wizard::MsgBoxIcon icon) {
+                                    wizard::MsgBoxButtons buttons, wizard::MsgBoxIcon icon) {
     QMessageBox::Icon box_icon = QMessageBox::NoIcon;
     switch (icon) {
-    case wizard::MsgBoxIcon::Critical: box_icon = QMessageBox::Critical; break;
-    case wizard::MsgBoxIcon::Question: box_icon = QMessageBox::Question; break;
-    case wizard::MsgBoxIcon::Exclamation: box_icon = QMessageBox::Warning; break;
-    case wizard::MsgBoxIcon::Information: box_icon = QMessageBox::Information; break;
+    case wizard::MsgBoxIcon::Critical:
+        box_icon = QMessageBox::Critical;
+        break;
+    case wizard::MsgBoxIcon::Question:
+        box_icon = QMessageBox::Question;
+        break;
+    case wizard::MsgBoxIcon::Exclamation:
+        box_icon = QMessageBox::Warning;
+        break;
+    case wizard::MsgBoxIcon::Information:
+        box_icon = QMessageBox::Information;
+        break;
     }
-    const QMessageBox::StandardButtons box_buttons =
-        buttons == wizard::MsgBoxButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
-                                             : QMessageBox::Ok;
+    const QMessageBox::StandardButtons box_buttons = buttons == wizard::MsgBoxButtons::YesNo
+                                                         ? QMessageBox::Yes | QMessageBox::No
+                                                         : QMessageBox::Ok;
     QMessageBox box(box_icon, QString::fromUtf8(wizard::kWindowCaption), FromUtf8(prompt),
                     box_buttons, parent);
     box.setWindowModality(Qt::ApplicationModal);
@@ -473,10 +486,13 @@ wizard::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
     if (QAbstractButton* ok = box.button(QMessageBox::Ok))
         ok->setText(QStringLiteral("确定"));
     switch (box.exec()) {
-    case QMessageBox::Yes: return wizard::MsgBoxResult::Yes;
-    case QMessageBox::No: return wizard::MsgBoxResult::No;
-    default: return buttons == wizard::MsgBoxButtons::YesNo ? wizard::MsgBoxResult::No
-                                                         : wizard::MsgBoxResult::Ok;
+    case QMessageBox::Yes:
+        return wizard::MsgBoxResult::Yes;
+    case QMessageBox::No:
+        return wizard::MsgBoxResult::No;
+    default:
+        return buttons == wizard::MsgBoxButtons::YesNo ? wizard::MsgBoxResult::No
+                                                       : wizard::MsgBoxResult::Ok;
     }
 }
 

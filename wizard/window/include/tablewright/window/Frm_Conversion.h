@@ -68,8 +68,7 @@ private:
     void ConnectHandlers();
     void ApplyTabOrder();
     QWidget& At(const wizard::ControlRef& ref) const;
-    template <typename Widget>
-    Widget& As(const wizard::ControlRef& ref) const;
+    template <typename Widget> Widget& As(const wizard::ControlRef& ref) const;
 
     std::map<wizard::ControlRef, QWidget*> controls_;
     std::map<QWidget*, int> tab_index_;
@@ -82,7 +81,7 @@ private:
 
 /// Shows a modal message box captioned "Tablewright" with the given buttons and icon.
 wizard::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
-                                 wizard::MsgBoxButtons buttons, wizard::MsgBoxIcon icon);
+                                    wizard::MsgBoxButtons buttons, wizard::MsgBoxIcon icon);
 
 /// Shows the open or save dialog for a request; the chosen file, or empty when cancelled.
 std::string ShowFileDialog(QWidget* parent, const wizard::FileDialogRequest& request, bool save);
