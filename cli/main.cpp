@@ -37,9 +37,12 @@ Converts the Access database FILE (.mdb, .accdb) into a MySQL/MariaDB server and
 script file: one DROP TABLE IF EXISTS, one CREATE TABLE and one INSERT per row for each table.
 
 Options:
-  --source-password P   database password of the Access file
-  --list                print the user tables as "name:rows", one a line, and exit; the saved
-                        queries are named on standard error
+  --source-password[=P] database password of the Access file, attached or as the next word;
+                        alone (followed by an option or the FILE) it is asked for with echo
+                        off, or read as the first line of standard input when that is not a
+                        terminal; default: $TABLEWRIGHT_SOURCE_PASSWORD, else none
+  --list                print the user tables as "name:rows", one a line, and exit; linked
+                        tables (not converted) and saved queries are named on standard error
   --table NAME          convert this table, its name matched without regard to case as Access
                         does (repeatable; default: every user table)
   --scenario S          server (default), script, or both
@@ -107,7 +110,11 @@ after the current row; a second one ends the program at once.
 
 struct Options {
     std::string file;
-    std::string source_password;
+    /// The Access file's password as given; unset when none was, so that
+    /// $TABLEWRIGHT_SOURCE_PASSWORD fills it.
+    std::optional<std::string> source_password;
+    /// --source-password came without a value: it is asked for.
+    bool prompt_source_password = false;
     bool list = false;
     std::vector<std::string> tables;
     std::int16_t scenario = 0;
@@ -317,8 +324,15 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
                 throw UsageError{"选项 --no-defaults 之后不能再指定选项文件"};
             throw UsageError{"选项 " + shown + " 只能放在最前面，且只能给出一次"};
         } else if (arg == "--source-password") {
-            options.source_password =
-                secret(i, has_inline_value, inline_value, value_offset, shown);
+            // A separate word is the password unless it is an option or, with no FILE given yet,
+            // the last word (then it is the FILE and the password is asked for).
+            const bool next_is_value = i + 1 < args.size() && args[i + 1].rfind('-', 0) != 0 &&
+                                       !(i + 2 == args.size() && options.file.empty());
+            options.prompt_source_password = !has_inline_value && !next_is_value;
+            options.source_password.reset();
+            if (!options.prompt_source_password)
+                options.source_password =
+                    secret(i, has_inline_value, inline_value, value_offset, shown);
         } else if (arg == "--list") {
             flag();
             options.list = true;
@@ -468,9 +482,9 @@ void RestoreTerminalAndStop(int signal_number) {
     std::raise(signal_number);
 }
 
-// Reads the server password without showing it: from the terminal with echo off, or as the
-// first line of standard input when that is not a terminal.
-std::string ReadPassword() {
+// Reads a password without showing it: from the terminal with echo off after `prompt`, or as
+// the first line of standard input when that is not a terminal.
+std::string ReadPassword(const char* prompt = "MySQL 密码：") {
     std::string password;
     if (!isatty(STDIN_FILENO)) {
         std::getline(std::cin, password);
@@ -492,7 +506,7 @@ std::string ReadPassword() {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     // The prompt comes once echo is off, so nothing typed after it is ever shown.
-    std::fputs("MySQL 密码：", stderr);
+    std::fputs(prompt, stderr);
     std::fflush(stderr);
     std::getline(std::cin, password);
     if (hidden) {
@@ -594,16 +608,33 @@ int Run(const Options& options) {
     engine.ShowCriticalMessage = [](const std::string& text) {
         std::cerr << "tablewright-cli: " << text << '\n';
     };
-    if (!OptionFilesReadable(options.option_files) ||
-        !engine.OpenSourceDB(options.file, options.source_password))
+    if (!OptionFilesReadable(options.option_files))
+        return kExitUsage;
+    std::string source_password;
+    if (options.source_password) {
+        source_password = *options.source_password;
+    } else if (options.prompt_source_password) {
+        source_password = ReadPassword("Access 数据库密码：");
+    } else if (const char* from_environment = std::getenv("TABLEWRIGHT_SOURCE_PASSWORD")) {
+        source_password = from_environment;
+    }
+    const bool opened = engine.OpenSourceDB(options.file, source_password);
+    // The engine keeps what it needs; this copy is wiped (through a volatile pointer, so that
+    // the writes to a string about to die are not left out).
+    for (volatile char* c = source_password.data(); *c != '\0'; ++c)
+        *c = '\0';
+    if (!opened)
         return kExitUsage;
 
     const std::vector<tw::data::TableEntry> entries = engine.SourceTables();
     if (options.list) {
         for (const auto& entry : entries)
             std::cout << entry.name << ':' << entry.rows << '\n';
-        // The saved queries are not tables; they are named apart, so that the list stays a list
-        // of tables for scripts that read it.
+        // Linked tables and saved queries are not converted tables; they are named apart, so
+        // that the list stays a list of tables for scripts that read it.
+        for (const auto& link : engine.LinkedTables())
+            std::cerr << "tablewright-cli: 链接表 '" << link.table_name << "'，数据在 "
+                      << link.link_target << "中，不转换\n";
         try {
             for (const auto& query : engine.SourceQueries())
                 std::cerr << "tablewright-cli: 查询 '" << query.name << "'（"
@@ -633,6 +664,15 @@ int Run(const Options& options) {
                 return EqualsNoCase(entry.name, wanted);
             });
             if (found == entries.end()) {
+                const auto links = engine.LinkedTables();
+                const auto link = std::find_if(links.begin(), links.end(), [&](const auto& row) {
+                    return EqualsNoCase(row.table_name, wanted);
+                });
+                if (link != links.end()) {
+                    std::cerr << "tablewright-cli: '" << link->table_name << "' 是链接表，数据在 "
+                              << link->link_target << "中，不在这个文件里，无法转换\n";
+                    return kExitUsage;
+                }
                 std::cerr << "tablewright-cli: 文件中没有用户表 '" << wanted
                           << "'（--list 列出所有表）\n";
                 return kExitUsage;

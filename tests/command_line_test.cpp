@@ -266,6 +266,62 @@ TEST(CommandLine, UsageErrorsAreOneLineAndTheVersionIsTheProjects) {
     }
 }
 
+// The Access file's password comes from the command line, a prompt or the environment; linked
+// tables are not converted but named: on --list, for --table, and in the run's log.
+TEST(CommandLine, TheAccessPasswordFromEveryPlaceAndLinkedTablesNamed) {
+    TempDir dir;
+    const std::string script = dir.Path() + "/out.sql";
+    const std::string encrypted = test::TestDataPath("ace12-encrypted-rc4.accdb");
+    const std::string linker = test::TestDataPath("ace12-linker.accdb");
+    const std::string link = "'Table1'（位于 Z:\\jackcess_test\\linkeeTest.accdb）";
+    const std::string refused =
+        "tablewright-cli: 无法打开数据库 '" + encrypted + "'：不是有效的密码。\n";
+    struct Case {
+        CliRun run;
+        int status;
+        std::string out, err;
+    };
+    const std::vector<Case> cases = {
+        {{{"--list", "--source-password", "Test123", encrypted}}, 0, "Table1:1\n", ""},
+        {{{"--list", "--source-password=Test123", encrypted}}, 0, "Table1:1\n", ""},
+        // Alone before the file, it is asked for: here, the first line of standard input.
+        {{{"--list", "--source-password", encrypted}, {}, "Test123\n"}, 0, "Table1:1\n", ""},
+        {{{"--source-password", "--list", encrypted}, {}, "Test123\n"}, 0, "Table1:1\n", ""},
+        {{{"--list", encrypted}, {{"TABLEWRIGHT_SOURCE_PASSWORD", "Test123"}}},
+         0,
+         "Table1:1\n",
+         ""},
+        // The command line wins over the environment.
+        {{{"--list", "--source-password=test123", encrypted},
+          {{"TABLEWRIGHT_SOURCE_PASSWORD", "Test123"}}},
+         2,
+         "",
+         refused},
+        {{{"--list", encrypted}}, 2, "", refused},
+        {{{"--list", linker}},
+         0,
+         "Table1:1\n",
+         "tablewright-cli: 链接表 'Table2'，数据在 " + link + "中，不转换\n"},
+        {{{"--scenario", "script", "--script", script, "--table", "table2", linker}},
+         2,
+         "",
+         "tablewright-cli: 'Table2' 是链接表，数据在 " + link + "中，不在这个文件里，无法转换\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.run.args.front() + " " + c.run.args[1]);
+        const Cli cli = RunCli(c.run);
+        EXPECT_EQ(cli.status, c.status);
+        EXPECT_EQ(cli.out, c.out);
+        EXPECT_EQ(cli.err, c.err);
+    }
+    const Cli run = RunCli({{"--scenario", "script", "--script", script, linker}});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("链接表 'Table2' 未转换：数据在 " + link + "中，不在这个文件里"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("表 'Table1' 成功转换"), std::string::npos) << run.out;
+}
+
 // Host, port, user, password and socket come from the command line, the option files and the
 // environment, in the mariadb client's order: the command line over the files over the
 // environment. A user whose password only the file under test knows logs in or is refused.

@@ -255,7 +255,16 @@ struct CatalogObject {
     std::uint32_t tdef_page = 0;
     /// The reading plan of a user table, read and checked when the file was opened.
     std::shared_ptr<const TablePlan> plan;
+    /// For a linked table: the database file it links to (Access links), the connect string
+    /// (ODBC links), and the table's name there.
+    std::string link_database;
+    std::string link_connect;
+    std::string link_foreign_name;
 };
+
+/// Where a linked table's data lives, for messages: "'T'（位于 D:\\x.accdb）" or
+/// "'T'（ODBC：DSN=x;UID=y）", the connect string without its password; empty for other objects.
+std::string LinkTarget(const CatalogObject& object);
 
 /// ASCII case folding, as Access compares the names of its objects and system columns.
 char AsciiLower(char c);
@@ -316,6 +325,9 @@ private:
     std::size_t type_column_ = kNoColumn;
     std::size_t flags_column_ = kNoColumn;
     std::size_t properties_column_ = kNoColumn;
+    std::size_t database_column_ = kNoColumn;
+    std::size_t connect_column_ = kNoColumn;
+    std::size_t foreign_name_column_ = kNoColumn;
     std::vector<CatalogObject> objects_;
     // Property blobs (MSysObjects.LvProp) by definition page; empty for tables without one.
     std::map<std::uint32_t, std::vector<std::uint8_t>> properties_;

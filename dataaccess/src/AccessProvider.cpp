@@ -42,7 +42,7 @@ public:
         for (const auto& object : catalog_.Objects()) {
             const std::string type = Catalog::TableType(object);
             if (!type.empty())
-                rows.push_back(SchemaTableRow{object.name, type});
+                rows.push_back(SchemaTableRow{object.name, type, access::LinkTarget(object)});
         }
         return rows;
     }

@@ -364,6 +364,38 @@ bool MeasuredFromValues(const ColumnInfo& column) {
 
 } // namespace
 
+std::string LinkTarget(const CatalogObject& object) {
+    if (object.type != kObjectLink && object.type != kObjectOdbcLink)
+        return {};
+    // The connect string's settings, but the password, which must never appear in a message,
+    // and the database file, which is named on its own.
+    bool odbc = object.type == kObjectOdbcLink;
+    std::string connect;
+    std::string_view rest = object.link_connect;
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find(';'), rest.size());
+        const std::string_view part = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        const std::string_view key = part.substr(0, part.find('='));
+        if (EqualsNoCase(part, "ODBC")) {
+            odbc = true;
+            continue;
+        }
+        if (part.empty() || EqualsNoCase(key, "PWD") || EqualsNoCase(key, "PASSWORD") ||
+            (EqualsNoCase(key, "DATABASE") && !object.link_database.empty()))
+            continue;
+        connect += (connect.empty() ? "" : ";") + std::string(part);
+    }
+    std::string where;
+    if (!object.link_database.empty())
+        where = "位于 " + object.link_database;
+    if (!connect.empty() || odbc)
+        where += (where.empty() ? "" : "，") + std::string(odbc ? "ODBC：" : "") + connect;
+    const std::string& name =
+        object.link_foreign_name.empty() ? object.name : object.link_foreign_name;
+    return "'" + name + "'" + (where.empty() ? "" : "（" + where + "）");
+}
+
 Catalog::Catalog(std::shared_ptr<const AccessFile> file) : file_(std::move(file)) {
     ReadObjects();
     CheckUserTables();
@@ -372,7 +404,9 @@ Catalog::Catalog(std::shared_ptr<const AccessFile> file) : file_(std::move(file)
 std::string Catalog::TableType(const CatalogObject& object) {
     switch (object.type) {
     case kObjectTable:
-        if ((object.flags & kSystemObjectFlags) != 0 || StartsWithNoCase(object.name, "MSys"))
+        // Names starting with '~' are Access's temporary objects, hidden in Access too.
+        if ((object.flags & kSystemObjectFlags) != 0 || StartsWithNoCase(object.name, "MSys") ||
+            StartsWithNoCase(object.name, "~"))
             return "SYSTEM TABLE";
         return "TABLE";
     case kObjectQuery:
@@ -441,6 +475,12 @@ void Catalog::ReadObjects() {
             flags_column_ = i;
         else if (column == "LvProp")
             properties_column_ = i;
+        else if (column == "Database")
+            database_column_ = i;
+        else if (column == "Connect")
+            connect_column_ = i;
+        else if (column == "ForeignName")
+            foreign_name_column_ = i;
     }
     if (id_column_ == kNoColumn || name_column_ == kNoColumn || type_column_ == kNoColumn ||
         flags_column_ == kNoColumn)
@@ -456,6 +496,15 @@ void Catalog::ReadObjects() {
         object.tdef_page = static_cast<std::uint32_t>(object.id) & 0x00FFFFFFu;
         object.flags = static_cast<std::uint32_t>(Integer(rows, flags_column_, value));
         object.name = Text(rows, name_column_, value);
+        if (object.type == kObjectLink || object.type == kObjectOdbcLink) {
+            // Older catalogs may lack a column; the link is then described by what is there.
+            if (database_column_ != kNoColumn)
+                object.link_database = Text(rows, database_column_, value);
+            if (connect_column_ != kNoColumn)
+                object.link_connect = Text(rows, connect_column_, value);
+            if (foreign_name_column_ != kNoColumn)
+                object.link_foreign_name = Text(rows, foreign_name_column_, value);
+        }
         if (!object.name.empty())
             objects_.push_back(std::move(object));
     }

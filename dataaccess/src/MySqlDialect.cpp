@@ -519,6 +519,99 @@ void MySqlDialect::AppendInsert(std::string& out, std::string_view table,
     out += ';';
 }
 
+namespace {
+
+// What one column takes of a row: in the server's row as a whole (`row`), and in an InnoDB
+// record (`record`), where a column that may exceed 255 bytes is counted as its reference only.
+struct ColumnBytes {
+    int row;
+    int record;
+};
+
+ColumnBytes ColumnRowBytes(const ColumnSchema& column) {
+    const std::string type = MySqlDialect::ColumnType(column);
+    auto starts = [&](std::string_view prefix) { return type.rfind(prefix, 0) == 0; };
+    auto argument = [&](std::size_t at) { return std::atoi(type.c_str() + at); };
+    if (starts("varchar(") || starts("char(")) {
+        const int bytes = std::max(1, argument(type.find('(') + 1)) * kBytesPerChar;
+        const int length = bytes > 255 ? 2 : 1;
+        return {bytes + (starts("varchar(") ? length : 0), bytes > 255 ? 22 : bytes + length};
+    }
+    if (type.find("text") != std::string::npos || type.find("blob") != std::string::npos)
+        return {12, 22};
+    if (starts("decimal(")) {
+        // Nine digits in four bytes, the rest in as many bytes as they need, on each side of
+        // the point.
+        static constexpr int kDigitBytes[] = {0, 1, 1, 2, 2, 3, 3, 4, 4, 4};
+        const int precision = argument(8);
+        const int scale = argument(type.find(',') + 1);
+        auto part = [](int digits) { return digits / 9 * 4 + kDigitBytes[digits % 9]; };
+        const int bytes = part(precision - scale) + part(scale);
+        return {bytes, bytes};
+    }
+    int bytes = 8; // bigint, double, datetime with fractions, and anything not named below
+    if (starts("tinyint"))
+        bytes = 1;
+    else if (starts("smallint"))
+        bytes = 2;
+    else if (starts("int") || starts("float"))
+        bytes = 4;
+    else if (starts("date") || starts("time"))
+        bytes = type == "date" || type == "time" ? 3 : type == "datetime" ? 5 : 8;
+    return {bytes, bytes};
+}
+
+bool IsInnoDb(std::string_view engine) {
+    return Utf8ToLower(engine) == "innodb";
+}
+
+} // namespace
+
+int MySqlDialect::RowSizeExcess(const TableSchema& table, const TableOptions& options) {
+    constexpr int kMaxRowBytes = 65535;
+    // InnoDB's half of an empty 16 KiB page; the record header (5 bytes) and the hidden row
+    // id, transaction id and rollback pointer (19) come off it.
+    constexpr int kMaxRecordBytes = 8126 - 5 - 19;
+    const int null_bytes = static_cast<int>((table.columns.size() + 7) / 8);
+    int row = null_bytes;
+    int record = null_bytes;
+    for (const auto& column : table.columns) {
+        const ColumnBytes bytes = ColumnRowBytes(column);
+        row += bytes.row;
+        record += bytes.record;
+    }
+    int excess = std::max(0, row - kMaxRowBytes);
+    if (IsInnoDb(options.engine))
+        excess = std::max(excess, record - kMaxRecordBytes + 1);
+    return excess;
+}
+
+std::string MySqlDialect::MoveWidestToText(TableSchema& table, const TableOptions& options) {
+    const std::string engine = Utf8ToLower(options.engine);
+    if (engine == "memory" || engine == "heap")
+        return {};
+    std::set<std::string> indexed;
+    if (options.keys)
+        for (const auto& index : table.indexes)
+            for (const auto& part : index.columns)
+                indexed.insert(Utf8ToLower(part.name));
+    ColumnSchema* widest = nullptr;
+    auto rank = [&](const ColumnSchema& column) {
+        // Unindexed before indexed (an indexed text column needs a prefix), then the widest.
+        return std::pair(!indexed.contains(Utf8ToLower(column.name)), column.size);
+    };
+    for (auto& column : table.columns) {
+        if (ColumnType(column).rfind("varchar(", 0) != 0)
+            continue;
+        if (!widest || rank(column) > rank(*widest))
+            widest = &column;
+    }
+    if (!widest)
+        return {};
+    widest->ado_type = adLongVarWChar;
+    return widest->name;
+}
+
 int MySqlDialect::MaxKeyBytes(std::string_view engine) {
     const std::string lower = AsciiLower(engine);
     if (lower == "innodb" || lower == "heap" || lower == "memory")

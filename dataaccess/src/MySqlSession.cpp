@@ -509,6 +509,8 @@ bool MySqlSession::QueryQuietly(std::string_view sql) {
 
 void MySqlSession::Fail() {
     NoteLoss();
+    if (mysql_errno(mysql_.get()) == ER_TOO_BIG_ROWSIZE)
+        throw RowTooLargeError(mysql_error(mysql_.get()));
     throw DataAccessError(mysql_error(mysql_.get()));
 }
 

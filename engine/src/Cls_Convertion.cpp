@@ -282,6 +282,19 @@ std::vector<data::TableEntry> Cls_Convertion::SourceTables() {
     return entries;
 }
 
+std::vector<data::SchemaTableRow> Cls_Convertion::LinkedTables() {
+    std::vector<data::SchemaTableRow> links;
+    if (source_connection_->State() == 0)
+        return links;
+    try {
+        for (auto& row : source_connection_->OpenSchemaTables())
+            if (row.table_type == "LINK")
+                links.push_back(std::move(row));
+    } catch (const data::DataAccessError&) {
+    }
+    return links;
+}
+
 std::int32_t Cls_Convertion::GetSourceTables(std::vector<std::string>& tblName) {
     const std::vector<data::TableEntry> entries = SourceTables();
     if (entries.empty())

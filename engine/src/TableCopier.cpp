@@ -120,7 +120,7 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
         return;
     }
     report.column_warnings = rs->ColumnWarnings();
-    const data::TableSchema schema = ReadSchema(table, *rs, options);
+    data::TableSchema schema = ReadSchema(table, *rs, options);
     if (output == Output::Server && !ConnectTarget())
         report.connection_lost = true;
 
@@ -130,18 +130,51 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
         Yield();
     }
     data::TableOptions table_options = options.table;
+    // A row wider than the server allows (many long text columns) would cost the whole table:
+    // the widest varchar columns become mediumtext, which the row holds by reference, until it
+    // fits. The same definition goes to the script file, so that it loads too.
+    std::vector<std::string> moved;
+    while (MySqlDialect::RowSizeExcess(schema, table_options) > 0) {
+        std::string name = MySqlDialect::MoveWidestToText(schema, table_options);
+        if (name.empty())
+            break;
+        moved.push_back(std::move(name));
+    }
     std::string create = MySqlDialect::CreateTable(schema, table_options, &report.schema_notes);
+    // The server measures rows by its own settings (page size, row format); while it still
+    // finds the row too large, one more column is moved.
+    auto create_fitting = [&] {
+        for (;;) {
+            try {
+                target_->CreateTable(schema, table_options);
+                return;
+            } catch (const data::RowTooLargeError&) {
+                std::string name = MySqlDialect::MoveWidestToText(schema, table_options);
+                if (name.empty())
+                    throw;
+                moved.push_back(std::move(name));
+                create = MySqlDialect::CreateTable(schema, table_options);
+            }
+        }
+    };
     // With keys, a definition the server does not take in full (a default or comment it
     // refuses) must not cost the rows: the table is made as plain columns instead.
-    bool created = Report(
-        create, [&] { target_->CreateTable(schema, table_options); },
-        table_options.keys ? Refusal::Handled : Refusal::Counted);
+    bool created =
+        Report(create, create_fitting, table_options.keys ? Refusal::Handled : Refusal::Counted);
     if (!created && table_options.keys) {
         report.schema_notes.push_back("表未能按完整定义创建（" + last_refusal_ +
                                       "），已改为只含列的定义，不带键和列属性");
         table_options.keys = false;
         create = MySqlDialect::CreateTable(schema, table_options);
-        created = Report(create, [&] { target_->CreateTable(schema, table_options); });
+        created = Report(create, create_fitting);
+    }
+    if (!moved.empty()) {
+        std::string names;
+        for (const auto& name : moved)
+            names += (names.empty() ? "'" : "、'") + name + "'";
+        report.schema_notes.push_back("一行超出了表类型允许的大小，已把 " +
+                                      std::to_string(moved.size()) +
+                                      " 个最宽的文本列由 varchar 改为 mediumtext：" + names);
     }
     Yield();
     report.created = created || !target_;

@@ -353,6 +353,14 @@ void ConversionRun::RunConversion() {
     }
     const std::uint64_t start = TickCount();
     log_ = WriteMessage() + " Start conversion ...." + kCrLf + kCrLf;
+    // Linked tables are not in the table list: their data lives elsewhere. The log says so, so
+    // that a user missing one learns why.
+    if (const auto links = engine_.LinkedTables(); !links.empty()) {
+        for (const auto& link : links)
+            log_ += WriteMessage() + " 链接表 '" + link.table_name + "' 未转换：数据在 " +
+                    link.link_target + "中，不在这个文件里" + kCrLf;
+        log_ += kCrLf;
+    }
     if (!open_error.empty())
         ScriptFailed(open_error);
 

@@ -19,6 +19,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// The server refused a table because one of its rows could be larger than the storage engine
+/// allows.
+class RowTooLargeError : public DataAccessError {
+public:
+    using DataAccessError::DataAccessError;
+};
+
 class Destination;
 
 /// One column of an open recordset, positioned on the recordset's current row.
@@ -66,6 +73,9 @@ struct SchemaTableRow {
     std::string table_name;
     /// "TABLE" for user tables; "SYSTEM TABLE", "VIEW", "LINK", ... otherwise.
     std::string table_type;
+    /// For a "LINK": where its data lives, as a phrase for messages (the linked table's name
+    /// and its database file or ODBC connection, without any password); empty otherwise.
+    std::string link_target;
 };
 
 /// How many consecutive single-row INSERTs a destination joins into one statement by default.

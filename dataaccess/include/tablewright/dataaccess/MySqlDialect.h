@@ -85,6 +85,15 @@ public:
     /// The MySQL form of an Access default value for a column, or empty when it has none that
     /// means the same.
     static std::string DefaultValue(const ColumnSchema& column);
+    /// By how many bytes the largest row of the table exceeds what the server allows for the
+    /// storage engine, as it measures a table being created: 65,535 bytes of columns for every
+    /// engine, and for InnoDB 8,126 bytes of what stays in the row (16 KiB pages); 0 when it
+    /// fits.
+    static int RowSizeExcess(const TableSchema& table, const TableOptions& options);
+    /// Makes the widest varchar column mediumtext, which the row holds by reference only:
+    /// columns no index uses first (with keys), then the rest. Returns its name; empty when no
+    /// varchar column is left or the engine cannot hold text (MEMORY).
+    static std::string MoveWidestToText(TableSchema& table, const TableOptions& options);
     /// The largest total bytes of one index key for a storage engine.
     static int MaxKeyBytes(std::string_view engine);
     /// True when the storage engine keeps foreign keys.

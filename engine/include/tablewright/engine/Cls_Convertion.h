@@ -95,6 +95,9 @@ public:
     std::vector<data::QuerySchema> SourceQueries();
     /// The user tables with their exact row counts, in the source's order.
     std::vector<data::TableEntry> SourceTables();
+    /// The source's linked tables (their data lives in another file or an ODBC source, so they
+    /// are not converted), each with where it links to; empty when there are none.
+    std::vector<data::SchemaTableRow> LinkedTables();
     /// Lists the user tables as "name:rows" in entries 1..n; returns n (0 leaves it untouched).
     std::int32_t GetSourceTables(std::vector<std::string>& tblName);
     /// Lists the server's databases in entries 1..n; returns n.
