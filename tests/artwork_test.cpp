@@ -321,6 +321,27 @@ TEST_F(Painting, HeaderOfEachStepShowsItsBitmapTitleAndBottomLine) {
     }
 }
 
+// After a run with failures the finished header shows the warning picture, drawn like the
+// finished one, and says so in its subtitle.
+TEST_F(Painting, TheFinishedHeaderOfARunWithFailuresWarns) {
+    const QColor band(255, 255, 255);
+    PictureBox& header = Box(QRect(0, 1, 501, 1), band);
+    const QImage warning = WarningPicture();
+    EXPECT_EQ(warning.size(), LoadResPicture(105).size());
+    EXPECT_FALSE(warning.hasAlphaChannel());
+    EXPECT_NE(warning, LoadResPicture(105));
+    mf::PaintHeader(header, 5);
+    const QImage& image = header.Image();
+    ASSERT_EQ(image.size(), QSize(501, 60));
+    EXPECT_TRUE(Shows(image, warning, QPoint(440, 10)));
+    EXPECT_EQ(Ink(image, QRect(0, 59, 501, 1), QColor(146, 154, 158)), 0);
+    EXPECT_GT(Ink(image, QRect(22, 12, 378, 13), band), 0);
+    EXPECT_GT(Ink(image, QRect(32, 28, 380, 31), band), 0);
+    const QImage failures = image.copy();
+    mf::PaintHeader(header, 4);
+    EXPECT_EQ(image.copy(QRect(0, 0, 400, 27)), failures.copy(QRect(0, 0, 400, 27)));
+}
+
 TEST_F(Painting, HeaderRepaintsExactlyWhenAStepIsShownAgain) {
     PictureBox& header = Box(QRect(0, 1, 501, 60), Qt::white);
     mf::PaintHeader(header, 0);

@@ -5,6 +5,8 @@
 #include "ServerSession.h"
 #include "TestEnv.h"
 
+#include "tablewright/artwork/PictureBox.h"
+#include "tablewright/artwork/Resources.h"
 #include "tablewright/window/Frm_Conversion.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,6 +28,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
@@ -31,7 +37,9 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <unistd.h>
 
 // Failure messages show QStrings as text.
@@ -172,6 +180,29 @@ protected:
         EXPECT_TRUE(Shown("TxtMessage"));
         EXPECT_TRUE(Shown("PicHeader"));
         EXPECT_TRUE(form->Steps().ExitConfirmed);
+    }
+
+    /// Whether the step header shows `picture` where the header bitmaps stand.
+    bool HeaderShows(const QImage& picture) {
+        auto* header = qobject_cast<artwork::PictureBox*>(Get("PicHeader"));
+        const QImage shown = header->Image().copy(QRect(QPoint(440, 10), picture.size()));
+        return !picture.isNull() && shown == picture.convertToFormat(shown.format());
+    }
+
+    /// Clicks entry `row` of the table list on its name, or on its check box.
+    void ClickTable(int row, bool on_box) {
+        auto* list = Get<QListWidget>("LstTables");
+        const QRect entry = list->visualItemRect(list->item(row));
+        const QPoint at(entry.left() + (on_box ? 9 : 60), entry.center().y());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    /// The log box is read-only and shows its end.
+    void ExpectLogAtItsEnd() {
+        auto* log = Get<QPlainTextEdit>("TxtMessage");
+        EXPECT_TRUE(log->isReadOnly());
+        const QScrollBar* bar = log->verticalScrollBar();
+        EXPECT_EQ(bar->value(), bar->maximum());
     }
 
     /// Runs `action` from the event loop once the progress bar first reaches `value`, that is
@@ -356,6 +387,8 @@ TEST_F(WindowTest, AWalkInEachScenarioEndsFinishedWithTheLogAndTheScript) {
         EXPECT_EQ(log.find("创建数据库不存在 '" + database + "'") != std::string::npos,
                   scenario != 1);
         EXPECT_EQ(log.substr(log.size() - 9), " s taken)");
+        EXPECT_TRUE(HeaderShows(artwork::LoadResPicture(105)));
+        ExpectLogAtItsEnd();
 
         if (scenario == 0) {
             EXPECT_FALSE(fs::exists(script));
@@ -419,6 +452,9 @@ TEST_F(WindowTest, TheKeepKeysBoxDecidesWhetherTheTablesGetTheirKeys) {
         const auto primary = session.Query("SHOW KEYS FROM `" + database +
                                            "`.`customers` WHERE Key_name = 'PRIMARY'");
         EXPECT_EQ(primary.size(), keep ? 1u : 0u) << Log();
+        // A log longer than its box is scrolled to its end.
+        EXPECT_GT(Get<QPlainTextEdit>("TxtMessage")->verticalScrollBar()->maximum(), 0);
+        ExpectLogAtItsEnd();
     }
     session.Execute("DROP DATABASE IF EXISTS `" + database + "`");
 }
@@ -533,7 +569,7 @@ TEST_F(WindowTest, ClosingDuringARunStopsItAndClosesAfterIt) {
     session.Execute("DROP DATABASE IF EXISTS `" + database + "`");
 }
 
-TEST_F(WindowTest, ThePasswordBoxFollowsItsCheckBoxAndKeepsItsText) {
+TEST_F(WindowTest, ThePasswordBoxFollowsItsCheckBoxAndIsSentOnlyWhileTicked) {
     Click("CmdNext");
     Type("TxtSourceDB", test::TestDataPath("jet4-password.mdb"));
     Click("ChkSrcPwd");
@@ -544,19 +580,24 @@ TEST_F(WindowTest, ThePasswordBoxFollowsItsCheckBoxAndKeepsItsText) {
     EXPECT_FALSE(Enabled("TxtSrcPwd"));
     EXPECT_EQ(Get<QLineEdit>("TxtSrcPwd")->text(), "password");
 
-    // The box's text is sent even while the box is disabled.
+    // Unticked, the box's text is not sent: the file wants a password.
     Click("CmdTestConnection");
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "测试连接成功");
-    EXPECT_EQ(messages[0].icon, MsgBoxIcon::Information);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].icon, MsgBoxIcon::Critical); // the engine's reason
+    EXPECT_EQ(messages[1].text, "测试连接失败");
 
     Click("ChkSrcPwd");
-    Type("TxtSrcPwd", "wrong");
     Click("CmdTestConnection");
     ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[1].icon, MsgBoxIcon::Critical); // the engine's reason
-    EXPECT_EQ(messages[2].text, "测试连接失败");
-    EXPECT_EQ(messages[2].icon, MsgBoxIcon::Critical);
+    EXPECT_EQ(messages[2].text, "测试连接成功");
+    EXPECT_EQ(messages[2].icon, MsgBoxIcon::Information);
+
+    Type("TxtSrcPwd", "wrong");
+    Click("CmdTestConnection");
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[3].icon, MsgBoxIcon::Critical); // the engine's reason
+    EXPECT_EQ(messages[4].text, "测试连接失败");
+    EXPECT_EQ(messages[4].icon, MsgBoxIcon::Critical);
 }
 
 TEST_F(WindowTest, TheChosenTableTypeReachesTheTableStatements) {
@@ -639,6 +680,249 @@ TEST_F(WindowTest, MessageBoxesAreModalAndCaptionedTablewright) {
     EXPECT_EQ(icon, QMessageBox::Question);
     EXPECT_TRUE(modal);
     EXPECT_EQ(buttons, "是否");
+}
+
+
+TEST_F(WindowTest, TheFileDialogsStartInTheFolderOfTheCurrentPath) {
+    const fs::path file = dir / "orders.mdb";
+    std::ofstream(file) << "x";
+    const QString home = QDir::homePath();
+    const struct {
+        std::string current;
+        QString start;
+    } cases[] = {
+        {file.string(), QString::fromStdString(file.string())},
+        {(dir / "new.sql").string(), QString::fromStdString((dir / "new.sql").string())},
+        {dir.string(), QString::fromStdString(dir.string())},
+        {(dir / "missing" / "a.mdb").string(), home},
+        {"", home},
+        {"   ", home},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(window::DialogStartPath(c.current), c.start) << c.current;
+
+    // The real dialog is Qt's own, in the folder of the path, and speaks Chinese.
+    ASSERT_TRUE(window::InstallQtTranslations());
+    QString folder;
+    QString cancel_text;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        folder = dialog->directory().absolutePath();
+        for (auto* button : dialog->findChildren<QPushButton*>())
+            if (button->isVisible())
+                cancel_text += button->text();
+        dialog->reject();
+    });
+    const wizard::FileDialogRequest request{wizard::kOpenFilter, wizard::kOpenTitle, file.string()};
+    EXPECT_EQ(window::ShowFileDialog(form.get(), request, false), "");
+    EXPECT_EQ(folder, QString::fromStdString(dir.string()));
+    EXPECT_TRUE(cancel_text.contains(QStringLiteral("取消"))) << cancel_text.toStdString();
+}
+
+// Bad port texts get the connection's own message in both scenarios with a server, and the table
+// types no current server has are refused before anything is tried.
+TEST_F(WindowTest, TheDestinationPageRefusesBadPortsAndGoneTableTypes) {
+    for (const int scenario : {0, 2}) {
+        SCOPED_TRACE("scenario " + std::to_string(scenario));
+        if (scenario > 0)
+            SetUp();
+        Click("OptScenario_" + std::to_string(scenario));
+        Click("CmdNext");
+        Type("TxtSourceDB", test::TestDataPath("gen-types.mdb"));
+        Click("CmdNext");
+        ASSERT_EQ(Step(), 1);
+        for (const std::string port : {"abc", "3306.5", "0x10", "", "99999"}) {
+            SCOPED_TRACE("port '" + port + "'");
+            messages.clear();
+            Type("TxtMySQLInfo_1", port);
+            Click("CmdNext");
+            EXPECT_EQ(Step(), 1);
+            ASSERT_FALSE(messages.empty());
+            EXPECT_EQ(messages[0].text, "端口号无效：'" + port + "'。");
+            EXPECT_EQ(messages[0].icon, MsgBoxIcon::Critical);
+        }
+        Type("TxtMySQLInfo_1", "3306");
+        auto* types = Get<QComboBox>("CboType");
+        types->setFocus();
+        for (const std::string type : {"ISAM", "BDB"}) {
+            // Chosen with the keyboard: ISAM lies two entries down, BDB one further.
+            for (int i = 0; i < 4 && types->currentText().toStdString() != type; ++i)
+                QTest::keyClick(types, Qt::Key_Down);
+            ASSERT_EQ(types->currentText().toStdString(), type);
+            messages.clear();
+            Click("CmdNext");
+            EXPECT_EQ(Step(), 1);
+            EXPECT_TRUE(Shown("fra_progress_1"));
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_EQ(messages[0].text, "表类型 " + type +
+                                            " 已不被任何现行的 MySQL 或 MariaDB 服务器支持，请改用 "
+                                            "MyISAM 或 InnoDB");
+        }
+    }
+}
+
+// A table is ticked by a click on its name as on its box; Next with none ticked says so and stays
+// on the page, Back still live.
+TEST_F(WindowTest, ClickingATablesNameTicksItAndNextNeedsATickedTable) {
+    WalkToTables(1, test::TestDataPath("gen-types.mdb"), nullptr, "", dir / "ticked.sql");
+    Click("CmdNext");
+    EXPECT_EQ(Step(), 2);
+    EXPECT_TRUE(Shown("fra_progress_2"));
+    EXPECT_TRUE(Enabled("CmdBack") && Enabled("CmdNext"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "请至少选择一个要转换的表。");
+    EXPECT_FALSE(fs::exists(dir / "ticked.sql"));
+
+    auto* list = Get<QListWidget>("LstTables");
+    const struct {
+        int row;
+        bool on_box;
+        Qt::CheckState after;
+    } clicks[] = {{1, false, Qt::Checked},  {1, false, Qt::Unchecked}, {1, true, Qt::Checked},
+                  {1, true, Qt::Unchecked}, {0, false, Qt::Checked},   {2, false, Qt::Checked},
+                  {2, false, Qt::Unchecked}};
+    for (const auto& click : clicks) {
+        ClickTable(click.row, click.on_box);
+        EXPECT_EQ(list->item(click.row)->checkState(), click.after)
+            << click.row << (click.on_box ? " box" : " name");
+    }
+    Click("CmdNext");
+    ExpectFinished();
+    const std::string log = Log();
+    EXPECT_NE(log.find(" 表 'AllTypes' 成功转换"), std::string::npos) << log;
+    EXPECT_EQ(log.find("'Order Details'"), std::string::npos) << log;
+    EXPECT_EQ(log.find("'it's'"), std::string::npos) << log;
+}
+
+// A run whose script file cannot be written ends on the finished page with the failure header,
+// whose picture agrees with the log.
+TEST_F(WindowTest, ARunWithFailuresEndsOnTheFailureHeader) {
+    WalkToTables(1, test::TestDataPath("gen-types.mdb"), nullptr, "",
+                 dir / "missing" / "out.sql");
+    Click("cmdSelect");
+    Click("CmdNext");
+    ExpectFinished();
+    EXPECT_NE(Log().find("无法写入脚本文件"), std::string::npos) << Log();
+    EXPECT_TRUE(HeaderShows(artwork::WarningPicture()));
+    EXPECT_FALSE(HeaderShows(artwork::LoadResPicture(105)));
+    ExpectLogAtItsEnd();
+}
+
+// A server that stops answering in the middle of a run (here the table lock of another session's
+// open transaction, which the run's DROP TABLE of the second table waits for) freezes nothing:
+// the window goes on processing events, Cancel ends the run within a few seconds, and the log
+// names the cut table with the statements that never arrived.
+TEST_F(WindowTest, AStalledServerFreezesNothingAndCancelEndsTheRun) {
+    TW_REQUIRE_SERVER(server);
+    test::ServerSession session(server);
+    const std::string database = "tw_window_stall";
+    session.Execute("DROP DATABASE IF EXISTS `" + database + "`");
+    session.Execute("CREATE DATABASE `" + database + "`");
+    session.Execute("CREATE TABLE `" + database + "`.`order details` (id int)");
+    int ticks = 0;
+    int ticks_when_stalled = -1;
+    QElapsedTimer since_cancel;
+    {
+        // A transaction that has read the table keeps it from being dropped (and leaves the
+        // database free); it lasts as long as its session, which this scope ends whatever happens.
+        test::ServerSession holder(server);
+        holder.Execute("START TRANSACTION");
+        holder.Execute("SELECT COUNT(*) FROM `" + database + "`.`order details`");
+        WalkToTables(0, test::TestDataPath("gen-types.mdb"), &server, database, {});
+        Click("cmdSelect");
+
+        QTimer ticker;
+        ticker.setInterval(20);
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start();
+        QTimer watch;
+        watch.setInterval(100);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (since_cancel.isValid())
+                return;
+            if (ticks_when_stalled < 0) {
+                if (session.Scalar("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+                                   "WHERE STATE = 'Waiting for table metadata lock'") != "0")
+                    ticks_when_stalled = ticks;
+                return;
+            }
+            // Cancelled once the window has gone on with its events for a while of the stall.
+            if (ticks - ticks_when_stalled < 15)
+                return;
+            since_cancel.start();
+            Click("CmdCancel");
+        });
+        watch.start();
+        Click("CmdNext");
+    }
+    const qint64 cancel_took = since_cancel.isValid() ? since_cancel.elapsed() : -1;
+    ASSERT_GE(ticks_when_stalled, 0) << Log();
+    EXPECT_GE(cancel_took, 0);
+    EXPECT_LT(cancel_took, 5000);
+    ExpectFinished();
+    ExpectLogAtItsEnd();
+    EXPECT_EQ(messages.size(), 1u); // the question of Cancel
+
+    const run::RunSummary& summary = form->Steps().Run()->Summary();
+    EXPECT_TRUE(summary.cancelled);
+    ASSERT_EQ(summary.tables.size(), 2u);
+    const std::int64_t lost = summary.tables[1].failed_statements;
+    EXPECT_GE(lost, 1);
+    const std::string log = Log();
+    EXPECT_NE(log.find(" 表 'AllTypes' 成功转换"), std::string::npos) << log;
+    EXPECT_NE(log.find(" 表 'Order Details'：与 MySQL 服务器的连接中断"), std::string::npos) << log;
+    EXPECT_NE(log.find(" 表 'Order Details' 转换出错：" + std::to_string(lost) + " 条语句失败（"),
+              std::string::npos)
+        << log;
+    EXPECT_LT(log.find("转换出错"), log.find(" 用户取消 ....."));
+    EXPECT_EQ(log.find("'it's'"), std::string::npos) << log;
+    EXPECT_TRUE(HeaderShows(artwork::WarningPicture()));
+    EXPECT_EQ(session.Scalar("SELECT COUNT(*) FROM `" + database + "`.`alltypes`"), "13");
+    session.Execute("DROP DATABASE IF EXISTS `" + database + "`");
+}
+
+// Connecting to a server that takes the connection but never answers shows the busy cursor and
+// keeps the window processing its events until the attempt gives up.
+TEST_F(WindowTest, ConnectingToAServerThatNeverAnswersFreezesNothing) {
+    // A socket that listens but never accepts: the system completes the connection, nobody
+    // greets.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+
+    Click("CmdNext");
+    Type("TxtSourceDB", test::TestDataPath("gen-types.mdb"));
+    Click("CmdNext");
+    ASSERT_EQ(Step(), 1);
+    Type("TxtMySQLInfo_0", "127.0.0.1");
+    Type("TxtMySQLInfo_1", std::to_string(port));
+    int ticks = 0;
+    bool busy_cursor = false;
+    QTimer ticker;
+    ticker.setInterval(50);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (const QCursor* cursor = QApplication::overrideCursor())
+            busy_cursor = busy_cursor || cursor->shape() == Qt::WaitCursor;
+    });
+    ticker.start();
+    Click("CmdNext");
+    ticker.stop();
+    ::close(silent);
+    EXPECT_EQ(Step(), 1);
+    EXPECT_TRUE(busy_cursor);
+    EXPECT_GT(ticks, 20);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].icon, MsgBoxIcon::Critical);
 }
 
 } // namespace

@@ -134,12 +134,13 @@ struct WizardLogic : ::testing::Test {
         EXPECT_FALSE(Visible(kCmdFinish));
     }
 
-    /// Checks the finished state after the run.
-    void ExpectFinished() {
+    /// Checks the finished state after the run, with the header of a run without failures
+    /// unless `header` names the other.
+    void ExpectFinished(std::int16_t header = kFinishedHeader) {
         EXPECT_EQ(steps.CurrentStep, 3);
         for (int page = 0; page <= 3; ++page)
             EXPECT_FALSE(Visible(Page(page))) << "page " << page;
-        EXPECT_EQ(view.headers.back(), 4);
+        EXPECT_EQ(view.headers.back(), header);
         EXPECT_TRUE(Visible(kTxtMessage));
         EXPECT_FALSE(Enabled(kCmdBack));
         EXPECT_FALSE(Enabled(kCmdNext));
@@ -272,12 +273,20 @@ TEST_F(WizardLogic, DestinationChecksPerScenarioWithTheirMessages) {
     const Message no_file{"请你选择保存文件名、路径", MsgBoxButtons::Ok,
                           MsgBoxIcon::Exclamation};
     const Message combined{server_message, MsgBoxButtons::Ok, MsgBoxIcon::Exclamation};
+    const auto bad_port = [](const std::string& text) {
+        return Message{"端口号无效：'" + text + "'。", MsgBoxButtons::Ok, MsgBoxIcon::Critical};
+    };
     const std::vector<Case> cases{
         {"server, connects", 0, "", "3306", false, true, true, {}},
         {"server, refused: only the engine's message", 0, "", "3306", true, false, true,
          {refused}},
-        {"server, port not a number: no message, no attempt", 0, "x", "33o6", false, false,
-         false, {}},
+        {"server, port not a number: its message, no attempt", 0, "x", "33o6", false, false,
+         false, {bad_port("33o6")}},
+        {"server, port with letters", 0, "", "abc", false, false, false, {bad_port("abc")}},
+        {"server, port with a fraction", 0, "", "3306.5", false, false, false,
+         {bad_port("3306.5")}},
+        {"server, port in hexadecimal", 0, "", "0x10", false, false, false, {bad_port("0x10")}},
+        {"server, port empty", 0, "", "", false, false, false, {bad_port("")}},
         {"server, port with blanks and sign", 0, "", " +3306 ", false, true, true, {}},
         {"file, path given: no server", 1, "a.sql", "bad", true, true, false, {}},
         {"file, a path of blanks passes", 1, "   ", "3306", false, true, false, {}},
@@ -285,7 +294,9 @@ TEST_F(WizardLogic, DestinationChecksPerScenarioWithTheirMessages) {
         {"both, all well", 2, "a.sql", "3306", false, true, true, {}},
         {"both, empty path: server still tried", 2, "", "3306", false, false, true, {combined}},
         {"both, refused", 2, "a.sql", "3306", true, false, true, {refused, combined}},
-        {"both, port not a number", 2, "a.sql", "-", false, false, false, {combined}},
+        {"both, port not a number", 2, "a.sql", "-", false, false, false,
+         {bad_port("-"), combined}},
+        {"both, port empty", 2, "a.sql", "", false, false, false, {bad_port(""), combined}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -341,15 +352,68 @@ TEST_F(WizardLogic, TableNamesHoldingAColonAreListedWhole) {
     EXPECT_EQ(Entries().back(), "a:b:c");
 }
 
-TEST_F(WizardLogic, AnEmptySourceGivesAnEmptyListAndARunThatDoesNothing) {
+TEST_F(WizardLogic, AnEmptySourceGivesAnEmptyListAndNoRun) {
     world.tables.clear();
     WalkTo(2);
     EXPECT_TRUE(Entries().empty());
     steps.cmdSelect_Click();
     view.SetText(kTxtMessage, "earlier");
     steps.CmdNext_Click();
-    ExpectFinished();
+    ExpectStep(2);
     EXPECT_EQ(view.Text(kTxtMessage), "earlier");
+    EXPECT_EQ(messages,
+              (std::vector<Message>{{kNoTableTicked, MsgBoxButtons::Ok, MsgBoxIcon::Exclamation}}));
+}
+
+// Next on the tables page with nothing ticked says so and stays, with Back live; nothing reaches
+// the server. Ticking a table lets the run start.
+TEST_F(WizardLogic, NextWithNoTableTickedSaysSoAndStaysOnTheTablesPage) {
+    steps.OptScenario_Click(2);
+    WalkTo(2);
+    world.executed.clear();
+    steps.CmdNext_Click();
+    ExpectStep(2);
+    EXPECT_FALSE(steps.Converting);
+    EXPECT_TRUE(world.executed.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.sql"));
+    EXPECT_EQ(messages,
+              (std::vector<Message>{{"请至少选择一个要转换的表。", MsgBoxButtons::Ok,
+                                     MsgBoxIcon::Exclamation}}));
+    view.SetSelected(kLstTables, 1, true);
+    steps.CmdNext_Click();
+    ExpectFinished();
+    EXPECT_NE(view.Text(kTxtMessage).find(" 表 'Orders' 成功转换"), std::string::npos);
+}
+
+// The table types the list still offers but no current server has are refused at Next on the
+// destination page, in every scenario, before any connection is tried.
+TEST_F(WizardLogic, AGoneTableTypeIsRefusedAtNextBeforeAnythingIsTried) {
+    for (int scenario = 0; scenario <= 2; ++scenario) {
+        for (const int type : {2, 3}) {
+            const std::string name = type == 2 ? "ISAM" : "BDB";
+            SCOPED_TRACE(name + " in scenario " + std::to_string(scenario));
+            steps.OptScenario_Click(scenario);
+            WalkTo(1);
+            view.SetListIndex({Ctl::CboType}, type);
+            steps.CboType_Click();
+            world.connection_strings.clear();
+            messages.clear();
+            steps.CmdNext_Click();
+            ExpectStep(1);
+            EXPECT_TRUE(world.connection_strings.empty());
+            EXPECT_EQ(messages, (std::vector<Message>{
+                                    {"表类型 " + name +
+                                         " 已不被任何现行的 MySQL 或 MariaDB 服务器支持，请改用 "
+                                         "MyISAM 或 InnoDB",
+                                     MsgBoxButtons::Ok, MsgBoxIcon::Exclamation}}));
+            view.SetListIndex({Ctl::CboType}, 1);
+            steps.CboType_Click();
+            steps.CmdNext_Click();
+            ExpectStep(2);
+            steps.CmdBack_Click();
+            steps.CmdBack_Click();
+        }
+    }
 }
 
 TEST_F(WizardLogic, SelectAllTicksEveryEntryAndUnticksNone) {
@@ -431,7 +495,8 @@ TEST_F(WizardLogic, FailuresOfTheRunAppearInTheLog) {
     steps.CmdNext_Click();
     steps.cmdSelect_Click();
     steps.CmdNext_Click();
-    ExpectFinished();
+    // The finished page says that there were failures.
+    ExpectFinished(kFinishedWithFailuresHeader);
     EXPECT_NE(view.Text(kTxtMessage).find("无法写入脚本文件"), std::string::npos);
     EXPECT_TRUE(messages.empty()); // the run shows no message box
 }
@@ -590,7 +655,9 @@ TEST_F(WizardLogic, TheFileDialogsFillTheirBoxes) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].Filter, "Access 数据库|*.mdb;*.accdb|全部文件|*.*");
     EXPECT_EQ(requests[0].DialogTitle, "选择Access数据库");
-    EXPECT_EQ(requests[0].FileName, "");
+    // Each dialog starts at the path its box holds.
+    EXPECT_EQ(requests[0].FileName, "/data/shop.mdb");
+    EXPECT_EQ(requests[1].FileName, "/data/shop.mdb");
 
     requests.clear();
     const std::string before = view.Text(kTxtDestDumpFile);
@@ -600,6 +667,7 @@ TEST_F(WizardLogic, TheFileDialogsFillTheirBoxes) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].Filter, "SQL 脚本|*.sql");
     EXPECT_EQ(requests[0].DialogTitle, "保存SQL数据库脚本");
+    EXPECT_EQ(requests[0].FileName, before);
     for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
              {"/t/dump", "/t/dump.sql"},
              {"/t/DUMP.SQL", "/t/DUMP.SQL"},
@@ -614,7 +682,7 @@ TEST_F(WizardLogic, TheFileDialogsFillTheirBoxes) {
     }
 }
 
-TEST_F(WizardLogic, ThePasswordBoxFollowsItsCheckBoxAndAlwaysSendsItsText) {
+TEST_F(WizardLogic, ThePasswordBoxFollowsItsCheckBoxAndIsSentOnlyWhileTicked) {
     const ControlRef chk{Ctl::ChkSrcPwd};
     const ControlRef pwd{Ctl::TxtSrcPwd};
     view.SetValue(chk, 1);
@@ -627,9 +695,16 @@ TEST_F(WizardLogic, ThePasswordBoxFollowsItsCheckBoxAndAlwaysSendsItsText) {
     EXPECT_FALSE(Enabled(pwd));
     EXPECT_EQ(view.Text(pwd), "geheim");
 
+    // Unticked, the box keeps its text but none is sent.
     steps.CmdTestConnection_Click();
     ASSERT_EQ(world.connection_strings.size(), 1u);
-    EXPECT_NE(world.connection_strings[0].find("Jet OLEDB:Database Password=geheim"),
+    EXPECT_EQ(world.connection_strings[0].find("Password"), std::string::npos);
+    view.SetValue(chk, 1);
+    steps.ChkSrcPwd_Click();
+    messages.clear();
+    steps.CmdTestConnection_Click();
+    ASSERT_EQ(world.connection_strings.size(), 2u);
+    EXPECT_NE(world.connection_strings[1].find("Jet OLEDB:Database Password=geheim"),
               std::string::npos);
     world.fail_open = true;
     steps.CmdTestConnection_Click();

@@ -148,6 +148,9 @@ int main(int argc, char** argv) {
         return 2;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tablewright"));
+    // The standard dialogs and menus speak the window's language; without Qt's translations
+    // installed they stay in English.
+    tw::window::InstallQtTranslations();
     tw::window::Frm_Conversion window;
     window.show();
     return QApplication::exec();

@@ -186,7 +186,11 @@ void PaintHeader(PictureBox& PicHeader, std::int16_t step) {
         return;
     }
     QPainter dc(&image);
-    const QImage picture = LoadResPicture(101 + step);
+    // After a run with failures the finished header warns instead of ticking.
+    const bool failures = step == 5;
+    if (failures)
+        step = 4;
+    const QImage picture = failures ? WarningPicture() : LoadResPicture(101 + step);
     if (!picture.isNull()) {
         int width = 0;
         int height = 0;
@@ -204,7 +208,8 @@ void PaintHeader(PictureBox& PicHeader, std::int16_t step) {
     }
     dc.setFont(PaintFont(PicHeader.font(), 0, false));
     // There is no subtitle for the finished state (step 4): its string does not exist.
-    const QString subtitle = LoadResString(114 + step);
+    const QString subtitle =
+        failures ? QString::fromUtf16(kFailureSubtitle) : LoadResString(114 + step);
     if (!subtitle.isNull()) {
         DrawTextInRect(dc, subtitle, 32, 28, 500, 60);
     }

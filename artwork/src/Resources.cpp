@@ -73,6 +73,10 @@ QImage WelcomePicture() {
     return LoadResource(QStringLiteral("welcome.png"));
 }
 
+QImage WarningPicture() {
+    return LoadResource(QStringLiteral("warning.png"));
+}
+
 QIcon WindowIcon() {
     QIcon icon;
     icon.addPixmap(QPixmap::fromImage(LoadResource(QStringLiteral("icon16.png"))));

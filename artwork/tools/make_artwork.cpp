@@ -175,6 +175,29 @@ void DrawCheckBadge(QPainter& p, const QRectF& box) {
     p.drawPath(tick);
 }
 
+// A warning sign: an amber triangle with rounded corners and a dark exclamation mark.
+void DrawWarningBadge(QPainter& p, const QRectF& box) {
+    QPainterPath sign;
+    sign.moveTo(box.center().x(), box.top() + 0.5);
+    sign.lineTo(box.right() - 0.5, box.bottom() - 0.5);
+    sign.lineTo(box.left() + 0.5, box.bottom() - 0.5);
+    sign.closeSubpath();
+    QLinearGradient shade(box.topLeft(), box.bottomLeft());
+    shade.setColorAt(0, kAmber.lighter(135));
+    shade.setColorAt(1, kAmber.darker(105));
+    p.setPen(QPen(kAmber.darker(160), 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(shade);
+    p.drawPath(sign);
+    const qreal x = box.center().x();
+    p.setPen(QPen(kInk.darker(130), box.width() * 0.12, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(x, box.top() + box.height() * 0.36),
+               QPointF(x, box.top() + box.height() * 0.64));
+    p.setPen(Qt::NoPen);
+    p.setBrush(kInk.darker(130));
+    const qreal dot = box.width() * 0.13;
+    p.drawEllipse(QPointF(x, box.top() + box.height() * 0.80), dot / 2 + 0.3, dot / 2 + 0.3);
+}
+
 // Runs `draw` on a white canvas of the given size with antialiasing on.
 QImage Canvas(int width, int height, const std::function<void(QPainter&)>& draw,
               const QColor& fill = Qt::white) {
@@ -244,6 +267,14 @@ QImage FinishedPicture() {
     return Canvas(41, 38, [](QPainter& p) {
         DrawCylinder(p, QRectF(4.5, 2.5, 22, 30), kSky.lighter(110), kBlue, kInk);
         DrawCheckBadge(p, QRectF(20.5, 17.5, 18, 18));
+    });
+}
+
+// Finished with failures: the same database with a warning sign in place of the check badge.
+QImage WarningPicture() {
+    return Canvas(41, 38, [](QPainter& p) {
+        DrawCylinder(p, QRectF(4.5, 2.5, 22, 30), kSky.lighter(110), kBlue, kInk);
+        DrawWarningBadge(p, QRectF(19.5, 16.5, 20, 19));
     });
 }
 
@@ -365,6 +396,7 @@ int main(int argc, char** argv) {
     ok &= Save(TablesPicture(), folder, QStringLiteral("103.png"), true);
     ok &= Save(ConversionPicture(), folder, QStringLiteral("104.png"), true);
     ok &= Save(FinishedPicture(), folder, QStringLiteral("105.png"), true);
+    ok &= Save(WarningPicture(), folder, QStringLiteral("warning.png"), true);
     ok &= Save(WelcomePicture(), folder, QStringLiteral("welcome.png"), true);
     ok &= Save(IconPicture(), folder, QStringLiteral("icon16.png"), false);
     if (argc == 3) {

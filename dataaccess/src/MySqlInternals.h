@@ -60,6 +60,9 @@ std::string Preview(std::string_view sql);
 class MySqlSession {
 public:
     explicit MySqlSession(const MySqlTarget& target) : target_(target) {}
+    ~MySqlSession();
+    MySqlSession(const MySqlSession&) = delete;
+    MySqlSession& operator=(const MySqlSession&) = delete;
 
     /// Connects (to the given default database, or none) and prepares the session.
     void Connect(const char* database);
@@ -71,6 +74,10 @@ public:
     bool Lost() const { return lost_.load(std::memory_order_acquire); }
     /// Marks the connection lost when the client library has closed it after a failure.
     void NoteLoss();
+    /// Shuts the connection's socket down from another thread, so that a call waiting for the
+    /// server (or a stopped server) fails at once as with a lost connection; Reconnect refuses
+    /// from then on.
+    void Interrupt();
 
     /// Refuses, without sending it, a statement longer than the server accepts: the server
     /// answers such a packet by closing the connection, which would fail every later statement.
@@ -111,6 +118,13 @@ private:
     std::size_t commit_rows_ = kCommitRows;
     std::size_t commit_bytes_ = kCommitBytes;
     std::atomic<bool> lost_{false};
+    std::atomic<bool> interrupted_{false};
+    // A descriptor of the connection's socket of the session's own, for Interrupt: the client
+    // library may close its descriptor at any time on its thread, this one stays valid (and
+    // cannot be reused for another file) until the connection is replaced or closed.
+    int socket_copy_ = -1;
+    std::mutex socket_mutex_;
+    void KeepSocketCopy();
 };
 
 /// Rows of one table as arrays of values, one array per column, sent by one prepared INSERT that

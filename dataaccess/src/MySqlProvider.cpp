@@ -143,6 +143,8 @@ public:
 
     bool ConnectionLost() const override { return session_.Lost(); }
 
+    void Interrupt() override { session_.Interrupt(); }
+
     Destination* AsDestination() override { return this; }
 
     // Destination

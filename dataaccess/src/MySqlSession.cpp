@@ -16,6 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace tw::data::mysql {
 
 namespace {
@@ -431,6 +435,7 @@ std::string Preview(std::string_view sql) {
 
 void MySqlSession::Connect(const char* database) {
     mysql_ = ConnectHandle(target_, database);
+    KeepSocketCopy();
     lost_.store(false, std::memory_order_release);
     ReadPacketLimit();
     ReadWriteSetLimits();
@@ -443,6 +448,8 @@ void MySqlSession::Reconnect() {
     const char* schema = nullptr;
     if (mariadb_get_infov(mysql_.get(), MARIADB_CONNECTION_SCHEMA, &schema) == 0 && schema)
         database = schema;
+    if (interrupted_.load(std::memory_order_acquire))
+        throw DataAccessError("连接已被用户中断。");
     MysqlHandle lost = std::move(mysql_);
     try {
         Connect(database.empty() ? nullptr : database.c_str());
@@ -453,9 +460,39 @@ void MySqlSession::Reconnect() {
     }
 }
 
+MySqlSession::~MySqlSession() {
+    mysql_.reset();
+    if (socket_copy_ >= 0)
+        ::close(socket_copy_);
+}
+
+void MySqlSession::KeepSocketCopy() {
+    const my_socket socket = mysql_get_socket(mysql_.get());
+    const int copy = socket == MARIADB_INVALID_SOCKET ? -1 : ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
+    const std::lock_guard lock(socket_mutex_);
+    if (socket_copy_ >= 0)
+        ::close(socket_copy_);
+    socket_copy_ = copy;
+}
+
+void MySqlSession::Interrupt() {
+    interrupted_.store(true, std::memory_order_release);
+    const std::lock_guard lock(socket_mutex_);
+    // Shutting the socket down wakes a read or write blocked on it, on whatever descriptor; the
+    // call then fails as with a lost connection.
+    if (socket_copy_ >= 0)
+        ::shutdown(socket_copy_, SHUT_RDWR);
+}
+
 void MySqlSession::NoteLoss() {
-    if (mysql_get_socket(mysql_.get()) == MARIADB_INVALID_SOCKET)
-        lost_.store(true, std::memory_order_release);
+    if (mysql_get_socket(mysql_.get()) != MARIADB_INVALID_SOCKET)
+        return;
+    lost_.store(true, std::memory_order_release);
+    // The library has closed its descriptor; closing this one too lets the server see the end.
+    const std::lock_guard lock(socket_mutex_);
+    if (socket_copy_ >= 0)
+        ::close(socket_copy_);
+    socket_copy_ = -1;
 }
 
 void MySqlSession::CheckLength(std::string_view sql) const {

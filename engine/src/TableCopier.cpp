@@ -12,7 +12,7 @@ namespace tw::engine {
 using data::MySqlDialect;
 
 TableCopier::TableCopier(data::Connection& source, data::Connection& destination,
-                         CopyEvents& events, const bool& stop)
+                         CopyEvents& events, const std::atomic<bool>& stop)
     : source_(source), destination_(destination), events_(events), stop_(stop) {}
 
 void TableCopier::Yield() {

@@ -454,18 +454,21 @@ void ConversionRun::RunConversion() {
         }
         if (report.created)
             converted.insert(name);
-        if (window_.ExitConfirmed()) {
+        // A table cut short by a cancel still names what it lost (statements the server never
+        // got, a connection ended under it) before the cancel line.
+        const bool cancelled = window_.ExitConfirmed();
+        if (report.connection_lost && failed > 0)
+            log_ += WriteMessage() + " 表 '" + name +
+                    "'：与 MySQL 服务器的连接中断，此表未能完整写入服务器" + kCrLf;
+        if (failed > 0)
+            log_ += WriteMessage() + " 表 '" + name + "' 转换出错：" + std::to_string(failed) +
+                    " 条语句失败（" + first_error + "）" + kCrLf + (cancelled ? "" : kCrLf);
+        if (cancelled) {
             summary_.cancelled = true;
             log_ += std::string(kCrLf) + WriteMessage() + " 用户取消 ....." + kCrLf;
             break;
         }
-        if (report.connection_lost && failed > 0)
-            log_ += WriteMessage() + " 表 '" + name +
-                    "'：与 MySQL 服务器的连接中断，此表未能完整写入服务器" + kCrLf;
-        if (failed > 0) {
-            log_ += WriteMessage() + " 表 '" + name + "' 转换出错：" + std::to_string(failed) +
-                    " 条语句失败（" + first_error + "）" + kCrLf + kCrLf;
-        } else {
+        if (failed == 0) {
             ++summary_.tables_done;
             log_ += WriteMessage() + " 表 '" + name + "' 成功转换" + kCrLf + kCrLf;
         }

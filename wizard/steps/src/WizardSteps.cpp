@@ -1,5 +1,6 @@
 #include "tablewright/wizard/WizardSteps.h"
 
+#include <atomic>
 #include <charconv>
 #include <exception>
 
@@ -53,32 +54,93 @@ private:
 
 } // namespace
 
-/// The run's view of the window: the wizard's members and the view's controls.
+/// The run's view of the window: the wizard's members and the view's controls. While the run
+/// works on a thread of its own, it reads the values the controls had when it started and what
+/// it shows reaches the controls on the window's thread, in the order shown.
 class WizardSteps::RunBinding : public run::RunWindow {
 public:
     RunBinding(WizardSteps& steps, WizardView& view) : steps_(steps), view_(view) {}
-    std::int16_t Scenario() const override { return steps_.Scenario; }
-    bool ExitConfirmed() const override { return steps_.ExitConfirmed; }
-    int TableCount() const override { return view_.ListCount(kLstTables); }
-    bool TableTicked(int i) const override { return view_.Selected(kLstTables, i); }
-    std::string TableText(int i) const override { return view_.List(kLstTables, i); }
-    std::string ScriptPath() const override { return view_.Text(kTxtDestDumpFile); }
-    std::string DatabaseName() const override { return view_.Text(MySQLInfo(4)); }
-    int NoDataValue() const override { return static_cast<int>(view_.Value({Ctl::ChkNoData})); }
+
+    /// Takes the controls' values for a run on another thread; `to_window` carries what it
+    /// shows.
+    void Detach(std::function<void(std::function<void()>)> to_window) {
+        frozen_ = std::make_unique<run::PlainRunWindow>();
+        frozen_->scenario = steps_.Scenario;
+        for (int i = 0; i < view_.ListCount(kLstTables); ++i)
+            frozen_->tables.push_back({view_.List(kLstTables, i), view_.Selected(kLstTables, i)});
+        frozen_->script_path = view_.Text(kTxtDestDumpFile);
+        frozen_->database_name = view_.Text(MySQLInfo(4));
+        frozen_->no_data = static_cast<int>(view_.Value({Ctl::ChkNoData}));
+        frozen_->drop_tables = static_cast<int>(view_.Value({Ctl::ChkDropTables}));
+        frozen_->keep_keys = static_cast<int>(view_.Value({Ctl::ChkKeepKeys}));
+        frozen_->convert_views = static_cast<int>(view_.Value({Ctl::ChkViews}));
+        stop_.store(steps_.ExitConfirmed);
+        to_window_ = std::move(to_window);
+    }
+    /// Back to the controls themselves once the run's thread has ended.
+    void Attach() {
+        frozen_.reset();
+        to_window_ = nullptr;
+    }
+    /// Passes a confirmed cancel to a detached run.
+    void Stop() { stop_.store(true); }
+    bool Stopped() const { return stop_.load(); }
+
+    std::int16_t Scenario() const override {
+        return frozen_ ? frozen_->Scenario() : steps_.Scenario;
+    }
+    bool ExitConfirmed() const override { return frozen_ ? stop_.load() : steps_.ExitConfirmed; }
+    int TableCount() const override {
+        return frozen_ ? frozen_->TableCount() : view_.ListCount(kLstTables);
+    }
+    bool TableTicked(int i) const override {
+        return frozen_ ? frozen_->TableTicked(i) : view_.Selected(kLstTables, i);
+    }
+    std::string TableText(int i) const override {
+        return frozen_ ? frozen_->TableText(i) : view_.List(kLstTables, i);
+    }
+    std::string ScriptPath() const override {
+        return frozen_ ? frozen_->ScriptPath() : view_.Text(kTxtDestDumpFile);
+    }
+    std::string DatabaseName() const override {
+        return frozen_ ? frozen_->DatabaseName() : view_.Text(MySQLInfo(4));
+    }
+    int NoDataValue() const override {
+        return frozen_ ? frozen_->NoDataValue() : static_cast<int>(view_.Value({Ctl::ChkNoData}));
+    }
     int DropTablesValue() const override {
-        return static_cast<int>(view_.Value({Ctl::ChkDropTables}));
+        return frozen_ ? frozen_->DropTablesValue()
+                       : static_cast<int>(view_.Value({Ctl::ChkDropTables}));
     }
-    int KeysValue() const override { return static_cast<int>(view_.Value({Ctl::ChkKeepKeys})); }
-    int ViewsValue() const override { return static_cast<int>(view_.Value({Ctl::ChkViews})); }
+    int KeysValue() const override {
+        return frozen_ ? frozen_->KeysValue() : static_cast<int>(view_.Value({Ctl::ChkKeepKeys}));
+    }
+    int ViewsValue() const override {
+        return frozen_ ? frozen_->ViewsValue() : static_cast<int>(view_.Value({Ctl::ChkViews}));
+    }
     void SetStatus(const std::string& text) override {
-        view_.SetText({Ctl::LblProgressStatus}, text);
+        Show([this, text] { view_.SetText({Ctl::LblProgressStatus}, text); });
     }
-    void SetProgress(double value) override { view_.SetValue({Ctl::Pbar}, value); }
-    void SetMessage(const std::string& text) override { view_.SetText(kTxtMessage, text); }
+    void SetProgress(double value) override {
+        Show([this, value] { view_.SetValue({Ctl::Pbar}, value); });
+    }
+    void SetMessage(const std::string& text) override {
+        Show([this, text] { view_.SetText(kTxtMessage, text); });
+    }
 
 private:
+    void Show(std::function<void()> change) {
+        if (to_window_)
+            to_window_(std::move(change));
+        else
+            change();
+    }
+
     WizardSteps& steps_;
     WizardView& view_;
+    std::unique_ptr<run::PlainRunWindow> frozen_;
+    std::function<void(std::function<void()>)> to_window_;
+    std::atomic<bool> stop_{false};
 };
 
 WizardSteps::WizardSteps(WizardView& view, data::ProviderFactory factory)
@@ -140,8 +202,7 @@ void WizardSteps::Form_Unload(int& Cancel) {
             return;
         }
         ExitConfirmed = true;
-        if (MyConversion)
-            MyConversion->EndProgress = true;
+        StopRun();
         close_pending_ = true;
         Cancel = 1;
         return;
@@ -177,7 +238,6 @@ void WizardSteps::Next() {
         bool ok = false;
         switch (CurrentStep) {
         case -1:
-        case 2:
             ok = true;
             break;
         case 0:
@@ -193,6 +253,9 @@ void WizardSteps::Next() {
             });
             break;
         case 1: {
+            // A table type no server knows would fail every table: nothing is tried with it.
+            if (!CheckTableType())
+                break;
             const bool has_script = !view_.Text(kTxtDestDumpFile).empty();
             if (Scenario == 0) {
                 Attempt([&] { ok = CheckMySQL(); });
@@ -210,15 +273,28 @@ void WizardSteps::Next() {
             }
             break;
         }
+        case 2:
+            Attempt([&] { ok = CheckTablesTicked(); });
+            break;
         default:
             break;
         }
         if (ok) {
             ++CurrentStep;
             Attempt([&] { ShowPage(CurrentStep, static_cast<std::int16_t>(CurrentStep - 1)); });
+            if (CurrentStep == 3) {
+                // The run's page stands complete, header and buttons, before the server is
+                // first asked anything.
+                Attempt([&] { ShowHeader(CurrentStep); });
+                Attempt([&] {
+                    view_.SetEnabled(kCmdBack, false);
+                    view_.SetEnabled(kCmdNext, false);
+                });
+            }
             if (DoEvents)
                 Attempt(DoEvents);
-            Attempt([&] { ShowHeader(CurrentStep); });
+            if (CurrentStep != 3)
+                Attempt([&] { ShowHeader(CurrentStep); });
         }
     }
 
@@ -233,16 +309,61 @@ void WizardSteps::Next() {
         Converting = true;
         if (MyConversion)
             MyConversion->EndProgress = false;
-        Attempt([&] {
-            if (run_)
-                run_->RunConversion();
-        });
+        Attempt([&] { RunConversion(); });
         Attempt([&] { ShowFinished(); });
         Attempt([&] { ShowPage(-1, 3); });
-        Attempt([&] { ShowHeader(4); });
+        // A cancel is no failure; a table, the database or the script file that failed is,
+        // also in a cancelled run.
+        bool failed = false;
+        if (run_) {
+            const run::RunSummary& summary = run_->Summary();
+            failed = summary.tables_failed > 0 || summary.failed_statements > 0 ||
+                     summary.script_failed || summary.database_failed;
+        }
+        Attempt([&] { ShowHeader(failed ? kFinishedWithFailuresHeader : kFinishedHeader); });
     } else if (CurrentStep == 2) {
         Attempt([&] { ListSourceTables(); });
     }
+}
+
+// The run, on a thread of its own when the window has one: the controls' values are taken at
+// the start and what the run shows reaches them in order.
+void WizardSteps::RunConversion() {
+    if (!run_)
+        return;
+    if (!InBackground || !ToWindow) {
+        run_->RunConversion();
+        return;
+    }
+    run_window_->Detach(ToWindow);
+    BackgroundWork job;
+    job.work = [this] {
+        try {
+            run_->RunConversion();
+        } catch (const std::exception&) {
+            // The run reports its failures in the log; nothing else may leave the thread.
+        }
+    };
+    job.stop_requested = [this] { return run_window_->Stopped(); };
+    job.interrupt = [this] {
+        if (MyConversion)
+            MyConversion->InterruptServer();
+    };
+    try {
+        InBackground(job);
+    } catch (...) {
+        run_window_->Attach();
+        throw;
+    }
+    run_window_->Attach();
+}
+
+// Stops the run: after the current row, and at once when it waits for the server (see
+// BackgroundWork::interrupt).
+void WizardSteps::StopRun() {
+    if (MyConversion)
+        MyConversion->EndProgress = true;
+    run_window_->Stop();
 }
 
 void WizardSteps::CmdBack_Click() {
@@ -256,8 +377,7 @@ void WizardSteps::CmdBack_Click() {
 void WizardSteps::CmdCancel_Click() {
     if (Ask(kExitQuestion, MsgBoxButtons::YesNo, MsgBoxIcon::Question) != MsgBoxResult::Yes)
         return;
-    if (MyConversion)
-        MyConversion->EndProgress = true;
+    StopRun();
     const bool converting = Converting;
     ExitConfirmed = true;
     if (!converting)
@@ -269,7 +389,8 @@ void WizardSteps::CmdFinish_Click() {
 }
 
 void WizardSteps::CmdBrowse_Click() {
-    const FileDialogRequest request{kOpenFilter, kOpenTitle, ""};
+    // The dialog opens where the current path points.
+    const FileDialogRequest request{kOpenFilter, kOpenTitle, view_.Text(kTxtSourceDB)};
     std::string file_name;
     Attempt([&] {
         if (ShowOpen)
@@ -281,7 +402,7 @@ void WizardSteps::CmdBrowse_Click() {
 }
 
 void WizardSteps::CmdSaveDumpFile_Click() {
-    const FileDialogRequest request{kSaveFilter, kSaveTitle, ""};
+    const FileDialogRequest request{kSaveFilter, kSaveTitle, view_.Text(kTxtDestDumpFile)};
     std::string file_name;
     Attempt([&] {
         if (ShowSave)
@@ -299,12 +420,19 @@ void WizardSteps::cmdSelect_Click() {
 }
 
 void WizardSteps::CmdTestConnection_Click() {
-    bool ok = false;
-    Attempt([&] { ok = CheckSource(); });
-    if (ok)
-        Ask("测试连接成功", MsgBoxButtons::Ok, MsgBoxIcon::Information);
-    else
-        Ask("测试连接失败", MsgBoxButtons::Ok, MsgBoxIcon::Critical);
+    // The test uses the engine as Next does: never both at once.
+    if (busy_)
+        return;
+    {
+        FlagScope busy(busy_);
+        bool ok = false;
+        Attempt([&] { ok = CheckSource(); });
+        if (ok)
+            Ask("测试连接成功", MsgBoxButtons::Ok, MsgBoxIcon::Information);
+        else
+            Ask("测试连接失败", MsgBoxButtons::Ok, MsgBoxIcon::Critical);
+    }
+    CloseWhenIdle();
 }
 
 void WizardSteps::ChkSrcPwd_Click() {
@@ -361,20 +489,71 @@ void WizardSteps::ArrangePages() {
         view_.Move(Page(step), {6, 65, 480, 220});
 }
 
+// Opens a connection away from the window's thread when the window has one, with the busy
+// cursor; the engine's messages are shown afterwards, on the window's thread.
+bool WizardSteps::OpenInBackground(const std::function<bool()>& open) {
+    if (!InBackground || !MyConversion)
+        return open();
+    std::vector<std::string> messages;
+    auto show = std::move(MyConversion->ShowCriticalMessage);
+    MyConversion->ShowCriticalMessage = [&messages](const std::string& text) {
+        messages.push_back(text);
+    };
+    bool ok = false;
+    BackgroundWork job;
+    job.work = [&] { Attempt([&] { ok = open(); }); };
+    job.busy_cursor = true;
+    Attempt([&] { InBackground(job); });
+    MyConversion->ShowCriticalMessage = std::move(show);
+    for (const std::string& text : messages)
+        Ask(text, MsgBoxButtons::Ok, MsgBoxIcon::Critical);
+    return ok;
+}
+
 bool WizardSteps::CheckSource() {
     const std::string file_name = view_.Text(kTxtSourceDB);
-    const std::string password = view_.Text(kTxtSrcPwd);
-    return MyConversion && MyConversion->OpenSourceDB(file_name, password);
+    // The password box counts only while its check box is ticked, whatever it still holds.
+    const std::string password = view_.Value(kChkSrcPwd) != 0 ? view_.Text(kTxtSrcPwd) : "";
+    return MyConversion &&
+           OpenInBackground([&] { return MyConversion->OpenSourceDB(file_name, password); });
 }
 
 bool WizardSteps::CheckMySQL() {
     const std::string host = view_.Text(MySQLInfo(0));
     const std::string user = view_.Text(MySQLInfo(2));
     const std::string password = view_.Text(MySQLInfo(3));
-    const std::optional<std::int32_t> port = PortNumber(view_.Text(MySQLInfo(1)));
-    if (!port)
+    const std::string port_text = view_.Text(MySQLInfo(1));
+    const std::optional<std::int32_t> port = PortNumber(port_text);
+    if (!port) {
+        // The same words the connection gives a number out of range.
+        Ask("端口号无效：'" + port_text + "'。", MsgBoxButtons::Ok, MsgBoxIcon::Critical);
         return false;
-    return MyConversion && MyConversion->OpenDestinationDB(host, user, password, *port);
+    }
+    return MyConversion && OpenInBackground([&] {
+               return MyConversion->OpenDestinationDB(host, user, password, *port);
+           });
+}
+
+bool WizardSteps::CheckTableType() {
+    const std::string type = view_.Text(kCboType);
+    for (const char* gone : {"ISAM", "BDB"}) {
+        if (type == gone) {
+            Ask("表类型 " + type +
+                    " 已不被任何现行的 MySQL 或 MariaDB 服务器支持，请改用 MyISAM 或 InnoDB",
+                MsgBoxButtons::Ok, MsgBoxIcon::Exclamation);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WizardSteps::CheckTablesTicked() {
+    const int count = view_.ListCount(kLstTables);
+    for (int i = 0; i < count; ++i)
+        if (view_.Selected(kLstTables, i))
+            return true;
+    Ask(kNoTableTicked, MsgBoxButtons::Ok, MsgBoxIcon::Exclamation);
+    return false;
 }
 
 void WizardSteps::ListSourceTables() {

@@ -4,14 +4,20 @@
 #include "tablewright/artwork/Mod_Functions.h"
 #include "tablewright/artwork/Resources.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -21,11 +27,19 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTextCursor>
+#include <QThread>
+#include <QTimer>
+#include <QTranslator>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
+#include <thread>
 
 namespace tw::window {
 
@@ -34,6 +48,11 @@ namespace {
 using wizard::ControlKind;
 using wizard::ControlRef;
 using wizard::Ctl;
+
+// How long a stopped run may keep waiting for the server before the call it waits in is ended.
+constexpr qint64 kInterruptAfterMs = 500;
+// How often the window looks whether background work was asked to stop.
+constexpr int kStopPollMs = 100;
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -95,7 +114,15 @@ Frm_Conversion::Frm_Conversion(data::ProviderFactory factory, QWidget* parent)
     steps_.ShowSave = [this](const wizard::FileDialogRequest& request) {
         return ShowFileDialog(this, request, true);
     };
-    steps_.DoEvents = [] { QCoreApplication::processEvents(); };
+    // Only the window's own thread processes its events; the run's thread has nothing to yield.
+    steps_.DoEvents = [this] {
+        if (QThread::currentThread() == thread())
+            QCoreApplication::processEvents();
+    };
+    steps_.InBackground = [this](const wizard::BackgroundWork& job) { RunInBackground(job); };
+    steps_.ToWindow = [this](std::function<void()> change) {
+        QMetaObject::invokeMethod(this, std::move(change), Qt::QueuedConnection);
+    };
 
     steps_.Form_Load();
     ConnectHandlers();
@@ -155,6 +182,8 @@ QWidget* Frm_Conversion::CreateControl(const wizard::ControlLayout& layout, QWid
     }
     case ControlKind::MultiLineTextBox: {
         auto* box = new QPlainTextEdit(text, parent);
+        // The log is for reading (and copying) only.
+        box->setReadOnly(true);
         box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         SetColour(*box, QPalette::Base, palette().color(QPalette::Button));
@@ -227,6 +256,19 @@ void Frm_Conversion::ConnectHandlers() {
     click(Ctl::CmdTestConnection, &wizard::WizardSteps::CmdTestConnection_Click);
     connect(&As<QCheckBox>({Ctl::ChkSrcPwd}), &QCheckBox::toggled, this,
             [this] { steps_.ChkSrcPwd_Click(); });
+    // A click on a table's name ticks or unticks it, as a click on its box does.
+    auto* tables = &As<QListWidget>({Ctl::LstTables});
+    connect(tables, &QListWidget::itemPressed, this, [this](QListWidgetItem* item) {
+        pressed_table_ = item;
+        pressed_table_ticked_ = item->checkState() == Qt::Checked;
+    });
+    connect(tables, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        const bool on_name =
+            item == pressed_table_ && (item->checkState() == Qt::Checked) == pressed_table_ticked_;
+        pressed_table_ = nullptr;
+        if (on_name && (item->flags() & Qt::ItemIsUserCheckable) && item->listWidget()->isEnabled())
+            item->setCheckState(pressed_table_ticked_ ? Qt::Unchecked : Qt::Checked);
+    });
     // Only a choice of the user raises the click; the load handling selects the first entry
     // itself.
     connect(&As<QComboBox>({Ctl::CboType}), &QComboBox::activated, this,
@@ -280,7 +322,13 @@ template <typename Widget> Widget& Frm_Conversion::As(const ControlRef& ref) con
 }
 
 void Frm_Conversion::SetVisible(const ControlRef& ref, bool visible) {
-    At(ref).setVisible(visible);
+    QWidget& widget = At(ref);
+    widget.setVisible(visible);
+    // A box laid out while hidden learns its scroll range when shown: its end stays in view.
+    if (auto* box = qobject_cast<QPlainTextEdit*>(&widget); box && visible) {
+        box->ensureCursorVisible();
+        box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
+    }
 }
 
 void Frm_Conversion::SetEnabled(const ControlRef& ref, bool enabled) {
@@ -314,6 +362,10 @@ void Frm_Conversion::SetText(const ControlRef& ref, const std::string& text) {
         QString lines = value;
         lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         box->setPlainText(lines);
+        // The end (the summary and the time taken) is in view, also once the box is shown.
+        box->moveCursor(QTextCursor::End);
+        box->ensureCursorVisible();
+        box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
     } else if (auto* label = qobject_cast<QLabel*>(&widget)) {
         label->setText(value);
         FitLabel(*label);
@@ -440,6 +492,53 @@ void Frm_Conversion::Close() {
     close();
 }
 
+// The work runs on a thread of its own while this thread goes on painting and answering the user
+// in a local event loop, so a server that is slow or has stopped never freezes the window. What
+// the work hands to the window (ToWindow) is queued to this object, and so is its last word,
+// so the loop ends only after everything handed before has reached the controls, in order. A
+// stop request that the work has not followed within kInterruptAfterMs (it waits for the server)
+// is followed by the work's interrupt.
+void Frm_Conversion::RunInBackground(const wizard::BackgroundWork& job) {
+    QEventLoop loop;
+    std::atomic<bool> done = false;
+    std::thread worker([this, &job, &loop, &done] {
+        if (job.work)
+            job.work();
+        done = true;
+        QMetaObject::invokeMethod(
+            this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    QElapsedTimer since_stop;
+    bool interrupted = false;
+    QTimer watch;
+    watch.setInterval(kStopPollMs);
+    connect(&watch, &QTimer::timeout, &watch, [&] {
+        if (interrupted || !job.stop_requested || !job.stop_requested())
+            return;
+        if (!since_stop.isValid())
+            since_stop.start();
+        else if (since_stop.elapsed() >= kInterruptAfterMs) {
+            interrupted = true;
+            if (job.interrupt)
+                job.interrupt();
+        }
+    });
+    watch.start();
+    if (job.busy_cursor)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The loop returns at once while the application is quitting; the work still ends first.
+    while (!done)
+        if (loop.exec() != 0 && !done)
+            QThread::msleep(10);
+    if (job.busy_cursor)
+        QApplication::restoreOverrideCursor();
+    watch.stop();
+    worker.join();
+    // Whatever of the work's changes the loop has not delivered yet (only when the application
+    // is quitting), and its last word, which refers to the loop.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
 void Frm_Conversion::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!background_.isNull())
@@ -510,12 +609,38 @@ QString DialogFilter(const std::string& filter) {
     return entries.join(QStringLiteral(";;"));
 }
 
+bool InstallQtTranslations() {
+    static QTranslator* installed = nullptr;
+    if (installed)
+        return true;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
+    return true;
+}
+
+QString DialogStartPath(const std::string& current) {
+    const QString path = FromUtf8(current).trimmed();
+    if (!path.isEmpty()) {
+        const QFileInfo info(path);
+        if (info.isDir() || info.absoluteDir().exists())
+            return info.absoluteFilePath();
+    }
+    return QDir::homePath();
+}
+
 std::string ShowFileDialog(QWidget* parent, const wizard::FileDialogRequest& request, bool save) {
     const QString title = FromUtf8(request.DialogTitle);
-    const QString file_name = FromUtf8(request.FileName);
+    const QString start = DialogStartPath(request.FileName);
     const QString filter = DialogFilter(request.Filter);
-    const QString chosen = save ? QFileDialog::getSaveFileName(parent, title, file_name, filter)
-                                : QFileDialog::getOpenFileName(parent, title, file_name, filter);
+    // Qt's own dialog, which speaks the installed translation whatever the desktop is.
+    const QFileDialog::Options options = QFileDialog::DontUseNativeDialog;
+    const QString chosen =
+        save ? QFileDialog::getSaveFileName(parent, title, start, filter, nullptr, options)
+             : QFileDialog::getOpenFileName(parent, title, start, filter, nullptr, options);
     return ToUtf8(chosen);
 }
 

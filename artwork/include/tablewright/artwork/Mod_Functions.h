@@ -37,7 +37,11 @@ void PaintForm(QWidget& window, QImage& background);
 /// options (appending elements 1 and 2 to `OptScenario`) and selects option 0.
 void PaintWelcome(PictureBox& PicWelcome, QList<QRadioButton*>& OptScenario);
 
-/// Paints the header band of `step` (0 to 4) into `PicHeader` (made 60 pixels high).
+/// The subtitle of the finished header after a run with failures.
+inline constexpr const char16_t* kFailureSubtitle = u"转换完成，但有错误，请查看日志。";
+
+/// Paints the header band of `step` (0 to 4) into `PicHeader` (made 60 pixels high); step 5 is
+/// the finished header of a run with failures: the warning picture and kFailureSubtitle.
 void PaintHeader(PictureBox& PicHeader, std::int16_t step);
 
 } // namespace tw::artwork::Mod_Functions

@@ -15,6 +15,10 @@ QImage LoadResPicture(int id);
 /// The 162 x 310 picture of the welcome page.
 QImage WelcomePicture();
 
+/// The 41 x 38 picture of the finished header after a run with failures (24-bit): the finished
+/// picture's database with a warning sign instead of the check badge.
+QImage WarningPicture();
+
 /// The 16 x 16 window icon.
 QIcon WindowIcon();
 

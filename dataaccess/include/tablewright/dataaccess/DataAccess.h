@@ -118,6 +118,9 @@ public:
     virtual void EnsureConnected() {}
     /// True when the connection to the server was lost (until EnsureConnected restores it).
     virtual bool ConnectionLost() const { return false; }
+    /// Ends, from another thread, whatever call the connection waits in for the server: the call
+    /// fails at once as with a lost server, and so does every later one, without reconnecting.
+    virtual void Interrupt() {}
     /// The provider as a destination of converted tables, when it builds its own statements
     /// from typed rows; null for providers that only run statement text.
     virtual Destination* AsDestination() { return nullptr; }
@@ -168,6 +171,12 @@ public:
     void EnsureConnected();
     /// True when the open connection was lost; false for a closed or working one.
     bool ConnectionLost() const { return provider_ && provider_->ConnectionLost(); }
+    /// Provider::Interrupt of the open connection; may be called from another thread while a
+    /// call of this connection is under way, but not while it is being opened or closed.
+    void Interrupt() {
+        if (Provider* provider = provider_.get())
+            provider->Interrupt();
+    }
     /// The open connection as a destination of converted tables: the provider's own, or one
     /// that sends each statement as text; throws DataAccessError when the connection is closed.
     Destination& AsDestination();

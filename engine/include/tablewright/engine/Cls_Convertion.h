@@ -4,6 +4,7 @@
 #include "tablewright/dataaccess/MySqlProvider.h"
 #include "tablewright/engine/TableCopier.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,8 +28,9 @@ public:
     /// Raised with the whole percentage of the current table's rows done, when it changes.
     std::function<void(std::int32_t& ProgressStatus)> Progress;
 
-    /// Stop request: the row loop of ConvTable ends before the next row when it is true.
-    bool EndProgress = false;
+    /// Stop request: the row loop of ConvTable ends before the next row when it is true; may be
+    /// set from another thread than the one converting.
+    std::atomic<bool> EndProgress = false;
 
     /// Creates the engine with two closed connections whose providers come from the factory.
     explicit Cls_Convertion(data::ProviderFactory factory = data::DefaultProviderFactory());
@@ -55,6 +57,9 @@ public:
     /// Galera cluster replicates InnoDB tables only); empty when it would, or when no server is
     /// connected.
     std::string ClusterRefusal();
+    /// Ends, from another thread, the call the converting thread waits in for the server: that
+    /// call and every later one fails as with a lost connection and is counted so.
+    void InterruptServer() { destination_connection_->Interrupt(); }
     /// Executes one statement on the destination; false (and the reason kept) when refused.
     bool ExecuteSQL(const std::string& SQL);
     /// Sets how many consecutive row statements the destination may send as one (1: none).

@@ -3,6 +3,7 @@
 #include "tablewright/dataaccess/DataAccess.h"
 #include "tablewright/dataaccess/MySqlDialect.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -90,7 +91,7 @@ struct ViewReport {
 class TableCopier {
 public:
     TableCopier(data::Connection& source, data::Connection& destination, CopyEvents& events,
-                const bool& stop);
+                const std::atomic<bool>& stop);
 
     /// Copies one table; `report` receives what happened (failures of rows the destination
     /// held back arrive through CountFailure while the copy runs).
@@ -120,7 +121,7 @@ private:
     data::Connection& source_;
     data::Connection& destination_;
     CopyEvents& events_;
-    const bool& stop_;
+    const std::atomic<bool>& stop_;
     data::Destination* target_ = nullptr; // null when statements are only reported
     std::string unsent_reason_;
     TableReport* report_ = nullptr;

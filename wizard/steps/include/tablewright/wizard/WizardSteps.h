@@ -37,6 +37,25 @@ inline constexpr const char* kSaveFilter = "SQL 脚本|*.sql";
 inline constexpr const char* kSaveTitle = "保存SQL数据库脚本";
 /// The question before the wizard is left.
 inline constexpr const char* kExitQuestion = "确实要退出向导吗？";
+/// Next on the tables page with no table ticked.
+inline constexpr const char* kNoTableTicked = "请至少选择一个要转换的表。";
+/// The header of the finished page, and of the finished page after a run with failures.
+inline constexpr std::int16_t kFinishedHeader = 4;
+inline constexpr std::int16_t kFinishedWithFailuresHeader = 5;
+
+/// Work that must not hold the window up: what runs away from the window's thread, and how a
+/// stop request reaches it.
+struct BackgroundWork {
+    /// Runs on a thread of its own; touches no control.
+    std::function<void()> work;
+    /// True once the user has asked the work to stop; asked on the window's thread.
+    std::function<bool()> stop_requested;
+    /// Called once on the window's thread when the work has not ended soon after the stop
+    /// request: ends the server call the work waits in.
+    std::function<void()> interrupt;
+    /// Shows the busy cursor while the work runs.
+    bool busy_cursor = false;
+};
 
 /// The wizard window's members and handlers without the window: the steps and their checks,
 /// the page and button states, the dialogs and the conversion run, on a WizardView of plain
@@ -71,6 +90,12 @@ public:
     std::function<std::string(const FileDialogRequest&)> ShowSave;
     /// Lets the window process its pending events once.
     std::function<void()> DoEvents;
+    /// Runs work away from the window's thread and returns once it is done, the window painting
+    /// and answering meanwhile; unset, the work runs in place.
+    std::function<void(const BackgroundWork&)> InBackground;
+    /// Hands a piece of work from the thread of InBackground to the window's thread, where the
+    /// pieces run in the order handed and all before InBackground returns.
+    std::function<void(std::function<void()>)> ToWindow;
 
     /// Load: creates the engine, shows the welcome page, paints and fills the table types.
     void Form_Load();
@@ -115,6 +140,10 @@ public:
     bool CheckMySQL();
     /// Fills the table list from the source, each entry unticked and cut at the first ":".
     void ListSourceTables();
+    /// Checks the chosen table type: says why a type no server has any more cannot be used.
+    bool CheckTableType();
+    /// Checks that a table is ticked: says so when none is.
+    bool CheckTablesTicked();
 
     /// True while a Next handler (and with it the conversion run) is under way.
     bool Busy() const { return busy_; }
@@ -128,6 +157,9 @@ private:
     void Release();
     MsgBoxResult Ask(const std::string& prompt, MsgBoxButtons buttons, MsgBoxIcon icon);
     void CloseWhenIdle();
+    bool OpenInBackground(const std::function<bool()>& open);
+    void RunConversion();
+    void StopRun();
 
     WizardView& view_;
     data::ProviderFactory factory_;

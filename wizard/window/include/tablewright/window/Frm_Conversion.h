@@ -13,6 +13,7 @@
 #include <string>
 
 class QCloseEvent;
+class QListWidgetItem;
 class QPaintEvent;
 class QRadioButton;
 
@@ -67,6 +68,7 @@ private:
     QWidget* CreateControl(const wizard::ControlLayout& layout, QWidget* parent);
     void ConnectHandlers();
     void ApplyTabOrder();
+    void RunInBackground(const wizard::BackgroundWork& job);
     QWidget& At(const wizard::ControlRef& ref) const;
     template <typename Widget> Widget& As(const wizard::ControlRef& ref) const;
 
@@ -76,8 +78,21 @@ private:
     artwork::PictureBox* PicWelcome_ = nullptr;
     artwork::PictureBox* PicHeader_ = nullptr;
     QImage background_;
+    // The table entry under the last press and its tick then: a click that did not change the
+    // tick (one on the name) changes it.
+    QListWidgetItem* pressed_table_ = nullptr;
+    bool pressed_table_ticked_ = false;
     wizard::WizardSteps steps_;
 };
+
+/// Installs Qt's own Simplified Chinese texts (qtbase_zh_CN, from Qt's translations folder) for
+/// the standard dialogs and menus; false when they are not installed.
+bool InstallQtTranslations();
+
+/// The path a file dialog starts at for the current path of its box: the path itself when its
+/// folder exists (so the dialog opens in that folder, with the name filled in), else the home
+/// folder.
+QString DialogStartPath(const std::string& current);
 
 /// Shows a modal message box captioned "Tablewright" with the given buttons and icon.
 wizard::MsgBoxResult ShowMessageBox(QWidget* parent, const std::string& prompt,
