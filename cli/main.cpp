@@ -73,6 +73,12 @@ Options:
                         defaults, comments or foreign keys (by default all are carried over)
   --no-views            do not turn the saved select and union queries into views (by default
                         each one MySQL can express becomes a view after the tables)
+  --ole-contents        store the file an OLE Object value embeds instead of the value's bytes,
+                        where the OLE wrapper is of a known kind: a packed file (Package), a
+                        picture (Paint.Picture/PBrush bitmaps become .bmp files; BMP, JPEG, PNG
+                        and GIF stored whole), a document stored whole (PDF, RTF, ZIP-based
+                        Office files, Word/Excel/PowerPoint 97-2003); any other value keeps its
+                        bytes (default: every value byte for byte as Access keeps it)
   --table-type T        MyISAM (default), InnoDB, Aria, MEMORY or HEAP
   --batch-rows N        rows joined into one INSERT sent to the server (default 1000;
                         1 sends one statement per row); reported statements are unchanged
@@ -137,6 +143,7 @@ struct Options {
     bool no_drop = false;
     bool no_keys = false;
     bool no_views = false;
+    bool ole_contents = false;
     std::string table_type = "MyISAM";
     int batch_rows = tw::data::kDefaultBatchRows;
     /// Rows joined into one INSERT of the script file (1: one INSERT per row).
@@ -410,6 +417,9 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         } else if (arg == "--no-views") {
             flag();
             options.no_views = true;
+        } else if (arg == "--ole-contents") {
+            flag();
+            options.ole_contents = true;
         } else if (arg == "--no-drop") {
             flag();
             options.no_drop = true;
@@ -653,6 +663,7 @@ int Run(const Options& options) {
     window.drop_tables = options.no_drop ? 0 : 1;
     window.keep_keys = options.no_keys ? 0 : 1;
     window.convert_views = options.no_views ? 0 : 1;
+    window.ole_contents = options.ole_contents ? 1 : 0;
     window.extended_insert_rows = options.extended_insert_rows;
     if (options.tables.empty()) {
         for (const auto& entry : entries)

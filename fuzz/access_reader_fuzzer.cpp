@@ -13,6 +13,7 @@
 // file size invalid, which is rejected at once.
 
 #include "AccessImage.h"
+#include "tablewright/dataaccess/OleObject.h"
 
 #include <algorithm>
 #include <array>
@@ -50,7 +51,10 @@ void ReadEverything(tw::data::Provider& provider) {
             while (!rs->IsEOF()) {
                 for (int i = 0; i < rs->FieldCount(); ++i) {
                     try {
-                        (void)rs->GetField(i).GetValue();
+                        const tw::data::Value& value = rs->GetField(i).GetValue();
+                        // Every byte value is unwrapped as an OLE Object too.
+                        if (const auto* bytes = std::get_if<tw::data::Bytes>(&value))
+                            (void)tw::data::ExtractOleContents(bytes->data);
                     } catch (const tw::data::DataAccessError&) {
                     }
                 }

@@ -5,6 +5,7 @@
 #include "TestEnv.h"
 #include "tablewright/dataaccess/AccessProvider.h"
 #include "tablewright/dataaccess/AdoTypes.h"
+#include "tablewright/dataaccess/OleObject.h"
 
 #include <gtest/gtest.h>
 
@@ -408,6 +409,72 @@ TEST(AccessReaderFiles, UnreadableColumnIsWarnedAndThrows) {
     EXPECT_THROW(rs->GetField(1).GetValue(), DataAccessError);
 }
 
+// The date the text column of ace17-extdate.accdb shows: "6/14/2021" or
+// "6/14/2021 10:45:12.3456789 PM".
+DateTime ParseShownDate(const std::string& text) {
+    DateTime date{};
+    char half[3] = "";
+    int fraction = 0;
+    const int fields = std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d.%7d %2s", &date.month,
+                                   &date.day, &date.year, &date.hour, &date.minute, &date.second,
+                                   &fraction, half);
+    EXPECT_TRUE(fields == 3 || fields == 8) << text;
+    date.hour = date.hour % 12 + (std::string(half) == "PM" ? 12 : 0);
+    date.ticks = fraction;
+    return date;
+}
+
+// Date/Time Extended values read to the 100 ns Access keeps, equal to the text the file holds
+// beside them; columns of types the reader does not know give the bytes each row stores.
+TEST(AccessReaderFiles, ExtendedDatesAndUnknownTypesAreRead) {
+    auto provider = Open("ace17-extdate.accdb");
+    auto rs = provider->OpenTable("Table1");
+    EXPECT_TRUE(rs->ColumnWarnings().empty());
+    Field& date = rs->GetField(2);
+    ASSERT_EQ(date.Name(), "DateExt");
+    EXPECT_EQ(date.Type(), adDBTimeStamp);
+    EXPECT_EQ(date.NumericScale(), 7);
+    EXPECT_EQ(date.SourceType(), 0x14);
+    int rows = 0;
+    int with_seventh_digit = 0;
+    for (; !rs->IsEOF(); rs->MoveNext(), ++rows) {
+        const Value& shown = rs->GetField(4).GetValue();
+        const Value& value = date.GetValue();
+        if (IsNull(shown)) {
+            EXPECT_TRUE(IsNull(value));
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<DateTime>(value)) << Show(value);
+        EXPECT_EQ(std::get<DateTime>(value), ParseShownDate(std::get<std::string>(shown)))
+            << std::get<std::string>(shown);
+        with_seventh_digit += std::get<DateTime>(value).ticks % 10 != 0;
+    }
+    EXPECT_EQ(rows, 9);
+    EXPECT_EQ(with_seventh_digit, 2);
+
+    auto unknown = Open("ace12-unsupported-fields.accdb")->OpenTable("Test");
+    EXPECT_EQ(unknown->GetField(1).Type(), adLongVarBinary);
+    EXPECT_EQ(unknown->GetField(2).Type(), adLongVarBinary);
+    const auto warnings = unknown->ColumnWarnings();
+    for (const char* expected : {"列 'UnknownVar'的数据类型 0x46 未知，其值按原始字节保存。",
+                                 "列 'UnknownFix'的数据类型 0x47 未知，其值按原始字节保存。"})
+        EXPECT_NE(std::find(warnings.begin(), warnings.end(), expected), warnings.end())
+            << expected;
+    const std::vector<std::vector<Value>> expected = {
+        {I(1), B("\xFF\xFEsomedata"), B(std::string("\x37\0\0\0", 4))},
+        {I(2), B("\xFF\xFEother data"), B("\xF3\xFF\xFF\xFF")},
+        {I(3), kNull, B(std::string("\x02\0\0\0", 4))},
+    };
+    for (const auto& row : expected) {
+        ASSERT_FALSE(unknown->IsEOF());
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(unknown->GetField(c).GetValue(), row[static_cast<std::size_t>(c)])
+                << "column " << c;
+        unknown->MoveNext();
+    }
+    EXPECT_TRUE(unknown->IsEOF());
+}
+
 TEST(AccessReaderFiles, BigTableStreamsWithExactCountAndSums) {
     auto provider = Open("gen-big.mdb");
     auto rs = provider->OpenTable("Orders");
@@ -725,6 +792,121 @@ TEST(AccessFormat, DatesRoundToTheSecondAndKeepNegativeTimeOfDay) {
     EXPECT_EQ(AccessDateToDateTime(-657434.0), (DateTime{100, 1, 1, 0, 0, 0}));
     EXPECT_EQ(AccessDateToDateTime(60.0), (DateTime{1900, 2, 28, 0, 0, 0}));
     EXPECT_FALSE(AccessDateToDateTime(std::numeric_limits<double>::quiet_NaN()));
+}
+
+TEST(AccessFormat, ExtendedDatesCoverYearsOneTo9999ToTheTick) {
+    // The 41 characters of a value and the zero byte that ends it.
+    const auto read = [](std::string text) {
+        text += '\0';
+        return access::ReadExtendedDate(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                        text.size());
+    };
+    EXPECT_EQ(read("0000000000000000000:0000000000000000000:7"), (DateTime{1, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(read("0000000000003652058:0000000863999999999:7"),
+              (DateTime{9999, 12, 31, 23, 59, 59, 9999999}));
+    EXPECT_EQ(read("0000000000000738320:0000000819123456789:7"),
+              (DateTime{2022, 6, 15, 22, 45, 12, 3456789}));
+    for (const char* bad : {
+             "0000000000003652059:0000000000000000000:7", // 10000-01-01
+             "0000000000000000000:0000000864000000000:7", // 24:00:00
+             "0000000000000000000-0000000000000000000:7", // no separator
+             "00000000000000000x0:0000000000000000000:7", // not a digit
+             "0000000000000000000:000000000000000000",    // too short
+         })
+        EXPECT_FALSE(read(bad)) << bad;
+}
+
+// Hand-built OLE Object values: the package header, the OLE 1.0 header and native data of a
+// class; the file is found for the kinds known, and nothing for anything else.
+std::string OleValue(const std::string& type, const std::string& native, int format = 2) {
+    const auto u16 = [](std::string& out, unsigned v) {
+        out += static_cast<char>(v & 0xFF);
+        out += static_cast<char>(v >> 8);
+    };
+    const auto u32 = [&](std::string& out, std::uint32_t v) {
+        u16(out, v & 0xFFFF);
+        u16(out, v >> 16);
+    };
+    const std::string name = "Object";
+    std::string out;
+    u16(out, 0x1C15);
+    u16(out, static_cast<unsigned>(20 + name.size() + 1 + type.size() + 1));
+    u32(out, 2);
+    u16(out, static_cast<unsigned>(name.size() + 1));
+    u16(out, static_cast<unsigned>(type.size() + 1));
+    u16(out, 20);
+    u16(out, static_cast<unsigned>(20 + name.size() + 1));
+    u32(out, 0xFFFFFFFF);
+    out += name + '\0' + type + '\0';
+    u32(out, 0x0501);
+    u32(out, static_cast<std::uint32_t>(format));
+    u32(out, static_cast<std::uint32_t>(type.size() + 1));
+    out += type + '\0';
+    u32(out, 0); // topic
+    u32(out, 0); // item
+    u32(out, static_cast<std::uint32_t>(native.size()));
+    out += native;
+    out += std::string("\x01\x05\0\0\0\0\0\0", 8); // presentation data follows
+    return out;
+}
+
+std::string Le32(std::uint32_t v) {
+    std::string out;
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+}
+
+TEST(OleObject, KnownWrappersGiveTheirFileOthersNothing) {
+    const std::string file = std::string("report\0line two\r\n", 19);
+    std::string package = std::string("\x02\0", 2) + "report.txt" + '\0' + "C:\\report.txt" +
+                          '\0' + Le32(0x00030000) + Le32(16) + "C:\\Temp\\rep.txt" + '\0' +
+                          Le32(static_cast<std::uint32_t>(file.size())) + file;
+    std::string linked = std::string("\x02\0", 2) + "report.txt" + '\0' + "C:\\report.txt" +
+                         '\0' + Le32(0x00010000) + std::string("\x01\0", 2) + "C:\\x" + '\0';
+    // A 1x1 24-bit device-independent bitmap: BITMAPINFOHEADER, then one padded row.
+    std::string dib = Le32(40) + Le32(1) + Le32(1) + std::string("\x01\0\x18\0", 4) + Le32(0) +
+                      Le32(4) + Le32(0) + Le32(0) + Le32(0) + Le32(0) +
+                      std::string("\x10\x20\x30\0", 4);
+    const std::string bmp = "BM" + Le32(14 + 44) + Le32(0) + Le32(54) + dib;
+    const std::string storage = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "rest";
+    const std::string pdf = "%PDF-1.4 body";
+
+    struct Case {
+        const char* what;
+        std::string value;
+        std::optional<OleContentKind> kind;
+        std::string data;
+        std::string file_name;
+    };
+    const std::vector<Case> cases = {
+        {"package", OleValue("Package", package), OleContentKind::Package, file, "report.txt"},
+        {"bitmap", OleValue("Paint.Picture", dib), OleContentKind::Picture, bmp, ""},
+        {"bmp whole", OleValue("PBrush", bmp), OleContentKind::Picture, bmp, ""},
+        {"word", OleValue("Word.Document.8", storage), OleContentKind::Document, storage, ""},
+        {"pdf", OleValue("AcroExch.Document.7", pdf), OleContentKind::Document, pdf, ""},
+        {"linked package", OleValue("Package", linked), std::nullopt, "", ""},
+        {"linked object", OleValue("Word.Document.8", storage, 1), std::nullopt, "", ""},
+        {"other storage", OleValue("Visio.Drawing.11", storage), std::nullopt, "", ""},
+        {"bitmap of another class", OleValue("Some.Class", dib), std::nullopt, "", ""},
+        {"no wrapper", pdf, std::nullopt, "", ""},
+        {"empty", "", std::nullopt, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto contents = ExtractOleContents(c.value);
+        ASSERT_EQ(contents.has_value(), c.kind.has_value());
+        if (!contents)
+            continue;
+        EXPECT_EQ(contents->kind, *c.kind);
+        EXPECT_EQ(contents->data, c.data);
+        EXPECT_EQ(contents->file_name, c.file_name);
+    }
+    // A wrapper cut anywhere holds no file: every length is checked against the value.
+    const std::string whole = OleValue("Package", package);
+    const std::size_t end = whole.size() - 8; // without the presentation data
+    for (std::size_t cut = 0; cut < end; ++cut)
+        EXPECT_FALSE(ExtractOleContents(std::string_view(whole).substr(0, cut))) << cut;
 }
 
 TEST(AccessFormat, NumbersAndTextEncodings) {

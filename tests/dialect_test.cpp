@@ -37,11 +37,17 @@ TEST(MySqlDialect, DefaultsHaveAFaithfulFormOrNone) {
         {adDate, "Date()", "(CURRENT_DATE)"},
         {adDate, "=DateAdd(\"d\",3,Date())", ""},
         {adInteger, "Now()", ""},
+        // Date/Time Extended: seven digits of a second in Access, six in MySQL.
+        {adDBTimeStamp, "=Now()", "CURRENT_TIMESTAMP(6)"},
     };
     for (const auto& c : cases) {
         ColumnSchema column = Column("c", c.type, 26);
+        column.scale = c.type == adDBTimeStamp ? 7 : 0;
         column.default_expression = c.access;
         EXPECT_EQ(MySqlDialect::DefaultValue(column), c.mysql) << c.access;
+        if (c.type == adDBTimeStamp) {
+            EXPECT_EQ(MySqlDialect::ColumnType(column), "datetime(6)");
+        }
     }
 }
 

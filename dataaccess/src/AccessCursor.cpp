@@ -32,6 +32,8 @@ int FixedSizeOf(Kind kind) {
         return 16;
     case Kind::Numeric:
         return 17;
+    case Kind::ExtendedDate:
+        return kExtendedDateSize;
     default:
         return 0;
     }
@@ -480,6 +482,14 @@ private:
         case Kind::Guid:
             AppendGuid(ReuseGuid(out), data);
             return;
+        case Kind::ExtendedDate: {
+            const auto date = ReadExtendedDate(data, size);
+            if (!date)
+                throw ValueProblem("扩展日期/时间值不是有效的日期，数据已损坏");
+            out = *date;
+            return;
+        }
+        case Kind::Raw:
         case Kind::Binary:
             ReuseBytes(out).assign(reinterpret_cast<const char*>(data), size);
             return;
@@ -522,6 +532,11 @@ private:
             return;
         }
         const auto [value, length] = Unwrap(data, size);
+        // Access stores no data for a result that is NULL (one of its operands is).
+        if (length == 0 && FixedSizeOf(column.kind) > 0) {
+            out = std::monostate{};
+            return;
+        }
         switch (column.kind) {
         case Kind::Bool:
             if (length == 0)
@@ -613,6 +628,7 @@ public:
 
     const std::string& Name() const override { return column_.name; }
     int Type() const override { return column_.ado_type; }
+    int SourceType() const override { return column_.type_byte; }
     std::int32_t DefinedSize() const override { return column_.defined_size; }
     int Precision() const override { return precision_; }
     int NumericScale() const override { return scale_; }
@@ -651,6 +667,8 @@ public:
         for (const auto& column : plan_->columns) {
             if (!column.problem.empty())
                 warnings_.push_back("列 '" + column.name + "'" + column.problem + "。");
+            else if (!column.note.empty())
+                warnings_.push_back("列 '" + column.name + "'" + column.note + "。");
         }
         row_serial_ = 1;
         if (count_ == 0 || !cursor_->Next()) {

@@ -183,6 +183,14 @@ void AppendGuid(std::string& out, const std::uint8_t* data16);
 /// nullopt for NaN, infinities and values beyond about ±27,000 years.
 std::optional<DateTime> AccessDateToDateTime(double value);
 
+/// The bytes a Date/Time Extended value takes.
+inline constexpr int kExtendedDateSize = 42;
+
+/// Reads a Date/Time Extended value: ASCII digits of the days since 0001-01-01, of the seconds
+/// since midnight and of the 100-ns ticks of the second (kept whole in DateTime::ticks);
+/// nullopt when the bytes are shorter, hold other characters or lie beyond 9999-12-31.
+std::optional<DateTime> ReadExtendedDate(const std::uint8_t* data, std::size_t size);
+
 /// One row-offset slot of a data page, classified.
 struct RowSlot {
     enum Kind { Skip, Live, Pointer, Corrupt };

@@ -137,6 +137,10 @@ enum class Kind {
     Guid,
     Numeric,
     BigInt,
+    /// Date/Time Extended: days, seconds and 100-ns ticks as ASCII digits.
+    ExtendedDate,
+    /// A type the reader does not know: the value's bytes as stored.
+    Raw,
     Unsupported,
 };
 
@@ -168,6 +172,9 @@ struct ColumnInfo {
     ColumnLayout layout;
     /// Why the column's values cannot be read; empty when they can.
     std::string problem;
+    /// What the reader says about a column it reads in a way of its own (the raw bytes of an
+    /// unknown type); empty for the others.
+    std::string note;
 };
 
 /// Everything needed to read a table: its columns in the order of their column numbers, where

@@ -88,19 +88,31 @@ Kind KindOfType(int type) {
         return Kind::Numeric;
     case kTypeBigInt:
         return Kind::BigInt;
+    case kTypeExtendedDate:
+        return Kind::ExtendedDate;
     default:
         return Kind::Unsupported;
     }
 }
 
-std::string UnsupportedTypeReason(int type) {
+std::string TypeCode(int type) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", type);
+    return hex;
+}
+
+std::string UnsupportedTypeReason(int type) {
+    const std::string hex = TypeCode(type);
     if (type == kTypeComplex || type == kTypeComplexUnknown)
-        return std::string("是附件或多值等复杂数据列（类型 ") + hex + "），无法读取其值";
-    if (type == kTypeExtendedDate)
-        return std::string("是“扩展日期/时间”列（类型 ") + hex + "），无法读取其值";
-    return std::string("的数据类型 ") + hex + " 未知，无法读取其值";
+        return "是附件或多值等复杂数据列（类型 " + hex + "），无法读取其值";
+    return "的数据类型 " + hex + " 未知，无法读取其值";
+}
+
+// True for type codes the reader does not know at all (complex columns it knows, and cannot
+// read): their values are kept as the bytes the row stores.
+bool IsUnknownType(int type) {
+    return KindOfType(type) == Kind::Unsupported && type != kTypeComplex &&
+           type != kTypeComplexUnknown;
 }
 
 // Fills the ADO type code and sizes the Jet OLE DB provider reports for the column.
@@ -170,6 +182,16 @@ void SetAdoType(ColumnInfo& info, const AccessFile& file, int stored_size) {
         info.ado_type = adNumeric;
         info.defined_size = 19;
         break;
+    case Kind::ExtendedDate:
+        // Seven digits of a second, of which MySQL keeps six.
+        info.ado_type = adDBTimeStamp;
+        info.defined_size = stored_size;
+        info.scale = 7;
+        break;
+    case Kind::Raw:
+        info.ado_type = adLongVarBinary;
+        info.defined_size = 1073741823;
+        break;
     case Kind::Unsupported:
         info.ado_type = adVariant;
         info.defined_size = 0;
@@ -221,9 +243,15 @@ ColumnInfo BuildColumn(const AccessFile& file, const ColumnDefinition& col,
     }
     if (info.problem.empty()) {
         info.kind = KindOfType(value_type);
-        if (info.kind == Kind::Unsupported)
+        if (!info.calculated && IsUnknownType(value_type)) {
+            // Whether its values are fixed or variable in length the column's flags say, so the
+            // row's bytes for it can still be found and kept.
+            info.kind = Kind::Raw;
+            info.note = "的数据类型 " + TypeCode(value_type) + " 未知，其值按原始字节保存";
+        } else if (info.kind == Kind::Unsupported) {
             info.problem =
                 (info.calculated ? "是计算列，其结果" : "") + UnsupportedTypeReason(value_type);
+        }
     }
     info.layout.is_bool = info.kind == Kind::Bool && !info.calculated;
     if (info.kind == Kind::Numeric) {

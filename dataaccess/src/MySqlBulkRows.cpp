@@ -158,6 +158,7 @@ void BulkRows::Append(Column& column, const Value& value) {
             time.hour = static_cast<unsigned>(date->hour);
             time.minute = static_cast<unsigned>(date->minute);
             time.second = static_cast<unsigned>(date->second);
+            time.second_part = static_cast<unsigned long>(date->ticks / 10);
         }
         time.time_type = MYSQL_TIMESTAMP_DATETIME;
         column.times.push_back(time);

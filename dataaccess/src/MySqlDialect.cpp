@@ -356,8 +356,13 @@ std::string MySqlDialect::ColumnType(const ColumnSchema& column) {
     const std::string name = Utf8ToLower(TypeName(column.ado_type));
     const bool sized = name == "char" || name == "varchar";
     const bool decimal = name == "decimal";
-    return TypeText(column.ado_type, sized ? column.size : 0, decimal ? column.precision : 0,
-                    decimal ? column.scale : 0);
+    std::string type = TypeText(column.ado_type, sized ? column.size : 0,
+                                decimal ? column.precision : 0, decimal ? column.scale : 0);
+    // A time stamp's scale is the digits of its fraction of a second (Date/Time Extended has
+    // 7); MySQL keeps at most 6.
+    if (column.ado_type == adDBTimeStamp && column.scale > 0)
+        type += "(" + std::to_string(std::min(column.scale, 6)) + ")";
+    return type;
 }
 
 std::string MySqlDialect::TableClause(const std::string& engine) {
@@ -411,6 +416,9 @@ std::string MySqlDialect::DefaultValue(const ColumnSchema& column) {
         return literal;
     }
     if (IsDateType(type)) {
+        // A column with fractions of a second takes the current time with as many digits.
+        if (lower == "now()" && type == adDBTimeStamp && column.scale > 0)
+            return "CURRENT_TIMESTAMP(" + std::to_string(std::min(column.scale, 6)) + ")";
         if (lower == "now()")
             return "CURRENT_TIMESTAMP";
         if (lower == "date()")

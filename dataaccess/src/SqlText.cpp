@@ -158,6 +158,11 @@ std::string FormatSQLDate(const data::DateTime& date) {
     AppendPadded(text, date.minute, 2);
     text += ':';
     AppendPadded(text, date.second, 2);
+    // MySQL keeps microseconds: a seventh digit of the fraction is cut (TableCopier counts it).
+    if (const int microseconds = date.ticks / 10; microseconds != 0) {
+        text += '.';
+        AppendPadded(text, microseconds, 6);
+    }
     return text;
 }
 

@@ -213,6 +213,7 @@ CopyOptions Cls_Convertion::OptionsFor(bool with_data, bool drop_table, bool dum
     options.drop_table = drop_table;
     options.table.engine = table_type_;
     options.table.keys = keep_keys_;
+    options.ole_contents = ole_contents_;
     if (keep_keys_) {
         if (!dump_only && destination_connection_->State() != 0) {
             if (!server_collation_) {

@@ -2,6 +2,7 @@
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/dataaccess/Destination.h"
+#include "tablewright/dataaccess/OleObject.h"
 #include "tablewright/engine/ViewPlan.h"
 
 #include <cmath>
@@ -92,6 +93,8 @@ data::TableSchema TableCopier::ReadSchema(const std::string& table, data::Record
         if (auto found = properties.find(field.Name()); found != properties.end())
             column = std::move(found->second);
         column.name = field.Name();
+        if (const int type = field.SourceType(); type != 0)
+            column.source_type = type;
         column.ado_type = field.Type();
         column.size = field.DefinedSize();
         column.precision = field.Precision();
@@ -188,7 +191,7 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
 
     counting_rows_ = true;
     if (options.with_data && !(rs->IsEOF() && rs->IsBOF()))
-        CopyRows(*rs, schema);
+        CopyRows(*rs, schema, options);
     if (target_) {
         // Rows the destination still holds back are sent now, so that their failures count
         // for this table.
@@ -215,9 +218,65 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     report_ = nullptr;
 }
 
-void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema) {
+namespace {
+
+// What the copy changed in one column's values on their way, told in the log at the end of the
+// table.
+struct ColumnChanges {
+    // Dates whose seventh digit of a second (100 ns) MySQL cannot keep.
+    std::int64_t cut_ticks = 0;
+    // OLE objects stored as the file they embed, and those kept as they are.
+    std::int64_t ole_unwrapped = 0;
+    std::int64_t ole_kept = 0;
+};
+
+// Counts a date that loses its last digit of a second, and unwraps an OLE object when asked;
+// the value is left as it is otherwise.
+void Change(data::Value& value, bool unwrap_ole, ColumnChanges& changes) {
+    if (const auto* date = std::get_if<data::DateTime>(&value)) {
+        if (date->ticks % 10 != 0)
+            ++changes.cut_ticks;
+        return;
+    }
+    auto* bytes = std::get_if<data::Bytes>(&value);
+    if (!unwrap_ole || !bytes)
+        return;
+    if (auto contents = data::ExtractOleContents(bytes->data)) {
+        bytes->data = std::move(contents->data);
+        ++changes.ole_unwrapped;
+    } else {
+        ++changes.ole_kept;
+    }
+}
+
+std::vector<std::string> DescribeChanges(const data::TableSchema& schema,
+                                         const std::vector<ColumnChanges>& changes) {
+    std::vector<std::string> notes;
+    for (std::size_t i = 0; i < changes.size() && i < schema.columns.size(); ++i) {
+        const std::string column = "列 '" + schema.columns[i].name + "'";
+        const ColumnChanges& change = changes[i];
+        if (change.cut_ticks > 0)
+            notes.push_back(column + "有 " + std::to_string(change.cut_ticks) +
+                            " 个值的秒有第七位小数（100 纳秒），MySQL 只保存到微秒，已截去该位");
+        if (change.ole_unwrapped + change.ole_kept > 0)
+            notes.push_back(column + "的 OLE 对象：" + std::to_string(change.ole_unwrapped) +
+                            " 个已保存为其中嵌入的文件，" + std::to_string(change.ole_kept) +
+                            " 个类型无法识别，保留原始字节");
+    }
+    return notes;
+}
+
+} // namespace
+
+void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
+                           const CopyOptions& options) {
     const std::int64_t total = rs.RecordCount();
     const int count = rs.FieldCount();
+    std::vector<ColumnChanges> changes(static_cast<std::size_t>(count));
+    std::vector<bool> unwrap_ole(static_cast<std::size_t>(count), false);
+    for (std::size_t i = 0; i < unwrap_ole.size() && i < schema.columns.size(); ++i)
+        unwrap_ole[i] =
+            options.ole_contents && schema.columns[i].source_type == data::kAccessOleType;
     std::int64_t counter = 0;
     std::int32_t last_percent = 0;
     std::vector<data::Value> values(static_cast<std::size_t>(count));
@@ -229,8 +288,10 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema)
         std::string unreadable;
         for (int i = 0; i < count; ++i) {
             data::Field& field = rs.GetField(i);
+            const auto at = static_cast<std::size_t>(i);
             try {
-                values[static_cast<std::size_t>(i)] = field.GetValue();
+                values[at] = field.GetValue();
+                Change(values[at], unwrap_ole[at], changes[at]);
             } catch (const data::DataAccessError& e) {
                 // A value that cannot be read exactly is written as NULL, never as garbage, and
                 // the row is counted as failed.
@@ -270,6 +331,8 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema)
         }
         Yield();
     }
+    for (std::string& note : DescribeChanges(schema, changes))
+        report_->column_warnings.push_back(std::move(note));
 }
 
 // Gives the filled table its keys: all in one statement, and when the server refuses that, one

@@ -393,6 +393,7 @@ void ConversionRun::RunConversion() {
 
     const bool keep_keys = window_.KeysValue() != 0;
     engine_.SetKeepKeys(keep_keys);
+    engine_.SetOleContents(window_.OleContentsValue() != 0);
     std::set<std::string> converted;
     const int count = nothing_to_do ? 0 : window_.TableCount();
     for (int i = 0; i < count; ++i) {

@@ -1,6 +1,7 @@
 #include "tablewright/run/Verifier.h"
 
 #include "tablewright/dataaccess/AdoTypes.h"
+#include "tablewright/dataaccess/OleObject.h"
 #include "tablewright/dataaccess/SqlText.h"
 
 #include <algorithm>
@@ -444,6 +445,8 @@ struct Column {
     std::string name; // as Access spells it
     int ado_type = 0;
     Kind kind = Kind::Text;
+    // An OLE Object column whose values the conversion stored as the files they embed.
+    bool unwrap_ole = false;
     // Position among the columns read from the server; -1 when the server lacks the column.
     int server = -1;
 };
@@ -459,9 +462,9 @@ struct AccessRow {
 class TableComparison {
 public:
     TableComparison(engine::Cls_Convertion& engine, const std::function<bool()>& stop,
-                    std::size_t example_limit, TableVerification& result)
+                    std::size_t example_limit, bool ole_contents, TableVerification& result)
         : source_(engine.SourceDB()), server_(engine.DestinationDB()), stop_(stop),
-          example_limit_(example_limit), result_(result) {}
+          example_limit_(example_limit), ole_contents_(ole_contents), result_(result) {}
 
     void Run(const std::string& server_table) {
         table_ = server_table;
@@ -503,7 +506,8 @@ private:
     void ReadColumns(data::Recordset& rs) {
         for (int i = 0; i < rs.FieldCount(); ++i) {
             data::Field& field = rs.GetField(i);
-            columns_.push_back({field.Name(), field.Type(), KindOf(field.Type())});
+            columns_.push_back({field.Name(), field.Type(), KindOf(field.Type()),
+                                ole_contents_ && field.SourceType() == data::kAccessOleType});
         }
     }
 
@@ -649,8 +653,11 @@ private:
             for (std::size_t i = 0; i < columns_.size(); ++i) {
                 Cell& cell = row.cells[i];
                 try {
-                    cell.value = AccessCanonical(columns_[i].kind,
-                                                 rs.GetField(static_cast<int>(i)).GetValue());
+                    const data::Value& value = rs.GetField(static_cast<int>(i)).GetValue();
+                    cell.value = AccessCanonical(columns_[i].kind, value);
+                    if (columns_[i].unwrap_ole && cell.value)
+                        if (auto contents = data::ExtractOleContents(*cell.value))
+                            cell.value = std::move(contents->data);
                 } catch (const data::DataAccessError&) {
                     cell.unreadable = true; // the conversion wrote NULL; it is no proof
                 }
@@ -873,6 +880,7 @@ private:
     // The first example_limit_ differing values are kept, and the first example_limit_ missing
     // or extra rows.
     std::size_t example_limit_;
+    bool ole_contents_;
     std::size_t value_examples_ = 0;
     std::size_t row_examples_ = 0;
     TableVerification& result_;
@@ -994,7 +1002,7 @@ TableVerification Verifier::VerifyTable(const std::string& table) {
         result.outcome = TableVerification::Outcome::Missing;
         return result;
     }
-    TableComparison comparison(engine_, Stop, example_limit, result);
+    TableComparison comparison(engine_, Stop, example_limit, ole_contents, result);
     comparison.Run(*found);
     return result;
 }
@@ -1004,6 +1012,7 @@ VerifyReport VerifyTables(engine::Cls_Convertion& engine, const RunWindow& windo
     VerifyReport report;
     Verifier verifier(engine);
     verifier.Stop = stop;
+    verifier.ole_contents = window.OleContentsValue() != 0;
     const std::string database = window.DatabaseName();
     try {
         verifier.UseDatabase(database);

@@ -36,6 +36,9 @@ public:
     virtual const std::string& Name() const = 0;
     /// The column's type as an ADO DataTypeEnum code (see AdoTypes.h).
     virtual int Type() const = 0;
+    /// The source's own type code (for Access, the table definition's type byte); 0 when the
+    /// source has none.
+    virtual int SourceType() const { return 0; }
     /// The declared size: characters for text, bytes for fixed-size kinds.
     virtual std::int32_t DefinedSize() const = 0;
     /// Total digits of a decimal column (0 for other kinds).
@@ -64,7 +67,8 @@ public:
     virtual Field& GetField(int index) = 0;
     /// Releases the cursor; further calls other than Close are not allowed.
     virtual void Close() = 0;
-    /// Notes on columns whose values cannot be read exactly; empty when every column reads right.
+    /// Notes on columns whose values cannot be read exactly, or are read as their raw bytes;
+    /// empty when every column reads right.
     virtual std::vector<std::string> ColumnWarnings() const { return {}; }
 };
 

@@ -48,7 +48,8 @@ struct KeyPlan {
 /// that do not.
 class MySqlDialect {
 public:
-    /// The column type of a column, in lower case (e.g. "varchar(50)", "decimal(19,4)").
+    /// The column type of a column, in lower case (e.g. "varchar(50)", "decimal(19,4)",
+    /// "datetime(6)" for a time stamp with fractions of a second).
     static std::string ColumnType(const ColumnSchema& column);
     /// The mixed-case MySQL type name for an ADO type code.
     static std::string TypeName(int ado_type);

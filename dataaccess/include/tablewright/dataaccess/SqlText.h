@@ -21,7 +21,8 @@ void AppendEscapedText(std::string& out, std::string_view text);
 /// Appends bytes as a hexadecimal literal 0x... (an empty value as '').
 void AppendHexLiteral(std::string& out, std::string_view bytes);
 
-/// Formats a date-time as 'yyyy-mm-dd hh:mm:ss' (without quotes), zero-padded, 24-hour.
+/// Formats a date-time as 'yyyy-mm-dd hh:mm:ss' (without quotes), zero-padded, 24-hour, with
+/// '.ffffff' after it when the value has microseconds (a tick of 100 ns below them is cut).
 std::string FormatSQLDate(const data::DateTime& date);
 
 /// Appends the shortest decimal text that reads back as the same double ('.' as separator).

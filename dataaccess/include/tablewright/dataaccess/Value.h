@@ -13,7 +13,7 @@ struct Decimal {
     bool operator==(const Decimal&) const = default;
 };
 
-/// A calendar date and wall-clock time, to the second, as the source stores it (no time zone).
+/// A calendar date and wall-clock time as the source stores it (no time zone).
 struct DateTime {
     int year = 1899;
     int month = 12;
@@ -21,6 +21,9 @@ struct DateTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
+    /// The fraction of the second in ticks of 100 nanoseconds (0 to 9,999,999): what Access's
+    /// "Date/Time Extended" keeps; 0 for dates to the second.
+    int ticks = 0;
     bool operator==(const DateTime&) const = default;
 };
 

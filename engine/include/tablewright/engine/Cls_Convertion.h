@@ -72,6 +72,10 @@ public:
     /// tables of plain columns).
     void SetKeepKeys(bool keep) { keep_keys_ = keep; }
     bool KeepKeys() const { return keep_keys_; }
+    /// Stores the file an OLE Object value embeds where its wrapper is of a known kind (off: the
+    /// value's bytes as Access keeps them).
+    void SetOleContents(bool unwrap) { ole_contents_ = unwrap; }
+    bool OleContents() const { return ole_contents_; }
 
     /// The connection to the Access file.
     data::Connection& SourceDB() { return *source_connection_; }
@@ -127,6 +131,7 @@ private:
     std::string table_type_ = "MyISAM";
     std::string table_type_clause_;
     bool keep_keys_ = false;
+    bool ole_contents_ = false;
     // The accent-sensitive collation of the connected server, once asked.
     std::optional<std::string> server_collation_;
     unsigned server_timeout_seconds_ = 0;

@@ -21,7 +21,9 @@ struct TableReport {
     std::int64_t failed_statements = 0;
     /// The text of the first such failure.
     std::string first_error;
-    /// Notes on columns whose values cannot be read exactly.
+    /// Notes on columns whose values cannot be read exactly or are kept as their raw bytes, and
+    /// on what the copy changed in a column's values (fractions of a second cut to
+    /// microseconds, OLE objects stored as the files they embed).
     std::vector<std::string> column_warnings;
     /// What of the source's schema (keys, indexes, defaults, descriptions) could not be kept as
     /// it was, each with its reason.
@@ -54,6 +56,9 @@ struct CopyOptions {
     bool drop_table = true;
     /// How the destination makes tables (type, keys, collation).
     data::TableOptions table;
+    /// Store the file an OLE Object value embeds, where its wrapper is of a known kind
+    /// (data::ExtractOleContents), instead of the value's bytes.
+    bool ole_contents = false;
 };
 
 /// The run's side of a copy: where statements, progress and idle time go.
@@ -113,7 +118,7 @@ private:
     bool Report(std::string& statement, const std::function<void()>& send,
                 Refusal refusal = Refusal::Counted);
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
-    void CopyRows(data::Recordset& rs, const data::TableSchema& schema);
+    void CopyRows(data::Recordset& rs, const data::TableSchema& schema, const CopyOptions& options);
     bool ConnectTarget();
     void ReleaseTarget();
     void Yield();

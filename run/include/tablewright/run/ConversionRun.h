@@ -49,6 +49,9 @@ public:
     /// Rows the script file joins into one INSERT: 1 writes one INSERT per row,
     /// kExtendedInsertUnlimited as many as fit kExtendedInsertBytes.
     virtual int ExtendedInsertRows() const { return 1; }
+    /// OLE Object columns: 0 the values' bytes as Access keeps them, 1 the file each embeds
+    /// where its wrapper is of a known kind (package, picture, document).
+    virtual int OleContentsValue() const { return 0; }
     /// Sets the status line.
     virtual void SetStatus(const std::string& text) = 0;
     /// Sets the progress bar's value (0 to 100).
@@ -74,6 +77,7 @@ public:
     int keep_keys = 0;
     int convert_views = 0;
     int extended_insert_rows = 1;
+    int ole_contents = 0;
     std::string status;
     double progress = 0;
     std::string message;
@@ -94,6 +98,7 @@ public:
     int KeysValue() const override { return keep_keys; }
     int ViewsValue() const override { return convert_views; }
     int ExtendedInsertRows() const override { return extended_insert_rows; }
+    int OleContentsValue() const override { return ole_contents; }
     void SetStatus(const std::string& text) override;
     void SetProgress(double value) override;
     void SetMessage(const std::string& text) override { message = text; }

@@ -77,9 +77,9 @@ std::vector<std::string> DescribeVerification(const TableVerification& table);
 /// Reads converted tables back from the server and compares them with the Access tables of the
 /// engine's source: the number of rows, then every value of every column, in the forms the
 /// conversion writes (NULL apart from '', exact decimals, doubles and singles to the bit, dates
-/// to the second, bytes and text exactly). Columns are found by name without regard to case, so
-/// tables made by other tools are compared too; a value stored in another form (a currency in a
-/// floating-point column, '' as NULL) is a difference.
+/// to the second or the microsecond, bytes and text exactly). Columns are found by name without
+/// regard to case, so tables made by other tools are compared too; a value stored in another form
+/// (a currency in a floating-point column, '' as NULL) is a difference.
 ///
 /// Rows are paired by the Access table's primary key (else by a unique index of required
 /// columns): the Access rows stream in file order in chunks, and the server rows of each chunk
@@ -95,6 +95,9 @@ public:
     std::function<bool()> Stop;
     /// How many differing values, and how many missing or extra rows, a table keeps as examples.
     std::size_t example_limit = 5;
+    /// The conversion stored the files OLE Object values embed (RunWindow::OleContentsValue):
+    /// each is compared with the file where its wrapper is of a known kind.
+    bool ole_contents = false;
 
     /// Selects the server database and reads its list of tables; throws data::DataAccessError.
     void UseDatabase(const std::string& database);
