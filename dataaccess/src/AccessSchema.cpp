@@ -88,6 +88,8 @@ Kind KindOfType(int type) {
         return Kind::Numeric;
     case kTypeBigInt:
         return Kind::BigInt;
+    case kTypeComplex:
+        return Kind::Complex;
     default:
         return Kind::Unsupported;
     }
@@ -170,6 +172,11 @@ void SetAdoType(ColumnInfo& info, const AccessFile& file, int stored_size) {
         info.ado_type = adNumeric;
         info.defined_size = 19;
         break;
+    case Kind::Complex:
+        // The row's complex value id; the values are rows of their own.
+        info.ado_type = adInteger;
+        info.defined_size = 4;
+        break;
     case Kind::Unsupported:
         info.ado_type = adVariant;
         info.defined_size = 0;
@@ -224,6 +231,16 @@ ColumnInfo BuildColumn(const AccessFile& file, const ColumnDefinition& col,
         if (info.kind == Kind::Unsupported)
             info.problem =
                 (info.calculated ? "是计算列，其结果" : "") + UnsupportedTypeReason(value_type);
+    }
+    if (info.kind == Kind::Complex) {
+        // A complex value id is four bytes in the fixed-length area; any other definition is
+        // damaged, and a calculated column cannot hold one.
+        info.complex_id = col.complex_id;
+        if (info.calculated || file.jet3 || !info.layout.is_fixed || col.size != 4) {
+            info.kind = Kind::Unsupported;
+            info.problem =
+                (info.calculated ? "是计算列，其结果" : "") + UnsupportedTypeReason(value_type);
+        }
     }
     info.layout.is_bool = info.kind == Kind::Bool && !info.calculated;
     if (info.kind == Kind::Numeric) {
@@ -367,6 +384,7 @@ bool MeasuredFromValues(const ColumnInfo& column) {
 Catalog::Catalog(std::shared_ptr<const AccessFile> file) : file_(std::move(file)) {
     ReadObjects();
     CheckUserTables();
+    CheckComplexTables();
 }
 
 std::string Catalog::TableType(const CatalogObject& object) {
