@@ -35,33 +35,49 @@ const std::array<std::optional<std::string>, 3> kPasswords = {std::nullopt, "Tes
 constexpr std::size_t kEncryptionInfo = 0x298;
 constexpr std::size_t kEncryptionInfoEnd = 0x1000;
 
+// Reads every value of a recordset, as the conversion does.
+void ReadAll(tw::data::Recordset& rs) {
+    (void)rs.RecordCount();
+    (void)rs.ColumnWarnings();
+    for (int i = 0; i < rs.FieldCount(); ++i) {
+        auto& field = rs.GetField(i);
+        (void)field.Type();
+        (void)field.DefinedSize();
+    }
+    while (!rs.IsEOF()) {
+        for (int i = 0; i < rs.FieldCount(); ++i) {
+            try {
+                const tw::data::Value& value = rs.GetField(i).GetValue();
+                // Every byte value is unwrapped as an OLE Object too.
+                if (const auto* bytes = std::get_if<tw::data::Bytes>(&value))
+                    (void)tw::data::ExtractOleContents(bytes->data);
+            } catch (const tw::data::DataAccessError&) {
+            }
+        }
+        try {
+            rs.MoveNext();
+        } catch (const tw::data::DataAccessError&) {
+            // The reader moves past an unreadable row; go on like a lenient caller.
+        }
+    }
+}
+
 void ReadEverything(tw::data::Provider& provider) {
     for (const auto& table : provider.SchemaTables()) {
         if (table.table_type != "TABLE" && table.table_type != "SYSTEM TABLE")
             continue;
         try {
-            auto rs = provider.OpenTable(table.table_name);
-            (void)rs->RecordCount();
-            (void)rs->ColumnWarnings();
-            for (int i = 0; i < rs->FieldCount(); ++i) {
-                auto& field = rs->GetField(i);
-                (void)field.Type();
-                (void)field.DefinedSize();
-            }
-            while (!rs->IsEOF()) {
-                for (int i = 0; i < rs->FieldCount(); ++i) {
-                    try {
-                        const tw::data::Value& value = rs->GetField(i).GetValue();
-                        // Every byte value is unwrapped as an OLE Object too.
-                        if (const auto* bytes = std::get_if<tw::data::Bytes>(&value))
-                            (void)tw::data::ExtractOleContents(bytes->data);
-                    } catch (const tw::data::DataAccessError&) {
-                    }
-                }
+            ReadAll(*provider.OpenTable(table.table_name));
+        } catch (const tw::data::DataAccessError&) {
+        }
+        try {
+            // The child rows of attachments, multi-value fields and version histories.
+            for (const auto& complex : provider.ReadComplexColumns(table.table_name)) {
+                if (complex.kind == tw::data::ComplexKind::Other)
+                    continue;
                 try {
-                    rs->MoveNext();
+                    ReadAll(*provider.OpenComplexValues(table.table_name, complex.column));
                 } catch (const tw::data::DataAccessError&) {
-                    // The reader moves past an unreadable row; go on like a lenient caller.
                 }
             }
         } catch (const tw::data::DataAccessError&) {

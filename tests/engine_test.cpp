@@ -2,12 +2,14 @@
 
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/engine/Cls_Convertion.h"
+#include "tablewright/engine/ComplexTables.h"
 #include "tablewright/dataaccess/SqlText.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <map>
 
 using namespace tw;
 using namespace tw::data;
@@ -361,4 +363,92 @@ TEST_F(EngineFixture, KeysComeAfterTheRowsAndRefusalsCostNoRow) {
     EXPECT_EQ(reported.back(), "ALTER TABLE `child` ADD CONSTRAINT `tchild` FOREIGN KEY (`n`) "
                                "REFERENCES `t` (`n`) ON DELETE CASCADE ON UPDATE RESTRICT;");
     EXPECT_FALSE(engine.ConvRelationships({"T"})[0].created); // its child was not converted
+}
+
+// The values of a complex column go to a child table made and filled after its table, named
+// "<table>_<column>" unless a table of the source has that name; with keys, indexes on the
+// parent's key and on the complex value id, and (on InnoDB) a foreign key to the parent. A
+// complex column of unknown kind keeps its ids and is noted.
+TEST_F(EngineFixture, ComplexColumnsBecomeChildTablesAfterTheirTable) {
+    FakeTable& photos = AddIntTable("Photos", 1);
+    photos.columns.push_back({"Pics", adInteger, 4});
+    photos.rows[0].push_back(Value(std::int64_t(7)));
+    photos.indexes = {{"PrimaryKey", {{"N"}}, true, true}};
+    AddIntTable("Photos_Pics", 0);
+    ComplexColumnSchema pics{"Pics", ComplexKind::Attachment};
+    pics.parent_key = {"N"};
+    ComplexColumnSchema odd{"Odd", ComplexKind::Other};
+    odd.note = "类型模板为 'X'";
+    world.complex["Photos"] = {pics, odd};
+    world.complex_values["Photos/Pics"] = FakeTable{
+        "", "TABLE",
+        {{"N", adInteger, 4},
+         {"complex_id", adInteger, 4},
+         {"FileName", adVarWChar, 255},
+         {"FileData", adLongVarBinary, 0}},
+        {{Value(std::int64_t(1)), Value(std::int64_t(7)), Value(std::string("a.txt")),
+          Value(Bytes{std::string("a\0b", 3)})}}};
+    Open();
+    engine.SetKeepKeys(true);
+    engine.ConvTable("Photos", true);
+    EXPECT_EQ(reported,
+              (std::vector<std::string>{
+                  "DROP TABLE IF EXISTS `photos`;",
+                  "CREATE TABLE `photos`(`n` int NOT NULL , `pics` int , PRIMARY KEY (`n`) ) "
+                  "ENGINE=MyISAM DEFAULT CHARSET=utf8mb4",
+                  "INSERT INTO `photos` values('1','7');",
+                  "DROP TABLE IF EXISTS `photos_pics_2`;",
+                  "CREATE TABLE `photos_pics_2`(`n` int , `complex_id` int , `filename` "
+                  "varchar(255) , `filedata` longblob ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4 "
+                  "COMMENT='Access 表 ''Photos'' 的附件列 ''Pics'' 的值'",
+                  "INSERT INTO `photos_pics_2` values('1','7','a.txt',0x610062);",
+                  "ALTER TABLE `photos_pics_2` ADD KEY `parent_key` (`n`), ADD KEY `complex_id` "
+                  "(`complex_id`);"}));
+    const auto& report = engine.LastTableReport();
+    EXPECT_EQ(report.failed_statements, 0);
+    EXPECT_EQ(report.rows, 2);
+    EXPECT_EQ(report.schema_notes,
+              (std::vector<std::string>{"列 'Odd' 是种类无法识别的复杂数据列（类型模板为 'X'）：其"
+                                        "值未转换，该列只保留每行的复杂值编号（整数）"}));
+
+    reported.clear();
+    engine.SetTableType("InnoDB");
+    const auto foreign = engine.ConvRelationships({"Photos"});
+    ASSERT_EQ(foreign.size(), 1u);
+    EXPECT_TRUE(foreign[0].created);
+    EXPECT_EQ(reported, (std::vector<std::string>{
+                            "ALTER TABLE `photos_pics_2` ADD CONSTRAINT `photos_pics_2` FOREIGN "
+                            "KEY (`n`) REFERENCES `photos` (`n`) ON DELETE CASCADE ON UPDATE "
+                            "CASCADE;"}));
+}
+
+// Child tables are named within MySQL's 64 characters, apart from every table of the source
+// and from each other, whichever tables a run converts; a version history after its memo.
+TEST(ChildTableNames, StayWithinTheLimitAndApartFromEveryOtherTable) {
+    const std::string long_table(60, 'T');
+    const std::string spaced_table(61, 'S'); // its cut ends in a space, which MySQL refuses
+    const std::vector<std::string> tables{"A_B", "A", long_table, "Memo_Notes_history",
+                                          spaced_table};
+    std::map<std::string, std::vector<ComplexColumnSchema>> complex;
+    complex["A"] = {{"B_C", ComplexKind::MultiValue}, {"b", ComplexKind::MultiValue}};
+    complex["A_B"] = {{"C", ComplexKind::Attachment}, {"Z", ComplexKind::Other}};
+    complex[long_table] = {{"Pictures", ComplexKind::Attachment}, {"Pictures2", ComplexKind::Attachment}};
+    ComplexColumnSchema history{"VersionHistory_1", ComplexKind::VersionHistory};
+    history.versioned_column = "Notes";
+    complex["Memo"] = {history};
+    complex[spaced_table] = {{"a bc", ComplexKind::MultiValue}};
+    std::vector<std::string> all = tables;
+    all.push_back("Memo");
+    const auto children = engine::NameChildTables(all, [&](const std::string& table) {
+        return complex[table];
+    });
+    std::vector<std::string> names;
+    for (const auto& child : children)
+        names.push_back(child.parent + "." + child.column.column + "=" + child.name);
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "A_B.C=A_B_C", "A.B_C=A_B_C_2", "A.b=A_b_2",
+                         long_table + ".Pictures=" + long_table + "_Pic",
+                         long_table + ".Pictures2=" + long_table + "_P_2",
+                         spaced_table + ".a bc=" + spaced_table + "_a",
+                         "Memo.VersionHistory_1=Memo_Notes_history_2"}));
 }

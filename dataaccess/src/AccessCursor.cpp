@@ -20,6 +20,7 @@ int FixedSizeOf(Kind kind) {
     case Kind::Int16:
         return 2;
     case Kind::Int32:
+    case Kind::Complex:
         return 4;
     case Kind::Float:
         return 4;
@@ -454,6 +455,7 @@ private:
             out = static_cast<std::int64_t>(static_cast<std::int16_t>(ReadU16(data)));
             return;
         case Kind::Int32:
+        case Kind::Complex:
             out = static_cast<std::int64_t>(static_cast<std::int32_t>(ReadU32(data)));
             return;
         case Kind::BigInt:

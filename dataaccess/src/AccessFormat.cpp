@@ -815,6 +815,7 @@ std::optional<TableDefinition> ParseTableDefinition(std::span<const std::uint8_t
         } else {
             column.col_num = ReadU16(e + 5);
             column.var_index = ReadU16(e + 7);
+            column.complex_id = static_cast<std::int32_t>(ReadU32(e + 11));
             column.flags = e[15];
             column.ext_flags = e[16];
             column.fixed_offset = ReadU16(e + 21);

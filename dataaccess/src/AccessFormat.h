@@ -239,6 +239,9 @@ struct ColumnDefinition {
     /// Precision and scale bytes (meaningful for Decimal columns).
     int precision = 0;
     int scale = 0;
+    /// The complex column's id in MSysComplexColumns (ACE complex columns; the same bytes as
+    /// precision and scale).
+    std::int32_t complex_id = 0;
     /// The column name as UTF-8.
     std::string name;
 };

@@ -141,6 +141,8 @@ enum class Kind {
     ExtendedDate,
     /// A type the reader does not know: the value's bytes as stored.
     Raw,
+    /// The complex value id of a complex column (attachments, multi-value, version history).
+    Complex,
     Unsupported,
 };
 
@@ -169,6 +171,8 @@ struct ColumnInfo {
     std::int32_t defined_size = 0;
     int precision = 0;
     int scale = 0;
+    /// A complex column's id in MSysComplexColumns.
+    std::int32_t complex_id = 0;
     ColumnLayout layout;
     /// Why the column's values cannot be read; empty when they can.
     std::string problem;
@@ -289,6 +293,12 @@ std::vector<std::size_t> LocateSystemColumns(const AccessFile& file, const Table
                                              std::span<const std::string_view> names,
                                              std::string_view table);
 
+/// What the catalog knows of complex columns (AccessComplex.cpp), freed there.
+struct ComplexCatalog;
+struct ComplexCatalogDeleter {
+    void operator()(ComplexCatalog* catalog) const noexcept;
+};
+
 /// The catalog of an open file: its tables, queries and links, their definitions and
 /// properties, and the relationships between the tables.
 class Catalog {
@@ -316,10 +326,21 @@ public:
     /// without it); Access's own hidden queries (names starting with '~') are left out.
     /// Defined in AccessQueries.cpp.
     std::vector<QuerySchema> Queries();
+    /// The complex columns of a table with their kinds (from MSysComplexColumns and the type
+    /// templates); fails when the file's description of them is damaged. Defined in
+    /// AccessComplex.cpp.
+    std::vector<ComplexColumnSchema> ComplexColumns(const CatalogObject& table);
+    /// The child rows of a complex column of known kind (see kComplexIdField). Defined in
+    /// AccessComplex.cpp.
+    std::unique_ptr<Recordset> OpenComplexValues(const CatalogObject& table,
+                                                 const std::string& column);
 
 private:
     void ReadObjects();
     void CheckUserTables();
+    // Finds the hidden tables of the user tables' complex columns and checks their page maps,
+    // as CheckUserTables does for the tables themselves (AccessComplex.cpp).
+    void CheckComplexTables();
     void FetchProperties(const std::vector<std::uint32_t>& pages);
     std::vector<std::uint8_t> TableProperties(std::uint32_t tdef_page);
 
@@ -338,6 +359,8 @@ private:
     std::vector<CatalogObject> objects_;
     // Property blobs (MSysObjects.LvProp) by definition page; empty for tables without one.
     std::map<std::uint32_t, std::vector<std::uint8_t>> properties_;
+    // MSysComplexColumns and the complex columns found so far (AccessComplex.cpp).
+    std::unique_ptr<ComplexCatalog, ComplexCatalogDeleter> complex_;
 };
 
 } // namespace tw::data::access

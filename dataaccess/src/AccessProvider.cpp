@@ -51,6 +51,15 @@ public:
         return catalog_.Describe(RequireTable(table));
     }
 
+    std::vector<ComplexColumnSchema> ReadComplexColumns(const std::string& table) override {
+        return catalog_.ComplexColumns(RequireTable(table));
+    }
+
+    std::unique_ptr<Recordset> OpenComplexValues(const std::string& table,
+                                                 const std::string& column) override {
+        return catalog_.OpenComplexValues(RequireTable(table), column);
+    }
+
     std::vector<RelationshipSchema> ReadRelationships() override {
         return catalog_.Relationships();
     }

@@ -90,6 +90,8 @@ Kind KindOfType(int type) {
         return Kind::BigInt;
     case kTypeExtendedDate:
         return Kind::ExtendedDate;
+    case kTypeComplex:
+        return Kind::Complex;
     default:
         return Kind::Unsupported;
     }
@@ -192,6 +194,11 @@ void SetAdoType(ColumnInfo& info, const AccessFile& file, int stored_size) {
         info.ado_type = adLongVarBinary;
         info.defined_size = 1073741823;
         break;
+    case Kind::Complex:
+        // The row's complex value id; the values are rows of their own.
+        info.ado_type = adInteger;
+        info.defined_size = 4;
+        break;
     case Kind::Unsupported:
         info.ado_type = adVariant;
         info.defined_size = 0;
@@ -249,6 +256,16 @@ ColumnInfo BuildColumn(const AccessFile& file, const ColumnDefinition& col,
             info.kind = Kind::Raw;
             info.note = "的数据类型 " + TypeCode(value_type) + " 未知，其值按原始字节保存";
         } else if (info.kind == Kind::Unsupported) {
+            info.problem =
+                (info.calculated ? "是计算列，其结果" : "") + UnsupportedTypeReason(value_type);
+        }
+    }
+    if (info.kind == Kind::Complex) {
+        // A complex value id is four bytes in the fixed-length area; any other definition is
+        // damaged, and a calculated column cannot hold one.
+        info.complex_id = col.complex_id;
+        if (info.calculated || file.jet3 || !info.layout.is_fixed || col.size != 4) {
+            info.kind = Kind::Unsupported;
             info.problem =
                 (info.calculated ? "是计算列，其结果" : "") + UnsupportedTypeReason(value_type);
         }
@@ -427,6 +444,7 @@ std::string LinkTarget(const CatalogObject& object) {
 Catalog::Catalog(std::shared_ptr<const AccessFile> file) : file_(std::move(file)) {
     ReadObjects();
     CheckUserTables();
+    CheckComplexTables();
 }
 
 std::string Catalog::TableType(const CatalogObject& object) {

@@ -277,6 +277,15 @@ TableSchema Connection::ReadTableSchema(const std::string& table) {
     return Guarded([&](Provider& p) { return p.ReadTableSchema(table); });
 }
 
+std::vector<ComplexColumnSchema> Connection::ReadComplexColumns(const std::string& table) {
+    return Guarded([&](Provider& p) { return p.ReadComplexColumns(table); });
+}
+
+std::unique_ptr<Recordset> Connection::OpenComplexValues(const std::string& table,
+                                                         const std::string& column) {
+    return Guarded([&](Provider& p) { return p.OpenComplexValues(table, column); });
+}
+
 std::vector<RelationshipSchema> Connection::ReadRelationships() {
     return Guarded([&](Provider& p) { return p.ReadRelationships(); });
 }
@@ -305,6 +314,12 @@ Destination& Connection::AsDestination() {
 // Sources that know no tables of their own answer as a query-only source would.
 std::unique_ptr<Recordset> Provider::OpenTable(const std::string& table) {
     throw DataAccessError("无法按表名读取 '" + table + "'：此数据源不支持。");
+}
+
+std::unique_ptr<Recordset> Provider::OpenComplexValues(const std::string& table,
+                                                       const std::string& column) {
+    throw DataAccessError("无法读取表 '" + table + "' 的列 '" + column +
+                          "' 的值：此数据源不支持。");
 }
 
 TableSchema Provider::ReadTableSchema(const std::string& table) {

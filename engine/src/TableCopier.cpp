@@ -3,8 +3,10 @@
 #include "tablewright/dataaccess/AdoTypes.h"
 #include "tablewright/dataaccess/Destination.h"
 #include "tablewright/dataaccess/OleObject.h"
+#include "tablewright/engine/ComplexTables.h"
 #include "tablewright/engine/ViewPlan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -32,6 +34,10 @@ bool TableCopier::ConnectTarget() {
         unsent_reason_ = e.what();
         return false;
     }
+}
+
+void TableCopier::Note(std::string text) {
+    report_->schema_notes.push_back(note_prefix_ + std::move(text));
 }
 
 void TableCopier::CountFailure(const std::string& error) {
@@ -126,7 +132,32 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     data::TableSchema schema = ReadSchema(table, *rs, options);
     if (output == Output::Server && !ConnectTarget())
         report.connection_lost = true;
+    // Where the child tables' statements go, whatever becomes of the table's own.
+    data::Destination* const connected = target_;
+    const std::string unconnected = unsent_reason_;
 
+    report.created = FillTable(schema, *rs, options, true);
+    rs->Close();
+    if (!stop_)
+        CopyChildTables(table, options, connected, unconnected);
+    if (target_) {
+        try {
+            destination_.Execute("FLUSH TABLES"); // many users lack the privilege: never counted
+        } catch (const data::DataAccessError&) {
+        }
+    }
+    if (output == Output::Server && destination_.ConnectionLost())
+        report.connection_lost = true;
+    unsent_reason_.clear();
+    target_ = nullptr;
+    report_ = nullptr;
+}
+
+// Drops (optionally), makes and fills one table, then gives it its keys; true when the table
+// was made (or its statement only reported).
+bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
+                            const CopyOptions& options, bool progress) {
+    const std::string& table = schema.name;
     if (options.drop_table) {
         std::string drop = MySqlDialect::DropTable(table);
         Report(drop, [&] { target_->DropTable(table); });
@@ -143,7 +174,10 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
             break;
         moved.push_back(std::move(name));
     }
-    std::string create = MySqlDialect::CreateTable(schema, table_options, &report.schema_notes);
+    std::vector<std::string> notes;
+    std::string create = MySqlDialect::CreateTable(schema, table_options, &notes);
+    for (auto& note : notes)
+        Note(std::move(note));
     // The server measures rows by its own settings (page size, row format); while it still
     // finds the row too large, one more column is moved.
     auto create_fitting = [&] {
@@ -165,8 +199,7 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     bool created =
         Report(create, create_fitting, table_options.keys ? Refusal::Handled : Refusal::Counted);
     if (!created && table_options.keys) {
-        report.schema_notes.push_back("表未能按完整定义创建（" + last_refusal_ +
-                                      "），已改为只含列的定义，不带键和列属性");
+        Note("表未能按完整定义创建（" + last_refusal_ + "），已改为只含列的定义，不带键和列属性");
         table_options.keys = false;
         create = MySqlDialect::CreateTable(schema, table_options);
         created = Report(create, create_fitting);
@@ -175,12 +208,11 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
         std::string names;
         for (const auto& name : moved)
             names += (names.empty() ? "'" : "、'") + name + "'";
-        report.schema_notes.push_back("一行超出了表类型允许的大小，已把 " +
-                                      std::to_string(moved.size()) +
-                                      " 个最宽的文本列由 varchar 改为 mediumtext：" + names);
+        Note("一行超出了表类型允许的大小，已把 " + std::to_string(moved.size()) +
+             " 个最宽的文本列由 varchar 改为 mediumtext：" + names);
     }
     Yield();
-    report.created = created || !target_;
+    const bool made = created || !target_;
     if (target_ && options.drop_table && !created) {
         // The table could not be made anew, so its rows would go nowhere or into the table of
         // that name that should have been dropped, among its old rows: they are produced (for
@@ -190,8 +222,8 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     }
 
     counting_rows_ = true;
-    if (options.with_data && !(rs->IsEOF() && rs->IsBOF()))
-        CopyRows(*rs, schema, options);
+    if (options.with_data && !(rs.IsEOF() && rs.IsBOF()))
+        CopyRows(rs, schema, options, progress);
     if (target_) {
         // Rows the destination still holds back are sent now, so that their failures count
         // for this table.
@@ -202,20 +234,9 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
         }
     }
     counting_rows_ = false;
-    if (table_options.keys && report.created)
+    if (table_options.keys && made)
         AddKeys(schema, options);
-    if (target_) {
-        try {
-            destination_.Execute("FLUSH TABLES"); // many users lack the privilege: never counted
-        } catch (const data::DataAccessError&) {
-        }
-    }
-    if (output == Output::Server && destination_.ConnectionLost())
-        report.connection_lost = true;
-    unsent_reason_.clear();
-    rs->Close();
-    target_ = nullptr;
-    report_ = nullptr;
+    return made;
 }
 
 namespace {
@@ -268,8 +289,61 @@ std::vector<std::string> DescribeChanges(const data::TableSchema& schema,
 
 } // namespace
 
+// The child tables of the table's complex columns, each made and filled like a table after it;
+// their rows count as the table's. A complex column of unknown kind keeps its ids and is noted.
+void TableCopier::CopyChildTables(const std::string& table, const CopyOptions& options,
+                                  data::Destination* connected, const std::string& unconnected) {
+    std::vector<data::ComplexColumnSchema> columns;
+    try {
+        columns = source_.ReadComplexColumns(table);
+    } catch (const data::DataAccessError& e) {
+        CountFailure(std::string("无法读取复杂数据列（附件、多值字段、版本历史），其值未转换：") +
+                     e.what());
+        return;
+    }
+    if (columns.empty())
+        return;
+    std::vector<ChildTable> children;
+    try {
+        children = SourceChildTables(source_);
+    } catch (const data::DataAccessError& e) {
+        CountFailure(std::string("无法读取表的列表，复杂数据列的值未转换：") + e.what());
+        return;
+    }
+    for (const auto& column : columns) {
+        if (stop_)
+            return;
+        if (column.kind == data::ComplexKind::Other) {
+            report_->schema_notes.push_back(UnknownComplexNote(column));
+            continue;
+        }
+        const auto child =
+            std::find_if(children.begin(), children.end(), [&](const ChildTable& candidate) {
+                return candidate.parent == table && candidate.column.column == column.column;
+            });
+        if (child == children.end())
+            continue; // the list was read with the same columns: not reached
+        std::unique_ptr<data::Recordset> rows;
+        try {
+            rows = source_.OpenComplexValues(table, column.column);
+        } catch (const data::DataAccessError& e) {
+            CountFailure("列 '" + column.column + "' 的值无法读取，子表 '" + child->name +
+                         "' 未转换：" + e.what());
+            continue;
+        }
+        note_prefix_ = "子表 '" + child->name + "'：";
+        for (const std::string& warning : rows->ColumnWarnings())
+            report_->column_warnings.push_back(note_prefix_ + warning);
+        target_ = connected;
+        unsent_reason_ = unconnected;
+        FillTable(ChildTableSchema(*child, *rows, options.table.keys), *rows, options, false);
+        note_prefix_.clear();
+        rows->Close();
+    }
+}
+
 void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
-                           const CopyOptions& options) {
+                           const CopyOptions& options, bool progress) {
     const std::int64_t total = rs.RecordCount();
     const int count = rs.FieldCount();
     std::vector<ColumnChanges> changes(static_cast<std::size_t>(count));
@@ -311,7 +385,7 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
         Report(statement, [&] { target_->AppendRowTuple(values, tuple); });
         ++counter;
         ++report_->rows;
-        if (total > 0) {
+        if (progress && total > 0) {
             // Whole percentage, rounded to nearest with ties to even.
             const auto percent = static_cast<std::int32_t>(
                 std::nearbyint(static_cast<double>(counter) / static_cast<double>(total) * 100.0));
@@ -332,14 +406,17 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
         Yield();
     }
     for (std::string& note : DescribeChanges(schema, changes))
-        report_->column_warnings.push_back(std::move(note));
+        report_->column_warnings.push_back(note_prefix_ + std::move(note));
 }
 
 // Gives the filled table its keys: all in one statement, and when the server refuses that, one
 // by one, keeping a unique index that the data does not allow as a plain index. A key that
 // cannot be kept as it was is noted with the server's reason; the rows stay as they are.
 void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& options) {
-    data::KeyPlan plan = MySqlDialect::Keys(schema, options.table, &report_->schema_notes);
+    std::vector<std::string> notes;
+    data::KeyPlan plan = MySqlDialect::Keys(schema, options.table, &notes);
+    for (auto& note : notes)
+        Note(std::move(note));
     if (plan.combined.empty())
         return;
     // A key the server refuses costs no row: it is noted, never counted as a failed statement.
@@ -355,11 +432,10 @@ void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& op
             continue;
         const std::string reason = last_refusal_;
         if (!step.plain_fallback.empty() && run(step.plain_fallback)) {
-            report_->schema_notes.push_back(step.what + " 未能保留唯一性（" + reason +
-                                            "），已改为普通索引");
+            Note(step.what + " 未能保留唯一性（" + reason + "），已改为普通索引");
             continue;
         }
-        report_->schema_notes.push_back(step.what + " 未能建立：" + reason);
+        Note(step.what + " 未能建立：" + reason);
     }
     Yield();
 }
@@ -379,6 +455,24 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
     if (output == Output::Server)
         ConnectTarget();
     const std::string& engine = options.table.engine;
+    auto add = [&](const data::RelationshipSchema& relationship, RelationshipReport& report) {
+        std::string statement = MySqlDialect::ForeignKey(relationship);
+        report.created = true;
+        if (target_) {
+            try {
+                target_->AddForeignKey(relationship);
+            } catch (const data::DataAccessError& e) {
+                report.created = false;
+                report.note = std::string("外键未能建立：") + e.what();
+            }
+        } else if (!unsent_reason_.empty()) {
+            report.created = false;
+            report.note = "外键未发送：" + unsent_reason_;
+        }
+        if (events_.statement)
+            events_.statement(statement);
+        Yield();
+    };
     for (const auto& relationship : relationships) {
         RelationshipReport report{relationship.name, false, {}};
         if (!converted.contains(relationship.parent_table) ||
@@ -392,24 +486,27 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
         } else if (!MySqlDialect::KeepsForeignKeys(engine)) {
             report.note = "表类型 " + engine + " 不保存外键，未建立（需要 InnoDB）";
         } else {
-            std::string statement = MySqlDialect::ForeignKey(relationship);
-            report.created = true;
-            if (target_) {
-                try {
-                    target_->AddForeignKey(relationship);
-                } catch (const data::DataAccessError& e) {
-                    report.created = false;
-                    report.note = std::string("外键未能建立：") + e.what();
-                }
-            } else if (!unsent_reason_.empty()) {
-                report.created = false;
-                report.note = "外键未发送：" + unsent_reason_;
-            }
-            if (events_.statement)
-                events_.statement(statement);
-            Yield();
+            add(relationship, report);
         }
         reports.push_back(std::move(report));
+    }
+    // The child tables of complex columns refer to their parent's primary key, where it has
+    // one and the table type keeps foreign keys.
+    if (MySqlDialect::KeepsForeignKeys(engine)) {
+        std::vector<ChildTable> children;
+        try {
+            children = SourceChildTables(source_);
+        } catch (const data::DataAccessError& e) {
+            reports.push_back({"", false, std::string("无法读取表的列表：") + e.what()});
+        }
+        for (const auto& child : children) {
+            const auto relationship = ChildForeignKey(child);
+            if (!relationship || !converted.contains(child.parent))
+                continue;
+            RelationshipReport report{relationship->name, false, {}};
+            add(*relationship, report);
+            reports.push_back(std::move(report));
+        }
     }
     ReleaseTarget();
     return reports;

@@ -461,16 +461,21 @@ struct AccessRow {
 // Compares one table; the Verifier makes one for each table.
 class TableComparison {
 public:
+    // Compares the Access table `result.table`, or with `child` the child rows of a complex
+    // column (paired in order).
     TableComparison(engine::Cls_Convertion& engine, const std::function<bool()>& stop,
-                    std::size_t example_limit, bool ole_contents, TableVerification& result)
+                    std::size_t example_limit, bool ole_contents, TableVerification& result,
+                    const engine::ChildTable* child = nullptr)
         : source_(engine.SourceDB()), server_(engine.DestinationDB()), stop_(stop),
-          example_limit_(example_limit), ole_contents_(ole_contents), result_(result) {}
+          example_limit_(example_limit), ole_contents_(ole_contents), result_(result),
+          child_(child) {}
 
     void Run(const std::string& server_table) {
         table_ = server_table;
         std::unique_ptr<data::Recordset> rs;
         try {
-            rs = source_.OpenTable(result_.table);
+            rs = child_ ? source_.OpenComplexValues(child_->parent, child_->column.column)
+                        : source_.OpenTable(result_.table);
         } catch (const data::DataAccessError& e) {
             Fail(std::string("无法读取 Access 表：") + e.what());
             return;
@@ -483,7 +488,8 @@ public:
             Fail(std::string("无法读取服务器上的表：") + e.what());
             return;
         }
-        ChooseKey();
+        if (!child_)
+            ChooseKey();
         if (!CompareRows(*rs))
             return;
         rs->Close();
@@ -896,6 +902,7 @@ private:
     std::string key_tuple_;        // the same for IN: "a" or "(a, b)"
     std::vector<AccessRow> chunk_;
     std::vector<std::uint64_t> access_keys_;
+    const engine::ChildTable* child_;
 };
 
 std::string TableLabel(const std::string& name) {
@@ -988,23 +995,59 @@ void Verifier::UseDatabase(const std::string& database) {
     rs->Close();
 }
 
+const std::string* Verifier::FindServerTable(const std::string& name) const {
+    // The conversion's lower-cased name first; a table another tool made may keep the case.
+    const std::string lower = data::Utf8ToLower(name);
+    auto found = std::find(server_tables_.begin(), server_tables_.end(), lower);
+    if (found == server_tables_.end())
+        found = std::find_if(
+            server_tables_.begin(), server_tables_.end(),
+            [&](const std::string& table) { return data::Utf8ToLower(table) == lower; });
+    return found == server_tables_.end() ? nullptr : &*found;
+}
+
 TableVerification Verifier::VerifyTable(const std::string& table) {
     TableVerification result;
     result.table = table;
-    // The conversion's lower-cased name first; a table another tool made may keep the case.
-    const std::string lower = data::Utf8ToLower(table);
-    auto found = std::find(server_tables_.begin(), server_tables_.end(), lower);
-    if (found == server_tables_.end())
-        found =
-            std::find_if(server_tables_.begin(), server_tables_.end(),
-                         [&](const std::string& name) { return data::Utf8ToLower(name) == lower; });
-    if (found == server_tables_.end()) {
+    const std::string* found = FindServerTable(table);
+    if (!found) {
         result.outcome = TableVerification::Outcome::Missing;
         return result;
     }
     TableComparison comparison(engine_, Stop, example_limit, ole_contents, result);
     comparison.Run(*found);
     return result;
+}
+
+std::vector<TableVerification> Verifier::VerifyChildTables(const std::string& table) {
+    std::vector<TableVerification> results;
+    if (!children_) {
+        try {
+            children_ = engine::SourceChildTables(engine_.SourceDB());
+        } catch (const data::DataAccessError& e) {
+            TableVerification& result = results.emplace_back();
+            result.table = table;
+            result.outcome = TableVerification::Outcome::Failed;
+            result.error = std::string("无法读取 Access 表的列表：") + e.what();
+            return results;
+        }
+    }
+    for (const auto& child : *children_) {
+        if (child.parent != table)
+            continue;
+        TableVerification& result = results.emplace_back();
+        result.table = child.name;
+        const std::string* found = FindServerTable(child.name);
+        if (!found) {
+            result.outcome = TableVerification::Outcome::Missing;
+            continue;
+        }
+        TableComparison comparison(engine_, Stop, example_limit, ole_contents, result, &child);
+        comparison.Run(*found);
+        if (result.outcome == TableVerification::Outcome::Cancelled)
+            break;
+    }
+    return results;
 }
 
 VerifyReport VerifyTables(engine::Cls_Convertion& engine, const RunWindow& window,
@@ -1027,19 +1070,27 @@ VerifyReport VerifyTables(engine::Cls_Convertion& engine, const RunWindow& windo
     for (int i = 0; i < window.TableCount() && !stopped; ++i) {
         if (!window.TableTicked(i))
             continue;
-        TableVerification table = verifier.VerifyTable(window.TableText(i));
-        for (const std::string& line : DescribeVerification(table))
-            print(line);
-        (table.Identical() ? identical : different) += 1;
-        if (table.outcome == TableVerification::Outcome::Cancelled) {
-            stopped = true;
-        } else if (table.outcome == TableVerification::Outcome::Failed &&
-                   engine.DestinationDB().ConnectionLost()) {
-            report.outcome = VerifyReport::Outcome::ServerUnavailable;
-            report.error = "与 MySQL 服务器的连接中断，核对未完成";
-            stopped = true;
+        // The table, then the child tables of its complex columns.
+        std::vector<TableVerification> tables{verifier.VerifyTable(window.TableText(i))};
+        if (tables.front().outcome != TableVerification::Outcome::Cancelled)
+            for (auto& child : verifier.VerifyChildTables(window.TableText(i)))
+                tables.push_back(std::move(child));
+        for (auto& table : tables) {
+            if (stopped)
+                break;
+            for (const std::string& line : DescribeVerification(table))
+                print(line);
+            (table.Identical() ? identical : different) += 1;
+            if (table.outcome == TableVerification::Outcome::Cancelled) {
+                stopped = true;
+            } else if (table.outcome == TableVerification::Outcome::Failed &&
+                       engine.DestinationDB().ConnectionLost()) {
+                report.outcome = VerifyReport::Outcome::ServerUnavailable;
+                report.error = "与 MySQL 服务器的连接中断，核对未完成";
+                stopped = true;
+            }
+            report.tables.push_back(std::move(table));
         }
-        report.tables.push_back(std::move(table));
     }
     if (report.outcome == VerifyReport::Outcome::ServerUnavailable)
         return report;

@@ -44,6 +44,9 @@ struct FakeWorld {
     std::vector<std::string> databases{"information_schema", "mysql", "test"};
     bool fail_open = false;
     std::vector<data::RelationshipSchema> relationships;
+    /// Complex columns by table, and the child rows of each by "table/column".
+    std::map<std::string, std::vector<data::ComplexColumnSchema>> complex;
+    std::map<std::string, FakeTable> complex_values;
 };
 
 class FakeField : public data::Field {
@@ -146,6 +149,18 @@ public:
     }
     std::vector<data::RelationshipSchema> ReadRelationships() override {
         return world_.relationships;
+    }
+    std::vector<data::ComplexColumnSchema> ReadComplexColumns(const std::string& name) override {
+        const auto found = world_.complex.find(name);
+        return found == world_.complex.end() ? std::vector<data::ComplexColumnSchema>{}
+                                             : found->second;
+    }
+    std::unique_ptr<data::Recordset> OpenComplexValues(const std::string& table,
+                                                       const std::string& column) override {
+        const auto found = world_.complex_values.find(table + "/" + column);
+        if (found == world_.complex_values.end())
+            throw data::DataAccessError("no values of " + column);
+        return std::make_unique<FakeRecordset>(found->second);
     }
     std::vector<data::SchemaTableRow> SchemaTables() override {
         std::vector<data::SchemaTableRow> rows;

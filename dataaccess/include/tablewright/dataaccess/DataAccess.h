@@ -72,6 +72,16 @@ public:
     virtual std::vector<std::string> ColumnWarnings() const { return {}; }
 };
 
+/// The field of a child row (Provider::OpenComplexValues) that holds the complex value id of
+/// the parent row, the value of the complex column there. Before it come the parent's primary
+/// key columns (where it has a primary key), after it the values:
+/// - attachments: FileName, FileType (text), FileData (the file's bytes as attached),
+///   FileTimeStamp (date), FileFlags (whole number), FileURL (text);
+/// - multi-value fields: Value, of the field's own type;
+/// - version history: Value (the memo's text) and Modified (its date), oldest first.
+/// A name the parent's key already uses gets "_2" (then "_3", ...) appended.
+inline constexpr std::string_view kComplexIdField = "complex_id";
+
 /// One row of a connection's table listing.
 struct SchemaTableRow {
     std::string table_name;
@@ -106,6 +116,16 @@ public:
     /// The definition of one table (columns with their properties, indexes, description);
     /// throws DataAccessError when it cannot be read.
     virtual TableSchema ReadTableSchema(const std::string& table);
+    /// The complex columns of one table, in column order (none for sources without); throws
+    /// DataAccessError when the source's description of them cannot be read.
+    virtual std::vector<ComplexColumnSchema> ReadComplexColumns(const std::string& /*table*/) {
+        return {};
+    }
+    /// Opens a cursor over the child rows of a complex column of known kind: one row per value,
+    /// with the fields listed at kComplexIdField; throws DataAccessError when they cannot be
+    /// read.
+    virtual std::unique_ptr<Recordset> OpenComplexValues(const std::string& table,
+                                                         const std::string& column);
     /// The relationships between the tables of the data source (none for sources without).
     virtual std::vector<RelationshipSchema> ReadRelationships() { return {}; }
     /// The saved queries of the data source in catalog order (none for sources without).
@@ -161,6 +181,12 @@ public:
     std::unique_ptr<Recordset> OpenTable(const std::string& table);
     /// A table's definition; throws DataAccessError (also kept as LastError()).
     TableSchema ReadTableSchema(const std::string& table);
+    /// The complex columns of a table; throws DataAccessError (also kept as LastError()).
+    std::vector<ComplexColumnSchema> ReadComplexColumns(const std::string& table);
+    /// A cursor over the child rows of a complex column; throws DataAccessError (also kept as
+    /// LastError()).
+    std::unique_ptr<Recordset> OpenComplexValues(const std::string& table,
+                                                 const std::string& column);
     /// The relationships between the tables; throws DataAccessError (also kept as LastError()).
     std::vector<RelationshipSchema> ReadRelationships();
     /// The saved queries; throws DataAccessError (also kept as LastError()).

@@ -4,6 +4,7 @@
 #include "tablewright/dataaccess/Value.h"
 
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,6 +61,12 @@ public:
 
     /// Appends `name` between backticks, lower-cased, with backticks doubled.
     static void AppendName(std::string& out, std::string_view name);
+    /// The longest name of a table, column, index or constraint, in characters.
+    static constexpr std::size_t kMaxNameChars = 64;
+    /// `wanted` cut to kMaxNameChars characters (and of the spaces a cut leaves at its end);
+    /// when `taken` (lower-cased names) already holds it as this dialect writes it, the same with
+    /// "_2", "_3", ... appended within the limit. The name chosen joins `taken`.
+    static std::string UniqueName(std::string_view wanted, std::set<std::string>& taken);
 
     /// "DROP TABLE IF EXISTS `t`;"
     static std::string DropTable(std::string_view table);

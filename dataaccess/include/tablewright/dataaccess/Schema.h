@@ -74,6 +74,39 @@ struct TableSchema {
     std::int64_t next_auto_number = 0;
 };
 
+/// What an Access "complex" column holds: several values per row, kept by the source in rows of
+/// their own (a hidden table of its own) that name the row's complex value id.
+enum class ComplexKind {
+    /// Attached files: name, type, bytes, time stamp and flags of each.
+    Attachment,
+    /// A multi-value field: values of one simple type.
+    MultiValue,
+    /// The version history of an append-only memo column: its earlier values with their dates.
+    VersionHistory,
+    /// A kind the reader does not know; its values are not read.
+    Other,
+};
+
+/// One complex column of a table. The column's own value in a row is the row's complex value
+/// id (a whole number); the values themselves are read as rows of their own (the child rows,
+/// Provider::OpenComplexValues), each naming the id, and the parent's primary key where it has
+/// one.
+struct ComplexColumnSchema {
+    /// The column as the source spells it.
+    std::string column;
+    ComplexKind kind = ComplexKind::Other;
+    /// Multi-value: the type of the values (its name is "Value").
+    ColumnSchema value;
+    /// Version history: the memo column whose earlier values it keeps; empty when not found.
+    std::string versioned_column;
+    /// The parent's primary key columns, which the child rows carry first (none when the
+    /// parent has no primary key).
+    std::vector<std::string> parent_key;
+    /// Other: what the source says the column is, for messages (e.g. the name of its type
+    /// template).
+    std::string note;
+};
+
 /// One pair of columns a relationship joins: the parent's (referenced) and the child's.
 struct RelationshipColumn {
     std::string parent;

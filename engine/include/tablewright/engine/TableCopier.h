@@ -28,7 +28,8 @@ struct TableReport {
     /// What of the source's schema (keys, indexes, defaults, descriptions) could not be kept as
     /// it was, each with its reason.
     std::vector<std::string> schema_notes;
-    /// Row statements produced.
+    /// Row statements produced: the table's and those of the child tables of its complex
+    /// columns.
     std::int64_t rows = 0;
     /// Failed statements that were rows: refused, unsent, or holding values that could not all
     /// be read exactly.
@@ -117,8 +118,14 @@ private:
     enum class Refusal { Counted, Handled };
     bool Report(std::string& statement, const std::function<void()>& send,
                 Refusal refusal = Refusal::Counted);
+    bool FillTable(data::TableSchema schema, data::Recordset& rs, const CopyOptions& options,
+                   bool progress);
+    void CopyChildTables(const std::string& table, const CopyOptions& options,
+                         data::Destination* connected, const std::string& unconnected);
+    void Note(std::string text);
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
-    void CopyRows(data::Recordset& rs, const data::TableSchema& schema, const CopyOptions& options);
+    void CopyRows(data::Recordset& rs, const data::TableSchema& schema, const CopyOptions& options,
+                  bool progress);
     bool ConnectTarget();
     void ReleaseTarget();
     void Yield();
@@ -132,6 +139,9 @@ private:
     TableReport* report_ = nullptr;
     // Set while the failures that arrive are those of rows.
     bool counting_rows_ = false;
+    // What notes on the schema begin with: empty for the table, the child table's name for one
+    // of its child tables.
+    std::string note_prefix_;
     std::string last_refusal_;
 };
 

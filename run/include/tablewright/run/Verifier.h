@@ -1,11 +1,13 @@
 #pragma once
 
 #include "tablewright/engine/Cls_Convertion.h"
+#include "tablewright/engine/ComplexTables.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +48,8 @@ struct TableVerification {
         /// Stopped on request before the table was compared to its end.
         Cancelled,
     };
-    /// The table as Access spells it.
+    /// The table as Access spells it (a child table of a complex column: as the conversion names
+    /// it).
     std::string table;
     Outcome outcome = Outcome::Identical;
     /// The Access columns that paired the rows; empty when rows were paired in order.
@@ -86,7 +89,8 @@ std::vector<std::string> DescribeVerification(const TableVerification& table);
 /// are fetched by their keys, so neither side is sorted and memory holds one chunk plus eight
 /// bytes (a hash of the key) per row, to name the server's extra rows. A table without such a
 /// key is paired in order: the Access file's order against the server's table-scan order, the
-/// order in which rows were inserted into a table the tool made.
+/// order in which rows were inserted into a table the tool made. The child tables of a table's
+/// complex columns (attachments, multi-value fields, version history) are compared in order too.
 class Verifier {
 public:
     explicit Verifier(engine::Cls_Convertion& engine);
@@ -104,10 +108,18 @@ public:
     /// Compares one Access table with the server table of the same name (lower-cased as the
     /// conversion makes it, or in any case).
     TableVerification VerifyTable(const std::string& table);
+    /// Compares the child rows of each complex column of known kind of an Access table with the
+    /// server's child table (named as the conversion names it); one result each, named by the
+    /// child table.
+    std::vector<TableVerification> VerifyChildTables(const std::string& table);
 
 private:
+    const std::string* FindServerTable(const std::string& name) const;
+
     engine::Cls_Convertion& engine_;
     std::vector<std::string> server_tables_;
+    // The source's child tables, once asked.
+    std::optional<std::vector<engine::ChildTable>> children_;
 };
 
 /// What the verification of a run found.
