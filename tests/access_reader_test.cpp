@@ -974,7 +974,7 @@ std::string Le32(std::uint32_t v) {
 }
 
 TEST(OleObject, KnownWrappersGiveTheirFileOthersNothing) {
-    const std::string file = std::string("report\0line two\r\n", 19);
+    const std::string file = std::string("report\0line two\r\n", 17);
     std::string package = std::string("\x02\0", 2) + "report.txt" + '\0' + "C:\\report.txt" +
                           '\0' + Le32(0x00030000) + Le32(16) + "C:\\Temp\\rep.txt" + '\0' +
                           Le32(static_cast<std::uint32_t>(file.size())) + file;
