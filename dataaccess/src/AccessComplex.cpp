@@ -442,19 +442,14 @@ public:
     void MoveNext() override {
         RequireOpen();
         if (eof_)
-            throw DataAccessError("记录集已经位于最后一条记录之后，无法再移动。");
+            throw DataAccessError(kMovedPastEnd);
         if (!Advance())
             eof_ = true;
     }
 
     int FieldCount() const override { return static_cast<int>(fields_.size()); }
 
-    Field& GetField(int index) override {
-        if (index < 0 || static_cast<std::size_t>(index) >= fields_.size())
-            throw DataAccessError("字段序号 " + std::to_string(index) + " 超出范围（共 " +
-                                  std::to_string(fields_.size()) + " 个字段）。");
-        return *fields_[static_cast<std::size_t>(index)];
-    }
+    Field& GetField(int index) override { return FieldAt(fields_, index); }
 
     void Close() override {
         rows_.reset();
@@ -467,7 +462,7 @@ public:
     const Value& FieldValue(std::size_t index) const {
         RequireOpen();
         if (eof_)
-            throw DataAccessError("没有当前记录：记录集位于末尾。");
+            throw DataAccessError(kNoCurrentRecordAtEnd);
         if (!current_.row_problem.empty())
             throw DataAccessError("没有当前记录：上一条记录无法读取。");
         if (!current_.problems[index].empty())

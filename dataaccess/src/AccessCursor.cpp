@@ -688,7 +688,7 @@ public:
     void MoveNext() override {
         RequireOpen();
         if (eof_)
-            throw DataAccessError("记录集已经位于最后一条记录之后，无法再移动。");
+            throw DataAccessError(kMovedPastEnd);
         bof_ = false;
         // A new serial invalidates the values decoded so far; when reading the next row fails,
         // there is no current row until a later MoveNext succeeds.
@@ -702,12 +702,7 @@ public:
 
     int FieldCount() const override { return static_cast<int>(fields_.size()); }
 
-    Field& GetField(int index) override {
-        if (index < 0 || static_cast<std::size_t>(index) >= fields_.size())
-            throw DataAccessError("字段序号 " + std::to_string(index) + " 超出范围（共 " +
-                                  std::to_string(fields_.size()) + " 个字段）。");
-        return *fields_[static_cast<std::size_t>(index)];
-    }
+    Field& GetField(int index) override { return FieldAt(fields_, index); }
 
     void Close() override {
         cursor_.reset();
@@ -722,7 +717,7 @@ public:
     void Fetch(std::size_t index, Value& value, std::uint64_t& decoded_row) {
         RequireOpen();
         if (eof_)
-            throw DataAccessError("没有当前记录：记录集位于末尾。");
+            throw DataAccessError(kNoCurrentRecordAtEnd);
         if (!row_valid_)
             throw DataAccessError("没有当前记录：上一条记录无法读取。");
         if (decoded_row == row_serial_)
