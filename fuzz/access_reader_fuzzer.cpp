@@ -13,7 +13,7 @@
 // file size invalid, which is rejected at once.
 
 #include "AccessImage.h"
-#include "tablewright/dataaccess/OleObject.h"
+#include "tablewright/access/OleObject.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 #include "tablewright/engine/Cls_Convertion.h"
 
-#include "tablewright/dataaccess/ConnectionString.h"
-#include "tablewright/dataaccess/Destination.h"
-#include "tablewright/dataaccess/MySqlDialect.h"
-#include "tablewright/dataaccess/SqlText.h"
+#include "tablewright/model/ConnectionString.h"
+#include "tablewright/model/Destination.h"
+#include "tablewright/mysql/MySqlDialect.h"
+#include "tablewright/mysql/SqlText.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "tablewright/engine/ComplexTables.h"
 
-#include "tablewright/dataaccess/MySqlDialect.h"
-#include "tablewright/dataaccess/SqlText.h"
+#include "tablewright/mysql/MySqlDialect.h"
+#include "tablewright/mysql/SqlText.h"
 
 #include <set>
 

@@ -1,8 +1,8 @@
 #include "tablewright/engine/TableCopier.h"
 
-#include "tablewright/dataaccess/AdoTypes.h"
-#include "tablewright/dataaccess/Destination.h"
-#include "tablewright/dataaccess/OleObject.h"
+#include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Destination.h"
+#include "tablewright/access/OleObject.h"
 #include "tablewright/engine/ComplexTables.h"
 #include "tablewright/engine/ViewPlan.h"
 

@@ -1,8 +1,8 @@
 #include "tablewright/run/Verifier.h"
 
-#include "tablewright/dataaccess/AdoTypes.h"
-#include "tablewright/dataaccess/OleObject.h"
-#include "tablewright/dataaccess/SqlText.h"
+#include "tablewright/model/AdoTypes.h"
+#include "tablewright/access/OleObject.h"
+#include "tablewright/mysql/SqlText.h"
 
 #include <algorithm>
 #include <charconv>

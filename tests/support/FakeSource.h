@@ -1,6 +1,7 @@
 #pragma once
 
-#include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/model/DataAccess.h"
+#include "tablewright/mysql/StatementDestination.h"
 
 #include <algorithm>
 #include <map>
@@ -169,8 +170,16 @@ public:
         return rows;
     }
 
+    // Receives tables as MySQL statements text, recorded by Execute.
+    data::Destination* AsDestination() override {
+        if (!destination_)
+            destination_ = std::make_unique<data::StatementDestination>(*this);
+        return destination_.get();
+    }
+
 private:
     FakeWorld& world_;
+    std::unique_ptr<data::StatementDestination> destination_;
 };
 
 /// A provider factory over the fake world; records every connection string.

@@ -2,8 +2,9 @@
 
 #include "TestEnv.h"
 
-#include "tablewright/dataaccess/ConnectionString.h"
-#include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/model/ConnectionString.h"
+#include "tablewright/model/DataAccess.h"
+#include "tablewright/providers/Providers.h"
 
 #include <optional>
 #include <string>
@@ -61,7 +62,7 @@ public:
     }
 
 private:
-    data::Connection connection_;
+    data::Connection connection_{data::DefaultProviderFactory()};
 };
 
 } // namespace tw::test

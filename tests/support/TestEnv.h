@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tablewright/dataaccess/MySqlProvider.h"
+#include "tablewright/mysql/MySqlProvider.h"
 
 #include <cstdlib>
 #include <optional>

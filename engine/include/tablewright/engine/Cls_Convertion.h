@@ -1,7 +1,8 @@
 #pragma once
 
-#include "tablewright/dataaccess/DataAccess.h"
-#include "tablewright/dataaccess/MySqlProvider.h"
+#include "tablewright/model/DataAccess.h"
+#include "tablewright/mysql/MySqlProvider.h"
+#include "tablewright/providers/Providers.h"
 #include "tablewright/engine/TableCopier.h"
 
 #include <atomic>

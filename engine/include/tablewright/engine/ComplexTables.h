@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tablewright/dataaccess/DataAccess.h"
+#include "tablewright/model/DataAccess.h"
 
 #include <functional>
 #include <optional>

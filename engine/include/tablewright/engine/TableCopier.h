@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tablewright/dataaccess/DataAccess.h"
-#include "tablewright/dataaccess/MySqlDialect.h"
+#include "tablewright/model/DataAccess.h"
+#include "tablewright/mysql/MySqlDialect.h"
 
 #include <atomic>
 #include <cstdint>

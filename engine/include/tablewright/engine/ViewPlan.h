@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tablewright/dataaccess/Schema.h"
+#include "tablewright/model/Schema.h"
 #include "tablewright/engine/AccessSqlTranslator.h"
 
 #include <set>

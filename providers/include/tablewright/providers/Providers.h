@@ -1,0 +1,11 @@
+#pragma once
+
+#include "tablewright/model/DataAccess.h"
+
+namespace tw::data {
+
+/// The factory that understands the Jet OLEDB (Access) and MySQL ODBC connection strings: the
+/// one place where the sources and destinations this build knows are named.
+ProviderFactory DefaultProviderFactory();
+
+} // namespace tw::data
