@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr const char *kUsage = R"(Usage: tablewright-soak [options] FILE
+constexpr const char* kUsage = R"(Usage: tablewright-soak [options] FILE
 
 Converts FILE into a MySQL/MariaDB server and an SQL script file at once, PASSES times in one
 process, and prints the wall time and memory of each pass.
@@ -46,7 +46,7 @@ struct Options {
 };
 
 /// A "VmXxx:  1234 kB" figure of /proc/self/status in KiB, or -1.
-long StatusKiB(const std::string &key) {
+long StatusKiB(const std::string& key) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -56,8 +56,8 @@ long StatusKiB(const std::string &key) {
     return -1;
 }
 
-bool ParseInt(const std::string &text, int low, int high, int &out) {
-    char *end = nullptr;
+bool ParseInt(const std::string& text, int low, int high, int& out) {
+    char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || value < low || value > high)
         return false;
@@ -65,10 +65,10 @@ bool ParseInt(const std::string &text, int low, int high, int &out) {
     return true;
 }
 
-bool ParseArguments(int argc, char **argv, Options &options) {
+bool ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string &out) {
+        auto value = [&](std::string& out) {
             if (i + 1 >= argc)
                 return false;
             out = argv[++i];
@@ -112,7 +112,7 @@ bool ParseArguments(int argc, char **argv, Options &options) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         std::cerr << kUsage;
@@ -122,7 +122,7 @@ int main(int argc, char **argv) {
     // One engine for the whole process, as in the window, which keeps its engine from one
     // conversion to the next; both connections are opened afresh on every pass.
     tw::engine::Cls_Convertion engine;
-    engine.ShowCriticalMessage = [](const std::string &text) {
+    engine.ShowCriticalMessage = [](const std::string& text) {
         std::cerr << "tablewright-soak: " << text << '\n';
     };
 
@@ -143,7 +143,7 @@ int main(int argc, char **argv) {
         window.script_path = options.script;
         window.database_name = options.database;
         for (std::int32_t i = 1; i <= count; ++i) {
-            const std::string &entry = entries[static_cast<std::size_t>(i)];
+            const std::string& entry = entries[static_cast<std::size_t>(i)];
             window.tables.push_back({entry.substr(0, entry.rfind(':')), true});
         }
         engine.SetTableType(options.table_type);

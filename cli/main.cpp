@@ -2,10 +2,10 @@
 // the command line, through the same engine and run as the window.
 #include "RunReport.h"
 
-#include "tablewright/mysql/MySqlProvider.h"
-#include "tablewright/mysql/SqlText.h"
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/engine/ViewPlan.h"
+#include "tablewright/mysql/MySqlProvider.h"
+#include "tablewright/mysql/SqlText.h"
 #include "tablewright/run/ConversionRun.h"
 #include "tablewright/run/Verifier.h"
 

@@ -1,10 +1,10 @@
 #include "tablewright/engine/TableCopier.h"
 
-#include "tablewright/model/AdoTypes.h"
-#include "tablewright/model/Destination.h"
 #include "tablewright/access/OleObject.h"
 #include "tablewright/engine/ComplexTables.h"
 #include "tablewright/engine/ViewPlan.h"
+#include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Destination.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "tablewright/run/Verifier.h"
 
-#include "tablewright/model/AdoTypes.h"
 #include "tablewright/access/OleObject.h"
+#include "tablewright/model/AdoTypes.h"
 #include "tablewright/mysql/SqlText.h"
 
 #include <algorithm>

@@ -5,8 +5,8 @@
 #include "AccessFormat.h"
 #include "TestEnv.h"
 #include "tablewright/access/AccessProvider.h"
-#include "tablewright/model/AdoTypes.h"
 #include "tablewright/access/OleObject.h"
+#include "tablewright/model/AdoTypes.h"
 
 #include <gtest/gtest.h>
 
@@ -416,9 +416,9 @@ DateTime ParseShownDate(const std::string& text) {
     DateTime date{};
     char half[3] = "";
     int fraction = 0;
-    const int fields = std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d.%7d %2s", &date.month,
-                                   &date.day, &date.year, &date.hour, &date.minute, &date.second,
-                                   &fraction, half);
+    const int fields =
+        std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d.%7d %2s", &date.month, &date.day, &date.year,
+                    &date.hour, &date.minute, &date.second, &fraction, half);
     EXPECT_TRUE(fields == 3 || fields == 8) << text;
     date.hour = date.hour % 12 + (std::string(half) == "PM" ? 12 : 0);
     date.ticks = fraction;
@@ -506,13 +506,12 @@ TEST(AccessReaderComplex, ColumnsHoldIdsAndTheirValuesAreChildRows) {
         return ReadAll(*provider->OpenComplexValues("Table1", column));
     };
     using Rows = std::vector<std::vector<Value>>;
-    EXPECT_EQ(values("multi-value-data"),
-              (Rows{{S("row2"), I(2), S("value1")},
-                    {S("row2"), I(2), S("value4")},
-                    {S("row3"), I(3), S("value1")},
-                    {S("row3"), I(3), S("value2")},
-                    {S("row3"), I(3), S("value3")},
-                    {S("row3"), I(3), S("value4")}}));
+    EXPECT_EQ(values("multi-value-data"), (Rows{{S("row2"), I(2), S("value1")},
+                                                {S("row2"), I(2), S("value4")},
+                                                {S("row3"), I(3), S("value1")},
+                                                {S("row3"), I(3), S("value2")},
+                                                {S("row3"), I(3), S("value3")},
+                                                {S("row3"), I(3), S("value4")}}));
     EXPECT_EQ(values(columns[0].column),
               (Rows{{S("row2"), I(2), S("row2-memo"), T(2011, 9, 12, 21, 21, 2)},
                     {S("row3"), I(3), S("row3-memo"), T(2011, 9, 12, 21, 21, 19)},
@@ -523,17 +522,17 @@ TEST(AccessReaderComplex, ColumnsHoldIdsAndTheirValuesAreChildRows) {
     std::vector<std::string> names;
     for (int i = 0; i < attachments->FieldCount(); ++i)
         names.push_back(attachments->GetField(i).Name());
-    EXPECT_EQ(names, (std::vector<std::string>{"id", "complex_id", "FileName", "FileType",
-                                               "FileData", "FileTimeStamp", "FileFlags",
-                                               "FileURL"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"id", "complex_id", "FileName", "FileType", "FileData",
+                                        "FileTimeStamp", "FileFlags", "FileURL"}));
     EXPECT_EQ(attachments->GetField(4).Type(), adLongVarBinary);
     const std::string data = "this is some test data for attachment.";
     const std::string more = "this is some more test data for attachment.";
-    EXPECT_EQ(ReadAll(*attachments),
-              (Rows{{S("row2"), I(2), S("test_data.txt"), S("txt"), B(data), kNull, kNull, kNull},
-                    {S("row2"), I(2), S("test_data2.txt"), S("txt"), B(more), kNull, kNull, kNull},
-                    {S("row4"), I(4), S("test_data2.txt"), S("txt"), B(more), kNull, kNull,
-                     kNull}}));
+    EXPECT_EQ(
+        ReadAll(*attachments),
+        (Rows{{S("row2"), I(2), S("test_data.txt"), S("txt"), B(data), kNull, kNull, kNull},
+              {S("row2"), I(2), S("test_data2.txt"), S("txt"), B(more), kNull, kNull, kNull},
+              {S("row4"), I(4), S("test_data2.txt"), S("txt"), B(more), kNull, kNull, kNull}}));
 }
 
 // ace12-unsupported-fields.accdb: the complex column UnknownComplex is of no kind the reader
@@ -559,8 +558,9 @@ TEST(AccessReaderComplex, ColumnOfUnknownKindKeepsItsIds) {
 // truncated forms are refused with a reason, never read past their end.
 TEST(AccessReaderComplex, AttachmentsDecodeAndDamagedOnesAreRefused) {
     // test_data.txt of ace14-complex.accdb as Access keeps it.
-    const std::string hex = "010000003A000000785E1361606060046216202E61A80062209D9159AC0044C5F9B9A90"
-                            "A25A9C5250A298925890A69F9450A89252589C919B9A979257A0052A90F7A";
+    const std::string hex =
+        "010000003A000000785E1361606060046216202E61A80062209D9159AC0044C5F9B9A90"
+        "A25A9C5250A298925890A69F9450A89252589C919B9A979257A0052A90F7A";
     std::vector<std::uint8_t> deflated;
     for (std::size_t i = 0; i < hex.size(); i += 2)
         deflated.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
@@ -727,7 +727,8 @@ TEST(AccessReaderPassword, DatabasePasswordIsChecked) {
             Open("jet4-password.mdb", wrong);
             FAIL() << "opened with a wrong password";
         } catch (const DataAccessError& e) {
-            EXPECT_EQ(std::string(e.what()), "无法打开数据库 '" + TestDataPath("jet4-password.mdb") +
+            EXPECT_EQ(std::string(e.what()), "无法打开数据库 '" +
+                                                 TestDataPath("jet4-password.mdb") +
                                                  "'：不是有效的密码。");
         }
     }
@@ -975,11 +976,11 @@ std::string Le32(std::uint32_t v) {
 
 TEST(OleObject, KnownWrappersGiveTheirFileOthersNothing) {
     const std::string file = std::string("report\0line two\r\n", 17);
-    std::string package = std::string("\x02\0", 2) + "report.txt" + '\0' + "C:\\report.txt" +
-                          '\0' + Le32(0x00030000) + Le32(16) + "C:\\Temp\\rep.txt" + '\0' +
+    std::string package = std::string("\x02\0", 2) + "report.txt" + '\0' + "C:\\report.txt" + '\0' +
+                          Le32(0x00030000) + Le32(16) + "C:\\Temp\\rep.txt" + '\0' +
                           Le32(static_cast<std::uint32_t>(file.size())) + file;
-    std::string linked = std::string("\x02\0", 2) + "report.txt" + '\0' + "C:\\report.txt" +
-                         '\0' + Le32(0x00010000) + std::string("\x01\0", 2) + "C:\\x" + '\0';
+    std::string linked = std::string("\x02\0", 2) + "report.txt" + '\0' + "C:\\report.txt" + '\0' +
+                         Le32(0x00010000) + std::string("\x01\0", 2) + "C:\\x" + '\0';
     // A 1x1 24-bit device-independent bitmap: BITMAPINFOHEADER, then one padded row.
     std::string dib = Le32(40) + Le32(1) + Le32(1) + std::string("\x01\0\x18\0", 4) + Le32(0) +
                       Le32(4) + Le32(0) + Le32(0) + Le32(0) + Le32(0) +

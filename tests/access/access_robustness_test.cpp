@@ -20,8 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -38,12 +38,15 @@ namespace fs = std::filesystem;
 using Image = std::vector<std::uint8_t>;
 
 const std::vector<std::string> kFixtures = {
-    "jet3-test.mdb",          "jet3-msp-projects.mdb",      "jet4-test.mdb",
-    "jet4-msp-projects.mdb",  "jet4-numeric.mdb",           "jet4-delcol.mdb",
-    "jet4-2003-unicode.mdb",  "jet4-password.mdb",          "jet4-nopassword.mdb",
-    "jet4-empty.mdb",         "ace12-olddates.accdb",       "ace12-currency.accdb",
-    "ace12-longtext.accdb",   "ace12-withdeletedcol.accdb", "ace14-calcfields.accdb",
-    "ace16-bigint.accdb",     "gen-types.mdb",              "gen-big.mdb",
+    "jet3-test.mdb",          "jet3-msp-projects.mdb",
+    "jet4-test.mdb",          "jet4-msp-projects.mdb",
+    "jet4-numeric.mdb",       "jet4-delcol.mdb",
+    "jet4-2003-unicode.mdb",  "jet4-password.mdb",
+    "jet4-nopassword.mdb",    "jet4-empty.mdb",
+    "ace12-olddates.accdb",   "ace12-currency.accdb",
+    "ace12-longtext.accdb",   "ace12-withdeletedcol.accdb",
+    "ace14-calcfields.accdb", "ace16-bigint.accdb",
+    "gen-types.mdb",          "gen-big.mdb",
     "ace14-complex.accdb",
 };
 
@@ -153,8 +156,8 @@ std::string ValueText(const Value& value) {
                 return buffer;
             } else if constexpr (std::is_same_v<X, DateTime>)
                 return std::to_string(x.year) + "-" + std::to_string(x.month) + "-" +
-                       std::to_string(x.day) + " " + std::to_string(x.hour * 3600 +
-                                                                     x.minute * 60 + x.second);
+                       std::to_string(x.day) + " " +
+                       std::to_string(x.hour * 3600 + x.minute * 60 + x.second);
             else if constexpr (std::is_same_v<X, std::string>)
                 return "s:" + x;
             else if constexpr (std::is_same_v<X, Bytes>)
@@ -301,8 +304,8 @@ protected:
 
     std::string Write(const std::string& name, const void* data, std::size_t size) {
         const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary).write(static_cast<const char*>(data),
-                                                    static_cast<std::streamsize>(size));
+        std::ofstream(path, std::ios::binary)
+            .write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
         return path;
     }
     std::string Write(const std::string& name, const Image& image) {
@@ -465,8 +468,14 @@ TEST_F(AccessRobustness, TruncatedCopiesOfEveryFixture) {
         const std::size_t pages = image.size() / page;
         const bool big = image.size() > (8u << 20);
         // Inside the header page, inside the catalog pages, then whole pages cut throughout.
-        std::vector<std::size_t> cuts = {1, 0x14, 0x90, page - 1, page + 100, 2 * page + 7,
-                                         image.size() / 2 + 1, image.size() - 1};
+        std::vector<std::size_t> cuts = {1,
+                                         0x14,
+                                         0x90,
+                                         page - 1,
+                                         page + 100,
+                                         2 * page + 7,
+                                         image.size() / 2 + 1,
+                                         image.size() - 1};
         for (std::size_t p : {std::size_t{1}, std::size_t{2}, std::size_t{3}, pages - 1})
             cuts.push_back(p * page);
         const std::size_t steps = big ? 4 : 14;
@@ -482,8 +491,7 @@ TEST_F(AccessRobustness, TruncatedCopiesOfEveryFixture) {
             ++cases;
             // gen-big's copies stay in memory and are only opened: reading all of its rows
             // again and again would cost more than it shows.
-            const std::string path =
-                big ? "cut-" + name : Write("cut-" + name, image.data(), cut);
+            const std::string path = big ? "cut-" + name : Write("cut-" + name, image.data(), cut);
             const Reading reading =
                 big ? OpenOnly(Image(image.begin(), image.begin() + static_cast<long>(cut)), path)
                     : ReadFile(path);
@@ -556,8 +564,7 @@ TEST_F(AccessRobustness, FlippedBytesEndInValuesOrErrors) {
     // bytes flipped: nothing in the file can tell such a value from a real one.
     std::printf("flipped copies: %d cases, %d refused when opened, %d read with failed rows or "
                 "values, %d read the same as the original, %d read with changed values\n",
-                cases, refused, with_errors, unchanged,
-                cases - refused - with_errors - unchanged);
+                cases, refused, with_errors, unchanged, cases - refused - with_errors - unchanged);
 }
 
 // Damage in the middle of gen-big's Orders table (IDs 1..200000 in page order): the rows of
@@ -610,8 +617,7 @@ TEST_F(AccessRobustness, DamageInsideATableFailsOnlyTheAffectedRows) {
         EXPECT_GE(missing[0].second, 100001);
         EXPECT_GT(missing[0].first, 99000); // only this page's rows
         ASSERT_EQ(errors.size(), 1u);
-        EXPECT_TRUE(Contains(errors[0], "'big.mdb'") && Contains(errors[0], "已损坏"))
-            << errors[0];
+        EXPECT_TRUE(Contains(errors[0], "'big.mdb'") && Contains(errors[0], "已损坏")) << errors[0];
     }
     {
         watchdog_.Case("gen-big with a damaged row");
@@ -620,8 +626,8 @@ TEST_F(AccessRobustness, DamageInsideATableFailsOnlyTheAffectedRows) {
         damaged[row.page + row.start + 1] = 0xFF;
         std::vector<std::string> errors;
         const auto ids = read_ids(damaged, errors);
-        EXPECT_EQ(gaps(ids), (std::vector<std::pair<std::int64_t, std::int64_t>>{
-                                 {100001, 100001}}));
+        EXPECT_EQ(gaps(ids),
+                  (std::vector<std::pair<std::int64_t, std::int64_t>>{{100001, 100001}}));
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_TRUE(Contains(errors[0], "第 100001 行")) << errors[0];
     }
@@ -661,8 +667,8 @@ TEST_F(AccessRobustness, LoopingChainsAreReported) {
         Image looped = Fixture("jet4-nopassword.mdb");
         const RowPlace row = RowHolding(looped, "Three");
         looped[row.page + 14 + 2 * row.slot + 1] |= 0x40;
-        const std::uint32_t self = static_cast<std::uint32_t>(row.page / 4096) << 8 |
-                                   static_cast<std::uint32_t>(row.slot);
+        const std::uint32_t self =
+            static_cast<std::uint32_t>(row.page / 4096) << 8 | static_cast<std::uint32_t>(row.slot);
         for (int i = 0; i < 4; ++i)
             looped[row.page + row.start + i] = static_cast<std::uint8_t>(self >> (8 * i));
         const Reading reading = ReadImage(looped);

@@ -1,8 +1,8 @@
 #include "FakeSource.h"
 
-#include "tablewright/model/AdoTypes.h"
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/engine/ComplexTables.h"
+#include "tablewright/model/AdoTypes.h"
 #include "tablewright/mysql/SqlText.h"
 
 #include <gtest/gtest.h>
@@ -55,20 +55,34 @@ std::string Literal(const Value& value, int type) {
 
 TEST(TypeMapping, EveryTypeCodeGivesItsColumnText) {
     const std::vector<std::pair<int, std::string>> expected = {
-        {adSmallInt, "smallint"},       {adInteger, "int"},
-        {adSingle, "float"},            {adDouble, "double"},
-        {adCurrency, "decimal(19,4)"},  {adDate, "datetime"},
-        {adBoolean, "tinyint(1)"},      {adTinyInt, "tinyint"},
-        {adUnsignedTinyInt, "tinyint unsigned"}, {adUnsignedSmallInt, "smallint unsigned"},
-        {adUnsignedInt, "int unsigned"}, {adBigInt, "bigint"},
-        {adUnsignedBigInt, "bigint unsigned"}, {adBinary, "blob"},
-        {adDBDate, "date"},             {adDBTime, "time"},
-        {adDBTimeStamp, "datetime"},    {adLongVarChar, "mediumtext"},
-        {adLongVarWChar, "mediumtext"}, {adVarBinary, "blob"},
-        {adLongVarBinary, "longblob"},  {adGUID, "varchar(255)"},
-        {adBSTR, "varchar(255)"},       {adVariant, "varchar(255)"},
-        {adEmpty, "varchar(255)"},      {1, "varchar(255)"},
-        {206, "varchar(255)"},          {-1, "varchar(255)"},
+        {adSmallInt, "smallint"},
+        {adInteger, "int"},
+        {adSingle, "float"},
+        {adDouble, "double"},
+        {adCurrency, "decimal(19,4)"},
+        {adDate, "datetime"},
+        {adBoolean, "tinyint(1)"},
+        {adTinyInt, "tinyint"},
+        {adUnsignedTinyInt, "tinyint unsigned"},
+        {adUnsignedSmallInt, "smallint unsigned"},
+        {adUnsignedInt, "int unsigned"},
+        {adBigInt, "bigint"},
+        {adUnsignedBigInt, "bigint unsigned"},
+        {adBinary, "blob"},
+        {adDBDate, "date"},
+        {adDBTime, "time"},
+        {adDBTimeStamp, "datetime"},
+        {adLongVarChar, "mediumtext"},
+        {adLongVarWChar, "mediumtext"},
+        {adVarBinary, "blob"},
+        {adLongVarBinary, "longblob"},
+        {adGUID, "varchar(255)"},
+        {adBSTR, "varchar(255)"},
+        {adVariant, "varchar(255)"},
+        {adEmpty, "varchar(255)"},
+        {1, "varchar(255)"},
+        {206, "varchar(255)"},
+        {-1, "varchar(255)"},
     };
     for (const auto& [code, text] : expected)
         EXPECT_EQ(Cls_Convertion::ColumnTypeText(code, 77, 18, 4), text) << code;
@@ -111,8 +125,7 @@ TEST(ValueLiterals, EachKindIsWrittenSoItReadsBackUnchanged) {
 TEST(ValueLiterals, TextEscapingKeepsEveryCharacterAndOneLine) {
     const char raw[] = "it's C:\\new\\\x00\r\n\x1a`\"%_;--";
     const std::string nasty(raw, sizeof raw - 1);
-    EXPECT_EQ(Literal(Value(nasty), adLongVarWChar),
-              "'it''s C:\\\\new\\\\\\0\\r\\n\\Z`\"%_;--'");
+    EXPECT_EQ(Literal(Value(nasty), adLongVarWChar), "'it''s C:\\\\new\\\\\\0\\r\\n\\Z`\"%_;--'");
     EXPECT_EQ(Literal(Value(std::string("''")), adVarWChar), "''''''");
     EXPECT_EQ(Literal(Value(std::string("北京 😀")), adVarWChar), "'北京 😀'");
 }
@@ -120,7 +133,12 @@ TEST(ValueLiterals, TextEscapingKeepsEveryCharacterAndOneLine) {
 TEST(Names, LowerCasingIsUnicodeAwareAndBackticksAreDoubled) {
     EXPECT_EQ(data::Utf8ToLower("Kunden Übersicht"), "kunden übersicht");
     EXPECT_EQ(data::Utf8ToLower("ГРÖßЕ Ελληνικά 北京"), "грößе ελληνικά 北京");
-    EXPECT_EQ(data::Utf8ToLower(std::string("A\xff" "B", 3)), std::string("a\xff" "b", 3));
+    EXPECT_EQ(data::Utf8ToLower(std::string("A\xff"
+                                            "B",
+                                            3)),
+              std::string("a\xff"
+                          "b",
+                          3));
     std::string out;
     data::AppendNameText(out, "a`b``c");
     EXPECT_EQ(out, "a``b````c");
@@ -137,8 +155,7 @@ TEST_F(EngineFixture, TableStatementsFollowTheSourceFieldsAndTableType) {
     EXPECT_EQ(reported[0], "DROP TABLE IF EXISTS `customers`;");
     EXPECT_EQ(reported[1], "CREATE TABLE `customers`(`id` int , `name` varchar(50) , `born` "
                            "datetime ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4");
-    EXPECT_EQ(world.executed,
-              (std::vector<std::string>{reported[0], reported[1], "FLUSH TABLES"}));
+    EXPECT_EQ(world.executed, (std::vector<std::string>{reported[0], reported[1], "FLUSH TABLES"}));
 
     engine.SetTableType("InnoDB");
     world.tables.push_back({"Order De`tails", "TABLE", {{"Unit Price", adCurrency, 8}}, {}});
@@ -150,20 +167,19 @@ TEST_F(EngineFixture, TableStatementsFollowTheSourceFieldsAndTableType) {
 }
 
 TEST_F(EngineFixture, RowStatementsQuoteValuesAndWriteNullAndBytesBare) {
-    world.tables.push_back({"People",
-                            "TABLE",
-                            {{"ID", adInteger, 4},
-                             {"Name", adVarWChar, 50},
-                             {"Nick", adVarWChar, 50},
-                             {"Active", adBoolean, 2},
-                             {"Seen", adDate, 8},
-                             {"Photo", adLongVarBinary, 0}},
-                            {{Value(std::int64_t(1)), Value(std::string("O'Brien")), Value(),
-                              Value(true), Value(DateTime{2011, 12, 14, 10, 30, 0}),
-                              Value(Bytes{"\x01\x02"})},
-                             {Value(std::int64_t(2)), Value(std::string("x")),
-                              Value(std::string("y")), Value(false),
-                              Value(DateTime{2009, 3, 5, 0, 0, 0}), Value()}}});
+    world.tables.push_back(
+        {"People",
+         "TABLE",
+         {{"ID", adInteger, 4},
+          {"Name", adVarWChar, 50},
+          {"Nick", adVarWChar, 50},
+          {"Active", adBoolean, 2},
+          {"Seen", adDate, 8},
+          {"Photo", adLongVarBinary, 0}},
+         {{Value(std::int64_t(1)), Value(std::string("O'Brien")), Value(), Value(true),
+           Value(DateTime{2011, 12, 14, 10, 30, 0}), Value(Bytes{"\x01\x02"})},
+          {Value(std::int64_t(2)), Value(std::string("x")), Value(std::string("y")), Value(false),
+           Value(DateTime{2009, 3, 5, 0, 0, 0}), Value()}}});
     world.tables.push_back({"t", "TABLE", {{"a", adVarWChar, 5}}, {{Value(std::string("x"))}}});
     Open();
     engine.ConvTable("People", true, true, false);
@@ -306,8 +322,8 @@ TEST_F(EngineFixture, ConnectionStringsAndDatabaseStatements) {
     int yields = 0;
     engine.DoEvents = [&yields] { ++yields; };
     engine.createDB("my`db");
-    EXPECT_EQ(world.executed,
-              (std::vector<std::string>{"CREATE DATABASE IF NOT EXISTS `my``db`;", "USE `my``db`;"}));
+    EXPECT_EQ(world.executed, (std::vector<std::string>{"CREATE DATABASE IF NOT EXISTS `my``db`;",
+                                                        "USE `my``db`;"}));
     EXPECT_EQ(yields, 2);
     EXPECT_TRUE(reported.empty()); // database statements are never reported
 
@@ -380,14 +396,15 @@ TEST_F(EngineFixture, ComplexColumnsBecomeChildTablesAfterTheirTable) {
     ComplexColumnSchema odd{"Odd", ComplexKind::Other};
     odd.note = "类型模板为 'X'";
     world.complex["Photos"] = {pics, odd};
-    world.complex_values["Photos/Pics"] = FakeTable{
-        "", "TABLE",
-        {{"N", adInteger, 4},
-         {"complex_id", adInteger, 4},
-         {"FileName", adVarWChar, 255},
-         {"FileData", adLongVarBinary, 0}},
-        {{Value(std::int64_t(1)), Value(std::int64_t(7)), Value(std::string("a.txt")),
-          Value(Bytes{std::string("a\0b", 3)})}}};
+    world.complex_values["Photos/Pics"] =
+        FakeTable{"",
+                  "TABLE",
+                  {{"N", adInteger, 4},
+                   {"complex_id", adInteger, 4},
+                   {"FileName", adVarWChar, 255},
+                   {"FileData", adLongVarBinary, 0}},
+                  {{Value(std::int64_t(1)), Value(std::int64_t(7)), Value(std::string("a.txt")),
+                    Value(Bytes{std::string("a\0b", 3)})}}};
     Open();
     engine.SetKeepKeys(true);
     engine.ConvTable("Photos", true);
@@ -396,8 +413,7 @@ TEST_F(EngineFixture, ComplexColumnsBecomeChildTablesAfterTheirTable) {
                   "DROP TABLE IF EXISTS `photos`;",
                   "CREATE TABLE `photos`(`n` int NOT NULL , `pics` int , PRIMARY KEY (`n`) ) "
                   "ENGINE=MyISAM DEFAULT CHARSET=utf8mb4",
-                  "INSERT INTO `photos` values('1','7');",
-                  "DROP TABLE IF EXISTS `photos_pics_2`;",
+                  "INSERT INTO `photos` values('1','7');", "DROP TABLE IF EXISTS `photos_pics_2`;",
                   "CREATE TABLE `photos_pics_2`(`n` int , `complex_id` int , `filename` "
                   "varchar(255) , `filedata` longblob ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4 "
                   "COMMENT='Access 表 ''Photos'' 的附件列 ''Pics'' 的值'",
@@ -432,23 +448,22 @@ TEST(ChildTableNames, StayWithinTheLimitAndApartFromEveryOtherTable) {
     std::map<std::string, std::vector<ComplexColumnSchema>> complex;
     complex["A"] = {{"B_C", ComplexKind::MultiValue}, {"b", ComplexKind::MultiValue}};
     complex["A_B"] = {{"C", ComplexKind::Attachment}, {"Z", ComplexKind::Other}};
-    complex[long_table] = {{"Pictures", ComplexKind::Attachment}, {"Pictures2", ComplexKind::Attachment}};
+    complex[long_table] = {{"Pictures", ComplexKind::Attachment},
+                           {"Pictures2", ComplexKind::Attachment}};
     ComplexColumnSchema history{"VersionHistory_1", ComplexKind::VersionHistory};
     history.versioned_column = "Notes";
     complex["Memo"] = {history};
     complex[spaced_table] = {{"a bc", ComplexKind::MultiValue}};
     std::vector<std::string> all = tables;
     all.push_back("Memo");
-    const auto children = engine::NameChildTables(all, [&](const std::string& table) {
-        return complex[table];
-    });
+    const auto children =
+        engine::NameChildTables(all, [&](const std::string& table) { return complex[table]; });
     std::vector<std::string> names;
     for (const auto& child : children)
         names.push_back(child.parent + "." + child.column.column + "=" + child.name);
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "A_B.C=A_B_C", "A.B_C=A_B_C_2", "A.b=A_b_2",
-                         long_table + ".Pictures=" + long_table + "_Pic",
-                         long_table + ".Pictures2=" + long_table + "_P_2",
-                         spaced_table + ".a bc=" + spaced_table + "_a",
-                         "Memo.VersionHistory_1=Memo_Notes_history_2"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"A_B.C=A_B_C", "A.B_C=A_B_C_2", "A.b=A_b_2",
+                                               long_table + ".Pictures=" + long_table + "_Pic",
+                                               long_table + ".Pictures2=" + long_table + "_P_2",
+                                               spaced_table + ".a bc=" + spaced_table + "_a",
+                                               "Memo.VersionHistory_1=Memo_Notes_history_2"}));
 }

@@ -7,8 +7,9 @@ using namespace tw::data;
 TEST(ConnectionString, ValuesWithSemicolonsQuotesAndBlanksReadBackUnchanged) {
     for (std::string value : {"plain", "", "a;b", "say \"hi\"", " blank ", "   ", "{braced}",
                               "C:\\dir;x\\file.mdb", "pa;ss\"w;ord", "=x=", "\"", ";"}) {
-        const std::string text = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
-                                 QuoteConnectionValue(value) + ";Other=1";
+        const std::string text =
+            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + QuoteConnectionValue(value) +
+            ";Other=1";
         const auto parts = ParseConnectionString(text);
         ASSERT_EQ(parts.size(), 3u) << text;
         EXPECT_EQ(FindConnectionValue(parts, "data source"), value) << text;

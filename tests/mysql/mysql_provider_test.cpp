@@ -2,9 +2,9 @@
 
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/DataAccess.h"
-#include "tablewright/providers/Providers.h"
 #include "tablewright/model/Destination.h"
 #include "tablewright/mysql/MySqlProvider.h"
+#include "tablewright/providers/Providers.h"
 
 #include "TestEnv.h"
 

@@ -3,21 +3,21 @@
 #include "ServerSession.h"
 #include "TestEnv.h"
 
+#include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/model/ConnectionString.h"
 #include "tablewright/mysql/SqlText.h"
-#include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <set>
 #include <sstream>
 #include <unistd.h>
@@ -72,8 +72,8 @@ Conversion Convert(const data::MySqlTarget& target, const std::string& file,
         window.tables.push_back({name, !options.unticked.contains(name)});
     }
     if (options.scenario != 1) {
-        EXPECT_TRUE(engine.OpenDestinationDB(target.host, target.user, target.password,
-                                              target.port))
+        EXPECT_TRUE(
+            engine.OpenDestinationDB(target.host, target.user, target.password, target.port))
             << message;
     }
     engine.SetTableType(options.table_type);
@@ -102,10 +102,9 @@ std::string ReadFile(const std::string& path) {
 int LoadWithClient(const data::MySqlTarget& target, const std::string& database,
                    const std::string& script,
                    const std::string& options = "--default-character-set=utf8mb4") {
-    const std::string command = "mariadb --protocol=tcp --host=" + target.host +
-                                " --port=" + std::to_string(target.port) + " --user=" +
-                                target.user + " " + options + " " + database + " < '" + script +
-                                "'";
+    const std::string command =
+        "mariadb --protocol=tcp --host=" + target.host + " --port=" + std::to_string(target.port) +
+        " --user=" + target.user + " " + options + " " + database + " < '" + script + "'";
     return std::system(command.c_str());
 }
 
@@ -157,15 +156,14 @@ TEST(EndToEnd, GenTypesArrivesValueForValue) {
         {"1", "1", "42", "1234", "123456789", "1234.5678", "2011-12-14 10:30:00", "0001275CFF",
          "O'Brien", "0001275CFF", "O'Brien's memo", "{6B29FC40-CA47-1067-B31D-00DD010662DA}",
          "12345678901234.5678", "Example#http://www.example.com/#"},
-        {"2", "0", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr},
+        {"2", "0", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr},
         {"3", "1", "255", "32767", "2147483647", "922337203685477.5807", "9999-12-31 23:59:59",
          "FFFFFFFF", "two '' apostrophes", "FFFEFD", "It''s doubled: '' and tripled: '''",
          "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}", "99999999999999.9999", nullptr},
         {"4", "0", "0", "-32768", "-2147483648", "-922337203685477.5808", "1753-01-01 00:00:00",
-         "00", "C:\\new\\table", "00", "C:\\new\\table\\",
-         "{00000000-0000-0000-0000-000000000000}", "-99999999999999.9999",
-         "Local file#C:\\docs\\file.txt#"},
+         "00", "C:\\new\\table", "00", "C:\\new\\table\\", "{00000000-0000-0000-0000-000000000000}",
+         "-99999999999999.9999", "Local file#C:\\docs\\file.txt#"},
         {"5", "1", "1", "-1", "-1", "0.0001", "1899-12-30 00:00:00", "5C", "trailing backslash\\",
          "5C5C", "\\", "{3F2504E0-4F89-11D3-9A0C-0305E82C3301}", "-0.0001", nullptr},
         {"6", "0", "128", "0", "0", "0.0000", "2000-01-01 00:00:00", "222760", "say \"hi\"", "27",
@@ -187,15 +185,16 @@ TEST(EndToEnd, GenTypesArrivesValueForValue) {
         {"12", "1", "12", "12", "12", "-12.3400", "1899-12-30 13:45:00", "410042", "NULL",
          "4E554C4C", "'); DROP TABLE AllTypes; -- 100% _done_ \\N",
          "{F0B1C2D3-E4F5-A6B7-C8D9-E0F1A2B3C4D5}", "-1.5000", nullptr},
-        {"13", "1", "13", "13", "13", "13.0000", "2038-01-19 03:14:08", "*", "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx",
-         "*", "*", "{0A0B0C0D-0E0F-1011-1213-141516171819}", "13.0000", "a#b#c"},
+        {"13", "1", "13", "13", "13", "13.0000", "2038-01-19 03:14:08", "*",
+         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx", "*", "*",
+         "{0A0B0C0D-0E0F-1011-1213-141516171819}", "13.0000", "a#b#c"},
     };
     const std::vector<std::optional<float>> floats = {
-        1.5f, std::nullopt, 3.4028235E38f, 1.4E-45f, 0.1f, 0.0f, -2.5f, 1.6777216E7f,
-        9.99f, 10.0f, 11.0f, -12.34f, 13.0f};
+        1.5f,         std::nullopt, 3.4028235E38f, 1.4E-45f, 0.1f,    0.0f, -2.5f,
+        1.6777216E7f, 9.99f,        10.0f,         11.0f,    -12.34f, 13.0f};
     const std::vector<std::optional<double>> doubles = {
-        3.141592653589793, std::nullopt, 1.0E308, 4.9E-324, -0.0, 0.1, -1.5,
-        1.2345678912345679E8, 9.99, 10.0, 11.0, -12.34, 13.0};
+        3.141592653589793,    std::nullopt, 1.0E308, 4.9E-324, -0.0,   0.1, -1.5,
+        1.2345678912345679E8, 9.99,         10.0,    11.0,     -12.34, 13.0};
 
     const auto rows = server.Query(
         "SELECT id, col_bool, col_byte, col_int, col_long, col_money, col_datetime, "
@@ -219,9 +218,9 @@ TEST(EndToEnd, GenTypesArrivesValueForValue) {
         else
             EXPECT_FALSE(rows[r][15].has_value());
     }
-    const auto large = server.Query(
-        "SELECT MD5(col_binary), MD5(col_ole), MD5(col_memo), CHAR_LENGTH(col_memo) "
-        "FROM alltypes WHERE id = 13");
+    const auto large =
+        server.Query("SELECT MD5(col_binary), MD5(col_ole), MD5(col_memo), CHAR_LENGTH(col_memo) "
+                     "FROM alltypes WHERE id = 13");
     ASSERT_EQ(large.size(), 1u);
     EXPECT_EQ(large[0][0], "11b7aaa64c413d2f0fccf893881c46a2");
     EXPECT_EQ(large[0][1], "28cb595c158e9b74e34ae9e8da710fff");
@@ -316,13 +315,13 @@ TEST(EndToEnd, EveryTestFileIsListedAndConvertedCompletely) {
 std::string ExtendedDateAsServerShowsIt(const std::string& text) {
     int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0, ticks = 0;
     char half[3] = "";
-    const int fields = std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d.%7d %2s", &month, &day,
-                                   &year, &hour, &minute, &second, &ticks, half);
+    const int fields = std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d.%7d %2s", &month, &day, &year,
+                                   &hour, &minute, &second, &ticks, half);
     EXPECT_TRUE(fields == 3 || fields == 8) << text;
     hour = hour % 12 + (std::string(half) == "PM" ? 12 : 0);
     char shown[40];
-    std::snprintf(shown, sizeof shown, "%04d-%02d-%02d %02d:%02d:%02d.%06d", year, month, day,
-                  hour, minute, second, ticks / 10);
+    std::snprintf(shown, sizeof shown, "%04d-%02d-%02d %02d:%02d:%02d.%06d", year, month, day, hour,
+                  minute, second, ticks / 10);
     return shown;
 }
 
@@ -346,8 +345,8 @@ TEST(EndToEnd, ExtendedDatesAndUnknownTypesArrive) {
     for (const std::string database : {"tw_e2e_extdate", "tw_e2e_extdate_script"}) {
         SCOPED_TRACE(database);
         EXPECT_EQ(server.Scalar("SELECT COLUMN_TYPE FROM information_schema.COLUMNS WHERE "
-                                "TABLE_SCHEMA='" + database +
-                                "' AND TABLE_NAME='table1' AND COLUMN_NAME='dateext'"),
+                                "TABLE_SCHEMA='" +
+                                database + "' AND TABLE_NAME='table1' AND COLUMN_NAME='dateext'"),
                   "datetime(6)");
         const auto rows =
             server.Query("SELECT dateext, dateextstr FROM " + database + ".table1 ORDER BY id");
@@ -365,20 +364,21 @@ TEST(EndToEnd, ExtendedDatesAndUnknownTypesArrive) {
     std::remove(options.script.c_str());
 
     server.FreshDatabase("tw_e2e_unknown");
-    const auto unknown = Convert(target, test::TestDataPath("ace12-unsupported-fields.accdb"),
-                                 "tw_e2e_unknown");
-    for (const char* line : {"表 'Test'：列 'UnknownVar'的数据类型 0x46 未知，其值按原始字节保存。",
-                             "表 'Test'：列 'UnknownFix'的数据类型 0x47 未知，其值按原始字节保存。"})
+    const auto unknown =
+        Convert(target, test::TestDataPath("ace12-unsupported-fields.accdb"), "tw_e2e_unknown");
+    for (const char* line :
+         {"表 'Test'：列 'UnknownVar'的数据类型 0x46 未知，其值按原始字节保存。",
+          "表 'Test'：列 'UnknownFix'的数据类型 0x47 未知，其值按原始字节保存。"})
         EXPECT_NE(unknown.log.find(line), std::string::npos) << line << "\n" << unknown.log;
     EXPECT_EQ(server.Query("SELECT COLUMN_TYPE FROM information_schema.COLUMNS WHERE "
                            "TABLE_SCHEMA='tw_e2e_unknown' AND TABLE_NAME='test' AND COLUMN_NAME "
                            "LIKE 'unknown%' ORDER BY ORDINAL_POSITION LIMIT 2"),
               (std::vector<test::Row>{{"longblob"}, {"longblob"}}));
-    EXPECT_EQ(
-        server.Query("SELECT HEX(unknownvar), HEX(unknownfix) FROM tw_e2e_unknown.test ORDER BY id"),
-        (std::vector<test::Row>{{"FFFE736F6D6564617461", "37000000"},
-                                {"FFFE6F746865722064617461", "F3FFFFFF"},
-                                {std::nullopt, "02000000"}}));
+    EXPECT_EQ(server.Query(
+                  "SELECT HEX(unknownvar), HEX(unknownfix) FROM tw_e2e_unknown.test ORDER BY id"),
+              (std::vector<test::Row>{{"FFFE736F6D6564617461", "37000000"},
+                                      {"FFFE6F746865722064617461", "F3FFFFFF"},
+                                      {std::nullopt, "02000000"}}));
     server.Execute("DROP DATABASE tw_e2e_unknown");
 }
 
@@ -532,7 +532,8 @@ TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
                 EXPECT_EQ(script, ReadFile(both_script)); // the file does not depend on the server
             }
             EXPECT_EQ(script.find("\xEF\xBB\xBF"), std::string::npos);
-            const auto lines = static_cast<std::size_t>(std::count(script.begin(), script.end(), '\n'));
+            const auto lines =
+                static_cast<std::size_t>(std::count(script.begin(), script.end(), '\n'));
             if (joined == 1) {
                 per_row_lines = lines;
             } else if (server_run.summary.rows > 3) {
@@ -543,9 +544,10 @@ TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
             const std::string plain_client =
                 "--default-character-set=latin1 --init-command=\"SET SESSION "
                 "sql_mode='NO_BACKSLASH_ESCAPES,ANSI_QUOTES'\"";
-            ASSERT_EQ(LoadWithClient(target, "tw_e2e_script", only_script,
-                                     joined == 1 ? plain_client : "--default-character-set=utf8mb4"),
-                      0);
+            ASSERT_EQ(
+                LoadWithClient(target, "tw_e2e_script", only_script,
+                               joined == 1 ? plain_client : "--default-character-set=utf8mb4"),
+                0);
 
             for (const std::string& table : server_run.tables) {
                 std::string lower = table.substr(0, table.rfind(':'));
@@ -595,7 +597,8 @@ TEST(EndToEnd, SavedQueriesBecomeViewsOrAreReportedWithTheirReason) {
                  // Its parts read no table: Access asks for their columns as parameters.
                  "查询 'UnionQuery' 未转换：MySQL 中没有结果相同的写法：引用了 FROM 中没有的表",
              })
-            EXPECT_NE(conversion.log.find(line), std::string::npos) << line << "\n" << conversion.log;
+            EXPECT_NE(conversion.log.find(line), std::string::npos) << line << "\n"
+                                                                    << conversion.log;
         EXPECT_NE(ReadFile(script).find("CREATE OR REPLACE VIEW `selectquery` AS SELECT DISTINCT"),
                   std::string::npos);
 
@@ -631,11 +634,13 @@ TEST(EndToEnd, SavedQueriesBecomeViewsOrAreReportedWithTheirReason) {
         options.unticked = {"Table2"};
         const auto partial = Convert(target, path, database, options);
         EXPECT_EQ(partial.summary.views, 0);
-        EXPECT_NE(partial.log.find("查询 'SelectQuery' 未转换：表 'Table2' 未在本次转换，未创建视图"),
-                  std::string::npos)
+        EXPECT_NE(
+            partial.log.find("查询 'SelectQuery' 未转换：表 'Table2' 未在本次转换，未创建视图"),
+            std::string::npos)
             << partial.log;
         EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM information_schema.VIEWS WHERE "
-                                "TABLE_SCHEMA = '" + database + "'"),
+                                "TABLE_SCHEMA = '" +
+                                database + "'"),
                   "0");
         std::remove(script.c_str());
     }
@@ -657,10 +662,10 @@ TEST(EndToEnd, GenBigArrivesWithItsChecksums) {
         "SUM(CHAR_LENGTH(note)), SUM(OCTET_LENGTH(note)), MIN(orderdate), MAX(orderdate), "
         "SUM(TIMESTAMPDIFF(SECOND, '2000-01-01 00:00:00', orderdate)) FROM orders");
     ASSERT_EQ(orders.size(), 1u);
-    EXPECT_EQ(orders[0], (test::Row{"200000", "20000100000", "100218978", "980866032.0188",
-                                    "2061", "133270", "4000", "200", "2000", "9777071",
-                                    "10092753", "2000-01-01 04:16:16", "2024-12-31 21:24:57",
-                                    "79040373363619"}));
+    EXPECT_EQ(orders[0],
+              (test::Row{"200000", "20000100000", "100218978", "980866032.0188", "2061", "133270",
+                         "4000", "200", "2000", "9777071", "10092753", "2000-01-01 04:16:16",
+                         "2024-12-31 21:24:57", "79040373363619"}));
     EXPECT_NEAR(AsDouble(server.Scalar("SELECT SUM(ratio) FROM orders")), 99770.977380164, 1e-6);
     EXPECT_EQ(server.Scalar("SELECT MD5(GROUP_CONCAT(CONCAT(customer, '\\n') ORDER BY id "
                             "SEPARATOR '')) FROM orders"),
@@ -683,9 +688,7 @@ TEST(EndToEnd, GenBigArrivesWithItsChecksums) {
 TEST(EndToEnd, PasswordFilesOpenOnlyWithTheirPassword) {
     engine::Cls_Convertion engine;
     std::vector<std::string> messages;
-    engine.ShowCriticalMessage = [&messages](const std::string& text) {
-        messages.push_back(text);
-    };
+    engine.ShowCriticalMessage = [&messages](const std::string& text) { messages.push_back(text); };
     const std::string locked = test::TestDataPath("jet4-password.mdb");
     EXPECT_TRUE(engine.OpenSourceDB(locked, "password"));
     std::vector<std::string> tables;
@@ -714,8 +717,7 @@ TEST(CommandLine, ListsConvertsAndReportsThroughItsExitCode) {
     EXPECT_EQ(run(cli + " --bogus x.mdb", &out), 2);
     EXPECT_EQ(run(cli + " /nonexistent/file.mdb", &out), 2);
     EXPECT_NE(out.find("/nonexistent/file.mdb"), std::string::npos) << out;
-    EXPECT_EQ(run(cli + " --host 127.0.0.1 --port 1 " + test::TestDataPath("gen-types.mdb"),
-                  &out),
+    EXPECT_EQ(run(cli + " --host 127.0.0.1 --port 1 " + test::TestDataPath("gen-types.mdb"), &out),
               2);
     EXPECT_EQ(run(cli + " --table Nope " + test::TestDataPath("gen-types.mdb")), 2);
     EXPECT_EQ(run(cli + server_args + " --database tw_e2e_cli --table 'Order Details' " +
@@ -749,14 +751,16 @@ std::vector<std::string> ServerIndexes(ServerSession& server, const std::string&
     for (const auto& row : server.Query(
              "SELECT INDEX_NAME, NON_UNIQUE, GROUP_CONCAT(CONCAT(COLUMN_NAME, IF(COLLATION='D', "
              "' DESC', '')) ORDER BY SEQ_IN_INDEX) FROM information_schema.STATISTICS WHERE "
-             "TABLE_SCHEMA='" + database + "' AND TABLE_NAME='" + table +
-             "' GROUP BY INDEX_NAME, NON_UNIQUE"))
+             "TABLE_SCHEMA='" +
+             database + "' AND TABLE_NAME='" + table + "' GROUP BY INDEX_NAME, NON_UNIQUE"))
         indexes.push_back(*row[0] + " " + (*row[1] == "0" ? "unique " : "") + *row[2]);
     std::sort(indexes.begin(), indexes.end());
     return indexes;
 }
 
-std::string Lower(std::string text) { return data::Utf8ToLower(text); }
+std::string Lower(std::string text) {
+    return data::Utf8ToLower(text);
+}
 
 } // namespace
 
@@ -813,7 +817,8 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
                 EXPECT_EQ(ServerIndexes(server, database, table), sorted);
                 EXPECT_EQ(server.Scalar("SELECT CONCAT(TABLE_ROWS_EXACT, ' ', "
                                         "IFNULL(AUTO_INCREMENT, 'NULL')) FROM (SELECT (SELECT "
-                                        "COUNT(*) FROM " + database + ".`" + table +
+                                        "COUNT(*) FROM " +
+                                        database + ".`" + table +
                                         "`) AS TABLE_ROWS_EXACT, AUTO_INCREMENT FROM "
                                         "information_schema.TABLES WHERE TABLE_SCHEMA='" +
                                         database + "' AND TABLE_NAME='" + table + "') t"),
@@ -823,8 +828,9 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
             const auto column = [&](const std::string& table, const std::string& name) {
                 return server.Scalar("SELECT CONCAT(IS_NULLABLE, '|', IFNULL(COLUMN_DEFAULT, "
                                      "'-'), '|', COLUMN_COMMENT) FROM information_schema.COLUMNS "
-                                     "WHERE TABLE_SCHEMA='" + database + "' AND TABLE_NAME='" +
-                                     table + "' AND COLUMN_NAME='" + name + "'");
+                                     "WHERE TABLE_SCHEMA='" +
+                                     database + "' AND TABLE_NAME='" + table +
+                                     "' AND COLUMN_NAME='" + name + "'");
             };
             EXPECT_EQ(column("customers", "customername"), "NO|-|客户名称");
             EXPECT_EQ(column("customers", "city"), "YES|'Unknown'|");
@@ -836,7 +842,8 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
                       "YES|NULL|Planned shipping date (three days after the order by default)");
             EXPECT_EQ(column("returns", "reason"), "YES|'n/a'|退货原因 — the customer's words");
             EXPECT_EQ(server.Scalar("SELECT TABLE_COMMENT FROM information_schema.TABLES WHERE "
-                                    "TABLE_SCHEMA='" + database + "' AND TABLE_NAME='orders'"),
+                                    "TABLE_SCHEMA='" +
+                                    database + "' AND TABLE_NAME='orders'"),
                       "Orders placed by customers; an order's lines are in [Order Lines]");
             // Foreign keys only where the engine keeps them, with their cascades.
             std::vector<std::string> foreign_keys;
@@ -846,10 +853,10 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
                      database + "' ORDER BY 1"))
                 foreign_keys.push_back(*row[0]);
             if (engine == "InnoDB")
-                EXPECT_EQ(foreign_keys, (std::vector<std::string>{
-                                            "customersorders RESTRICT RESTRICT",
-                                            "ordersorder lines RESTRICT CASCADE",
-                                            "productsorder lines CASCADE CASCADE"}));
+                EXPECT_EQ(foreign_keys,
+                          (std::vector<std::string>{"customersorders RESTRICT RESTRICT",
+                                                    "ordersorder lines RESTRICT CASCADE",
+                                                    "productsorder lines CASCADE CASCADE"}));
             else
                 EXPECT_TRUE(foreign_keys.empty());
             // A new row gets the next AutoNumber Access would have given it.
@@ -865,9 +872,9 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
 TEST(EndToEnd, IndexesOfRealFilesArriveAsTheFileDefinesThem) {
     TW_REQUIRE_SERVER(target);
     ServerSession server(target);
-    for (const std::string file : {"jet4-indexes.mdb", "ace12-compindex.accdb",
-                                   "ace14-index-properties.accdb", "jet4-test.mdb",
-                                   "gen-big.mdb"}) {
+    for (const std::string file :
+         {"jet4-indexes.mdb", "ace12-compindex.accdb", "ace14-index-properties.accdb",
+          "jet4-test.mdb", "gen-big.mdb"}) {
         SCOPED_TRACE(file);
         const std::string database = "tw_e2e_indexes";
         server.FreshDatabase(database);
@@ -896,9 +903,11 @@ TEST(EndToEnd, IndexesOfRealFilesArriveAsTheFileDefinesThem) {
             auto actual = ServerIndexes(server, database, Lower(name));
             // An AutoNumber that heads no index of the file gets one of its own.
             std::erase_if(actual, [&](const std::string& index) {
-                return std::none_of(expected.begin(), expected.end(), [&](const auto& e) {
-                           return e.substr(0, e.find(' ')) == index.substr(0, index.find(' '));
-                       }) &&
+                return std::none_of(expected.begin(), expected.end(),
+                                    [&](const auto& e) {
+                                        return e.substr(0, e.find(' ')) ==
+                                               index.substr(0, index.find(' '));
+                                    }) &&
                        std::any_of(schema.columns.begin(), schema.columns.end(), [&](auto& c) {
                            return c.auto_number == data::AutoNumber::Increment &&
                                   index == Lower(c.name) + " " + Lower(c.name);

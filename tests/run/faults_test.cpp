@@ -127,17 +127,16 @@ Converted Convert(const ConvertSpec& job, engine::Cls_Convertion* reuse = nullpt
         std::vector<std::string> entries;
         const int count = engine.GetSourceTables(entries);
         for (int i = 1; i <= count; ++i)
-            window.tables.push_back({entries[std::size_t(i)].substr(
-                                         0, entries[std::size_t(i)].rfind(':')),
-                                     true});
+            window.tables.push_back(
+                {entries[std::size_t(i)].substr(0, entries[std::size_t(i)].rfind(':')), true});
     } else {
         for (const auto& name : job.tables)
             window.tables.push_back({name, true});
     }
     engine.SetServerTimeout(job.timeout_seconds);
     if (job.scenario != 1 && (!reuse || engine.DestinationDB().State() == 0)) {
-        EXPECT_TRUE(engine.OpenDestinationDB(job.target.host, job.target.user,
-                                              job.target.password, job.target.port))
+        EXPECT_TRUE(engine.OpenDestinationDB(job.target.host, job.target.user, job.target.password,
+                                             job.target.port))
             << message;
     }
     engine.SetTableType(job.table_type);
@@ -182,12 +181,10 @@ Converted Convert(const ConvertSpec& job, engine::Cls_Convertion* reuse = nullpt
 // restarted at will, removed at the end. mariadbd runs as a child that dies with the test.
 class DedicatedServer {
 public:
-    explicit DedicatedServer(std::vector<std::string> options = {})
-        : options_(std::move(options)) {
+    explicit DedicatedServer(std::vector<std::string> options = {}) : options_(std::move(options)) {
         static int counter = 0;
         dir_ = std::filesystem::temp_directory_path() /
-               ("tw_faults_server_" + std::to_string(::getpid()) + "_" +
-                std::to_string(++counter));
+               ("tw_faults_server_" + std::to_string(::getpid()) + "_" + std::to_string(++counter));
         std::filesystem::remove_all(dir_);
         // A temporary folder of its own: servers set up side by side must not share one.
         std::filesystem::create_directories(dir_ / "tmp");
@@ -394,9 +391,9 @@ struct CliResult {
 
 struct CliOptions {
     std::map<std::string, std::string> environment;
-    std::string input;               // written to standard input (or typed at the prompt)
-    bool terminal = false;           // run on a pseudo-terminal and type input at the prompt
-    rlim_t file_size_limit = 0;      // a file-size limit in bytes, as a nearly full disk
+    std::string input;          // written to standard input (or typed at the prompt)
+    bool terminal = false;      // run on a pseudo-terminal and type input at the prompt
+    rlim_t file_size_limit = 0; // a file-size limit in bytes, as a nearly full disk
 };
 
 /// Runs tablewright-cli without a shell, so that arguments arrive exactly; kills it when it
@@ -489,8 +486,12 @@ std::vector<std::string> ServerArgs(const data::MySqlTarget& target) {
     return {"--host", target.host, "--port", std::to_string(target.port), "--user", target.user};
 }
 
-std::string GenTypes() { return test::TestDataPath("gen-types.mdb"); }
-std::string GenBig() { return test::TestDataPath("gen-big.mdb"); }
+std::string GenTypes() {
+    return test::TestDataPath("gen-types.mdb");
+}
+std::string GenBig() {
+    return test::TestDataPath("gen-big.mdb");
+}
 
 // Statements per gen-types table: DROP, CREATE and one INSERT per row.
 constexpr std::int64_t kAllTypesStatements = 2 + 13;
@@ -722,12 +723,11 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
     ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const int closed_port = ntohs(address.sin_port);
     EXPECT_FALSE(engine.OpenDestinationDB("127.0.0.1", "tw_faults_pw", password, closed_port));
-    EXPECT_FALSE(engine.OpenDestinationDB(target.host, "tw_faults_pw", "wrong-" + password,
-                                          target.port));
+    EXPECT_FALSE(
+        engine.OpenDestinationDB(target.host, "tw_faults_pw", "wrong-" + password, target.port));
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].rfind("无法连接到 MySQL 服务器 127.0.0.1:" +
-                                 std::to_string(closed_port) + "：",
-                             0),
+    EXPECT_EQ(shown[0].rfind(
+                  "无法连接到 MySQL 服务器 127.0.0.1:" + std::to_string(closed_port) + "：", 0),
               0u)
         << shown[0];
     EXPECT_NE(shown[1].find("Access denied for user 'tw_faults_pw'"), std::string::npos)
@@ -736,8 +736,9 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
         EXPECT_EQ(text.find(password), std::string::npos) << text;
 
     const std::string cli_file = GenTypes();
-    std::vector<std::string> args = {"--host", "127.0.0.1", "--port", std::to_string(closed_port),
-                                     "--password=" + password, cli_file};
+    std::vector<std::string> args = {
+        "--host", "127.0.0.1", "--port", std::to_string(closed_port), "--password=" + password,
+        cli_file};
     CliResult cli = RunCli(args);
     ::close(fd);
     EXPECT_EQ(cli.status, 2) << cli.output;
@@ -775,8 +776,7 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
     cli = RunCli(args);
     EXPECT_EQ(cli.status, 1) << cli.output;
     EXPECT_NE(cli.output.find("创建数据库失败 'tw faults bad '"), std::string::npos) << cli.output;
-    EXPECT_NE(cli.output.find("表 'it's' 转换出错：5 条语句失败"), std::string::npos)
-        << cli.output;
+    EXPECT_NE(cli.output.find("表 'it's' 转换出错：5 条语句失败"), std::string::npos) << cli.output;
     EXPECT_EQ(ScriptLines(ReadFile(script)).size(), std::size_t(kItsStatements));
     std::remove(script.c_str());
     root.Execute("DROP DATABASE tw_faults_keep");
@@ -800,8 +800,8 @@ TEST(Destination, MissingRightsAreReportedPerTableAndNothingAsSuccess) {
         {"tw_faults_nobody", "", kAllTypesStatements, kOrderDetailsStatements, kItsStatements,
          "-,-,-"},
         // Reading only: the database can be selected, every statement is refused.
-        {"tw_faults_reader", "SELECT", kAllTypesStatements, kOrderDetailsStatements,
-         kItsStatements, "-,-,-"},
+        {"tw_faults_reader", "SELECT", kAllTypesStatements, kOrderDetailsStatements, kItsStatements,
+         "-,-,-"},
         // Tables but no rows: the tables are made, every row is refused.
         {"tw_faults_maker", "CREATE, DROP", 13, 5, 3, "0,0,0"},
     };
@@ -863,9 +863,9 @@ TEST(ScriptFile, WriteFailuresAreCountedForTheirTablesAndTheServerSideGoesOn) {
     std::filesystem::create_directories(directory);
     const std::vector<std::string> paths = {
         TempPath("no_such_dir") + "/out.sql", // the folder does not exist
-        directory,                             // a folder, not a file
-        "/sys/kernel/tw_faults.sql",           // a place where no file can be made
-        "/dev/full",                           // opens, but every write fails (disk full)
+        directory,                            // a folder, not a file
+        "/sys/kernel/tw_faults.sql",          // a place where no file can be made
+        "/dev/full",                          // opens, but every write fails (disk full)
     };
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
@@ -954,9 +954,8 @@ TEST(Cancel, AtEveryPointKeepsWholeLinesAndTheRowsAlreadyProduced) {
     // Between tables: right after the last row of the first table.
     job.cancel = [](const Progress& progress) { return progress.rows == 13; };
     run = Convert(job);
-    EXPECT_EQ(run.log.rfind(head + "[12:00:00] 开始处理表 'AllTypes' \r\n\r\n[12:00:00] 用户取消",
-                            0),
-              0u)
+    EXPECT_EQ(
+        run.log.rfind(head + "[12:00:00] 开始处理表 'AllTypes' \r\n\r\n[12:00:00] 用户取消", 0), 0u)
         << run.log;
     EXPECT_TRUE(std::regex_search(run.log, cancelled_end)) << run.log;
     EXPECT_EQ(ScriptLines(ReadFile(script)).size(), std::size_t(kAllTypesStatements));
@@ -991,10 +990,11 @@ TEST(Secrets, PasswordsNeverShowAndNeedNotStandOnTheCommandLine) {
     root.Execute("CREATE USER 'tw_faults_secret'@'%' IDENTIFIED BY '" + quoted + "'");
     root.Execute("GRANT ALL ON tw_faults_secret.* TO 'tw_faults_secret'@'%'");
     const std::string script = TempPath("secret.sql");
-    const std::vector<std::string> base = {"--host", target.host, "--port",
-                                           std::to_string(target.port), "--user",
-                                           "tw_faults_secret", "--database", "tw_faults_secret",
-                                           "--table", "it's"};
+    const std::vector<std::string> base = {"--host",     target.host,
+                                           "--port",     std::to_string(target.port),
+                                           "--user",     "tw_faults_secret",
+                                           "--database", "tw_faults_secret",
+                                           "--table",    "it's"};
     auto with = [&](std::vector<std::string> extra) {
         std::vector<std::string> args = base;
         args.insert(args.end(), extra.begin(), extra.end());
@@ -1009,8 +1009,8 @@ TEST(Secrets, PasswordsNeverShowAndNeedNotStandOnTheCommandLine) {
     };
 
     // On the command line (still allowed), into the server and a script file.
-    converted(RunCli(with({"--password=" + password, "--scenario", "both", "--script", script,
-                           GenTypes()})));
+    converted(RunCli(
+        with({"--password=" + password, "--scenario", "both", "--script", script, GenTypes()})));
     EXPECT_EQ(ReadFile(script).find(password), std::string::npos);
     // From the environment, as the mariadb client takes it.
     CliOptions environment;

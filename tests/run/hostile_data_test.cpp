@@ -6,8 +6,8 @@
 #include "ServerSession.h"
 #include "TestEnv.h"
 
-#include "tablewright/model/AdoTypes.h"
 #include "tablewright/engine/Cls_Convertion.h"
+#include "tablewright/model/AdoTypes.h"
 #include "tablewright/mysql/SqlText.h"
 #include "tablewright/run/ConversionRun.h"
 
@@ -105,13 +105,66 @@ std::string Utf8(std::u32string_view text) {
 /// comment and statement markers, line breaks, controls and look-alike characters.
 std::vector<std::string> TrickyTexts() {
     std::vector<std::string> texts = {
-        "", "'", "''", "'''", "\\", "\\\\", "\\'", "'\\", "\\\\'", "\\''", "`", "``", "\"",
-        "\"\"", "\\\"", "*/", "/*", "/*!50000 DROP TABLE t */", "-- ", "--", "#", ";", ";;",
-        "%", "_", "\\%", "\\_", "\\N", "NULL", "null", "\\0", "\\Z", "\\n", "\r", "\n", "\r\n",
-        "\n\r", std::string("\0", 1), std::string("a\0b\0", 4), "\x1A", "\t", "\b", "\x7F",
-        "'); DROP TABLE t; --", "\\'); DROP TABLE t; -- ", "x' OR '1'='1", "'||'", "$$",
-        "${x}", "?", ":a", "@a", "0x41", "X'41'", "b'1'", "N'x'", "_utf8mb4'x'",
-        "DELIMITER //", "\\\r\n'", "'\n--\n;\n'",
+        "",
+        "'",
+        "''",
+        "'''",
+        "\\",
+        "\\\\",
+        "\\'",
+        "'\\",
+        "\\\\'",
+        "\\''",
+        "`",
+        "``",
+        "\"",
+        "\"\"",
+        "\\\"",
+        "*/",
+        "/*",
+        "/*!50000 DROP TABLE t */",
+        "-- ",
+        "--",
+        "#",
+        ";",
+        ";;",
+        "%",
+        "_",
+        "\\%",
+        "\\_",
+        "\\N",
+        "NULL",
+        "null",
+        "\\0",
+        "\\Z",
+        "\\n",
+        "\r",
+        "\n",
+        "\r\n",
+        "\n\r",
+        std::string("\0", 1),
+        std::string("a\0b\0", 4),
+        "\x1A",
+        "\t",
+        "\b",
+        "\x7F",
+        "'); DROP TABLE t; --",
+        "\\'); DROP TABLE t; -- ",
+        "x' OR '1'='1",
+        "'||'",
+        "$$",
+        "${x}",
+        "?",
+        ":a",
+        "@a",
+        "0x41",
+        "X'41'",
+        "b'1'",
+        "N'x'",
+        "_utf8mb4'x'",
+        "DELIMITER //",
+        "\\\r\n'",
+        "'\n--\n;\n'",
     };
     // Every control character alone and after a backslash and a quote.
     for (int c = 0; c < 0x20; ++c) {
@@ -164,9 +217,9 @@ std::string TempPath(const std::string& name) {
 int LoadWithClient(const MySqlTarget& target, const std::string& database,
                    const std::string& script) {
     const std::string command = "mariadb --no-defaults --protocol=tcp --host=" + target.host +
-                                " --port=" + std::to_string(target.port) + " --user=" +
-                                target.user + " --default-character-set=utf8mb4 " + database +
-                                " < '" + script + "'";
+                                " --port=" + std::to_string(target.port) +
+                                " --user=" + target.user + " --default-character-set=utf8mb4 " +
+                                database + " < '" + script + "'";
     return std::system(command.c_str());
 }
 
@@ -196,7 +249,8 @@ TEST(HostileValues, EveryCharacterStringAndByteComesBackExactly) {
 
     // Through the engine: one table with a text, a short text and a bytes column.
     FakeWorld world;
-    FakeTable table{"Hostile", "TABLE",
+    FakeTable table{"Hostile",
+                    "TABLE",
                     {{"ID", adInteger, 4},
                      {"Txt", adLongVarWChar, 0},
                      {"Short", adVarWChar, 255},
@@ -253,8 +307,7 @@ TEST(HostileValues, EveryCharacterStringAndByteComesBackExactly) {
             if (rows[i][2]) {
                 EXPECT_EQ(rows[i][2], rows[i][1]) << "row " << i;
             }
-            EXPECT_EQ(rows[i][3], bytes ? std::optional(Hex(*bytes)) : std::nullopt)
-                << "row " << i;
+            EXPECT_EQ(rows[i][3], bytes ? std::optional(Hex(*bytes)) : std::nullopt) << "row " << i;
         }
     }
     std::remove(script.c_str());
@@ -262,7 +315,9 @@ TEST(HostileValues, EveryCharacterStringAndByteComesBackExactly) {
     // A text that is not UTF-8 is refused by the server on its own; it breaks nothing out and
     // the rows around it arrive.
     FakeWorld bad;
-    bad.tables.push_back(FakeTable{"Bad", "TABLE", {{"ID", adInteger, 4}, {"T", adVarWChar, 50}},
+    bad.tables.push_back(FakeTable{"Bad",
+                                   "TABLE",
+                                   {{"ID", adInteger, 4}, {"T", adVarWChar, 50}},
                                    {{Value(std::int64_t(1)), Value("ok"s)},
                                     {Value(std::int64_t(2)), Value("\xC0'); DROP TABLE bad; --"s)},
                                     {Value(std::int64_t(3)), Value("\xBF\x5C'; --"s)},
@@ -285,9 +340,26 @@ TEST(HostileNames, CreateExactlyTheDatabaseTablesAndColumnsTheyName) {
     ServerSession server(target);
     const std::string database = "tw_hostile_`db'\";-- x";
     const std::vector<std::string> table_names = {
-        "back`tick", "`", "``lead", "trail``", "it's", "say \"hi\"", "with blank", "select",
-        "Order", "*/ x /*", "-- dash", "semi;colon", "a\\b", "%_", "Größe", "北京 Data",
-        "x`; DROP TABLE victim; --", "x'); DROP TABLE victim; --", "#hash", "dot.ted",
+        "back`tick",
+        "`",
+        "``lead",
+        "trail``",
+        "it's",
+        "say \"hi\"",
+        "with blank",
+        "select",
+        "Order",
+        "*/ x /*",
+        "-- dash",
+        "semi;colon",
+        "a\\b",
+        "%_",
+        "Größe",
+        "北京 Data",
+        "x`; DROP TABLE victim; --",
+        "x'); DROP TABLE victim; --",
+        "#hash",
+        "dot.ted",
     };
     const std::vector<std::string> column_names = {
         "ID", "col`1", "it's", "From", "with space", "北", "--", "*/", ";", "\"q\"", "ÄÖÜ",
@@ -318,7 +390,8 @@ TEST(HostileNames, CreateExactlyTheDatabaseTablesAndColumnsTheyName) {
         want_tables.insert(data::Utf8ToLower(name));
     std::set<std::string> got_tables;
     for (const auto& row : server.Query("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
-                                        "TABLE_SCHEMA = " + literal_database))
+                                        "TABLE_SCHEMA = " +
+                                        literal_database))
         got_tables.insert(row[0].value_or("NULL"));
     EXPECT_EQ(got_tables, want_tables);
 
@@ -331,8 +404,9 @@ TEST(HostileNames, CreateExactlyTheDatabaseTablesAndColumnsTheyName) {
         for (const std::string& column : column_names)
             want_columns.push_back({data::Utf8ToLower(column)});
         EXPECT_EQ(server.Query("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
-                               "TABLE_SCHEMA = " + literal_database + " AND TABLE_NAME = " +
-                               literal_table + " ORDER BY ORDINAL_POSITION"),
+                               "TABLE_SCHEMA = " +
+                               literal_database + " AND TABLE_NAME = " + literal_table +
+                               " ORDER BY ORDINAL_POSITION"),
                   want_columns);
         std::string quoted_table = "`";
         data::AppendNameText(quoted_table, lower);

@@ -39,8 +39,8 @@ struct FakeTable {
 struct FakeWorld {
     std::vector<FakeTable> tables;
     std::vector<std::string> executed;
-    std::set<std::string> refused;             ///< statements the destination refuses
-    bool refuse_all = false;                   ///< the destination refuses everything
+    std::set<std::string> refused; ///< statements the destination refuses
+    bool refuse_all = false;       ///< the destination refuses everything
     std::vector<std::string> connection_strings;
     std::vector<std::string> databases{"information_schema", "mysql", "test"};
     bool fail_open = false;
@@ -139,8 +139,8 @@ public:
             data::TableSchema schema{table.name};
             for (const auto& column : table.columns) {
                 data::ColumnSchema c{column.name, 0, column.type, column.size};
-                c.required = std::find(table.required.begin(), table.required.end(),
-                                       column.name) != table.required.end();
+                c.required = std::find(table.required.begin(), table.required.end(), column.name) !=
+                             table.required.end();
                 schema.columns.push_back(c);
             }
             schema.indexes = table.indexes;

@@ -43,7 +43,9 @@
 #include <unistd.h>
 
 // Failure messages show QStrings as text.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << text.toStdString();
+}
 
 using namespace tw;
 using wizard::MsgBoxButtons;
@@ -111,8 +113,7 @@ protected:
         fs::remove_all(dir);
     }
 
-    template <typename Widget = QWidget>
-    Widget* Get(const std::string& name) {
+    template <typename Widget = QWidget> Widget* Get(const std::string& name) {
         auto* widget = form->findChild<Widget*>(QString::fromStdString(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
@@ -121,9 +122,8 @@ protected:
         auto* button = Get<QAbstractButton>(name);
         ASSERT_TRUE(button->isVisible() && button->isEnabled()) << name;
         // On the box of a check box or option, where a click always hits.
-        const QPoint at = qobject_cast<QPushButton*>(button)
-                              ? button->rect().center()
-                              : QPoint(6, button->height() / 2);
+        const QPoint at = qobject_cast<QPushButton*>(button) ? button->rect().center()
+                                                             : QPoint(6, button->height() / 2);
         QTest::mouseClick(button, Qt::LeftButton, {}, at);
     }
     void Type(const std::string& name, const std::string& text) {
@@ -236,8 +236,10 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
         const std::string parent =
             layout.parent ? wizard::ObjectName(*layout.parent) : "Frm_Conversion";
         EXPECT_EQ(widget->parentWidget()->objectName().toStdString(), parent);
-        if (layout.ref.name != wizard::Ctl::OptScenario && layout.ref.name != wizard::Ctl::PicWelcome &&
-            layout.ref.name != wizard::Ctl::PicHeader && layout.ref.name != wizard::Ctl::fra_progress &&
+        if (layout.ref.name != wizard::Ctl::OptScenario &&
+            layout.ref.name != wizard::Ctl::PicWelcome &&
+            layout.ref.name != wizard::Ctl::PicHeader &&
+            layout.ref.name != wizard::Ctl::fra_progress &&
             layout.kind != wizard::ControlKind::Label) {
             EXPECT_EQ(widget->geometry(), QRect(layout.rect.left, layout.rect.top,
                                                 layout.rect.width, layout.rect.height));
@@ -249,8 +251,7 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
     EXPECT_EQ(Get("Pbar")->geometry(), QRect(58, 90, 361, 19));
     EXPECT_EQ(Get("fra_progress_0")->geometry(), QRect(22, 78, 451, 191));
     for (int page = 1; page <= 3; ++page)
-        EXPECT_EQ(Get("fra_progress_" + std::to_string(page))->geometry(),
-                  QRect(6, 65, 480, 220));
+        EXPECT_EQ(Get("fra_progress_" + std::to_string(page))->geometry(), QRect(6, 65, 480, 220));
     EXPECT_EQ(Get("PicWelcome")->geometry(), QRect(0, 0, 501, 313));
     EXPECT_EQ(Get("PicHeader")->height(), 0);
     EXPECT_NE(qobject_cast<QPushButton*>(Get("CmdNext")), nullptr);
@@ -327,13 +328,13 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
 
     // The keyboard order.
     const std::vector<std::string> order{
-        "CmdBack",        "OptScenario_0",  "OptScenario_1",  "OptScenario_2",
-        "CmdNext",        "CmdCancel",      "TxtSourceDB",    "CmdBrowse",
-        "ChkSrcPwd",      "TxtSrcPwd",      "CmdTestConnection", "CmdFinish",
-        "TxtDestDumpFile", "CmdSaveDumpFile", "TxtMySQLInfo_0", "TxtMySQLInfo_1",
-        "TxtMySQLInfo_2", "TxtMySQLInfo_3", "TxtMySQLInfo_4", "CboType",
-        "LstTables",      "ChkNoData",      "cmdSelect",      "TxtMessage",
-        "ChkDropTables",  "ChkKeepKeys",    "ChkViews"};
+        "CmdBack",         "OptScenario_0",   "OptScenario_1",     "OptScenario_2",
+        "CmdNext",         "CmdCancel",       "TxtSourceDB",       "CmdBrowse",
+        "ChkSrcPwd",       "TxtSrcPwd",       "CmdTestConnection", "CmdFinish",
+        "TxtDestDumpFile", "CmdSaveDumpFile", "TxtMySQLInfo_0",    "TxtMySQLInfo_1",
+        "TxtMySQLInfo_2",  "TxtMySQLInfo_3",  "TxtMySQLInfo_4",    "CboType",
+        "LstTables",       "ChkNoData",       "cmdSelect",         "TxtMessage",
+        "ChkDropTables",   "ChkKeepKeys",     "ChkViews"};
     std::vector<std::string> chain;
     QWidget* widget = Get("CmdBack");
     do {
@@ -375,8 +376,8 @@ TEST_F(WindowTest, AWalkInEachScenarioEndsFinishedWithTheLogAndTheScript) {
         EXPECT_TRUE(messages.empty());
 
         // The bar follows the rows of each table: 13, 5 and 3 rows.
-        EXPECT_EQ(progress, (std::vector<int>{8, 15, 23, 31, 38, 46, 54, 62, 69, 77, 85, 92, 100,
-                                              20, 40, 60, 80, 100, 33, 67, 100}));
+        EXPECT_EQ(progress, (std::vector<int>{8,  15,  23, 31, 38, 46, 54,  62, 69, 77, 85,
+                                              92, 100, 20, 40, 60, 80, 100, 33, 67, 100}));
         EXPECT_EQ(Get<QLabel>("LblProgressStatus")->text(), "处理表 'it's'");
 
         const std::string log = Log();
@@ -682,7 +683,6 @@ TEST_F(WindowTest, MessageBoxesAreModalAndCaptionedTablewright) {
     EXPECT_EQ(buttons, "是否");
 }
 
-
 TEST_F(WindowTest, TheFileDialogsStartInTheFolderOfTheCurrentPath) {
     const fs::path file = dir / "orders.mdb";
     std::ofstream(file) << "x";
@@ -798,8 +798,7 @@ TEST_F(WindowTest, ClickingATablesNameTicksItAndNextNeedsATickedTable) {
 // A run whose script file cannot be written ends on the finished page with the failure header,
 // whose picture agrees with the log.
 TEST_F(WindowTest, ARunWithFailuresEndsOnTheFailureHeader) {
-    WalkToTables(1, test::TestDataPath("gen-types.mdb"), nullptr, "",
-                 dir / "missing" / "out.sql");
+    WalkToTables(1, test::TestDataPath("gen-types.mdb"), nullptr, "", dir / "missing" / "out.sql");
     Click("cmdSelect");
     Click("CmdNext");
     ExpectFinished();

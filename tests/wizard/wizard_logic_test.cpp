@@ -45,8 +45,12 @@ const ControlRef kLstTables{Ctl::LstTables};
 const ControlRef kFraMySQL{Ctl::FraMySQL};
 const ControlRef kFraDumpFile{Ctl::FraDumpFile};
 const ControlRef kTxtDestDumpFile{Ctl::TxtDestDumpFile};
-ControlRef Page(int i) { return {Ctl::fra_progress, i}; }
-ControlRef Info(int i) { return {Ctl::TxtMySQLInfo, i}; }
+ControlRef Page(int i) {
+    return {Ctl::fra_progress, i};
+}
+ControlRef Info(int i) {
+    return {Ctl::TxtMySQLInfo, i};
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -246,8 +250,8 @@ TEST_F(WizardLogic, FailedSourceCheckStaysOnStepZeroButPreparesTheDestinationPag
         messages.clear();
         steps.CmdNext_Click();
         ExpectStep(0);
-        EXPECT_EQ(messages, (std::vector<Message>{{"不是有效的密码。", MsgBoxButtons::Ok,
-                                                   MsgBoxIcon::Critical}}));
+        EXPECT_EQ(messages, (std::vector<Message>{
+                                {"不是有效的密码。", MsgBoxButtons::Ok, MsgBoxIcon::Critical}}));
         EXPECT_EQ(Enabled(kFraMySQL), c.mysql_enabled);
         EXPECT_EQ(Enabled(kFraDumpFile), c.dump_enabled);
         world.fail_open = false;
@@ -270,20 +274,30 @@ TEST_F(WizardLogic, DestinationChecksPerScenarioWithTheirMessages) {
         std::vector<Message> messages;
     };
     const Message refused{"不是有效的密码。", MsgBoxButtons::Ok, MsgBoxIcon::Critical};
-    const Message no_file{"请你选择保存文件名、路径", MsgBoxButtons::Ok,
-                          MsgBoxIcon::Exclamation};
+    const Message no_file{"请你选择保存文件名、路径", MsgBoxButtons::Ok, MsgBoxIcon::Exclamation};
     const Message combined{server_message, MsgBoxButtons::Ok, MsgBoxIcon::Exclamation};
     const auto bad_port = [](const std::string& text) {
         return Message{"端口号无效：'" + text + "'。", MsgBoxButtons::Ok, MsgBoxIcon::Critical};
     };
     const std::vector<Case> cases{
         {"server, connects", 0, "", "3306", false, true, true, {}},
-        {"server, refused: only the engine's message", 0, "", "3306", true, false, true,
-         {refused}},
-        {"server, port not a number: its message, no attempt", 0, "x", "33o6", false, false,
-         false, {bad_port("33o6")}},
+        {"server, refused: only the engine's message", 0, "", "3306", true, false, true, {refused}},
+        {"server, port not a number: its message, no attempt",
+         0,
+         "x",
+         "33o6",
+         false,
+         false,
+         false,
+         {bad_port("33o6")}},
         {"server, port with letters", 0, "", "abc", false, false, false, {bad_port("abc")}},
-        {"server, port with a fraction", 0, "", "3306.5", false, false, false,
+        {"server, port with a fraction",
+         0,
+         "",
+         "3306.5",
+         false,
+         false,
+         false,
          {bad_port("3306.5")}},
         {"server, port in hexadecimal", 0, "", "0x10", false, false, false, {bad_port("0x10")}},
         {"server, port empty", 0, "", "", false, false, false, {bad_port("")}},
@@ -294,7 +308,13 @@ TEST_F(WizardLogic, DestinationChecksPerScenarioWithTheirMessages) {
         {"both, all well", 2, "a.sql", "3306", false, true, true, {}},
         {"both, empty path: server still tried", 2, "", "3306", false, false, true, {combined}},
         {"both, refused", 2, "a.sql", "3306", true, false, true, {refused, combined}},
-        {"both, port not a number", 2, "a.sql", "-", false, false, false,
+        {"both, port not a number",
+         2,
+         "a.sql",
+         "-",
+         false,
+         false,
+         false,
          {bad_port("-"), combined}},
         {"both, port empty", 2, "a.sql", "", false, false, false, {bad_port(""), combined}},
     };
@@ -376,9 +396,8 @@ TEST_F(WizardLogic, NextWithNoTableTickedSaysSoAndStaysOnTheTablesPage) {
     EXPECT_FALSE(steps.Converting);
     EXPECT_TRUE(world.executed.empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "out.sql"));
-    EXPECT_EQ(messages,
-              (std::vector<Message>{{"请至少选择一个要转换的表。", MsgBoxButtons::Ok,
-                                     MsgBoxIcon::Exclamation}}));
+    EXPECT_EQ(messages, (std::vector<Message>{{"请至少选择一个要转换的表。", MsgBoxButtons::Ok,
+                                               MsgBoxIcon::Exclamation}}));
     view.SetSelected(kLstTables, 1, true);
     steps.CmdNext_Click();
     ExpectFinished();
@@ -505,8 +524,8 @@ TEST_F(WizardLogic, CancelOutsideARun) {
     WalkTo(1);
     answer = MsgBoxResult::No;
     steps.CmdCancel_Click();
-    EXPECT_EQ(messages, (std::vector<Message>{{"确实要退出向导吗？", MsgBoxButtons::YesNo,
-                                               MsgBoxIcon::Question}}));
+    EXPECT_EQ(messages, (std::vector<Message>{
+                            {"确实要退出向导吗？", MsgBoxButtons::YesNo, MsgBoxIcon::Question}}));
     ExpectStep(1);
     EXPECT_FALSE(steps.ExitConfirmed);
     EXPECT_EQ(view.close_requests, 0);
@@ -668,14 +687,14 @@ TEST_F(WizardLogic, TheFileDialogsFillTheirBoxes) {
     EXPECT_EQ(requests[0].Filter, "SQL 脚本|*.sql");
     EXPECT_EQ(requests[0].DialogTitle, "保存SQL数据库脚本");
     EXPECT_EQ(requests[0].FileName, before);
-    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
-             {"/t/dump", "/t/dump.sql"},
-             {"/t/DUMP.SQL", "/t/DUMP.SQL"},
-             {"/t/d.Sql", "/t/d.Sql"},
-             {"/t/d.sq", "/t/d.sq.sql"},
-             {"/t/d.txt", "/t/d.txt.sql"},
-             {"ab", "ab.sql"},
-             {"/t/备份.sql", "/t/备份.sql"}}) {
+    for (const auto& [in, out] :
+         std::vector<std::pair<std::string, std::string>>{{"/t/dump", "/t/dump.sql"},
+                                                          {"/t/DUMP.SQL", "/t/DUMP.SQL"},
+                                                          {"/t/d.Sql", "/t/d.Sql"},
+                                                          {"/t/d.sq", "/t/d.sq.sql"},
+                                                          {"/t/d.txt", "/t/d.txt.sql"},
+                                                          {"ab", "ab.sql"},
+                                                          {"/t/备份.sql", "/t/备份.sql"}}) {
         chosen = in;
         steps.CmdSaveDumpFile_Click();
         EXPECT_EQ(view.Text(kTxtDestDumpFile), out) << in;
@@ -708,10 +727,10 @@ TEST_F(WizardLogic, ThePasswordBoxFollowsItsCheckBoxAndIsSentOnlyWhileTicked) {
               std::string::npos);
     world.fail_open = true;
     steps.CmdTestConnection_Click();
-    EXPECT_EQ(messages, (std::vector<Message>{
-                            {"测试连接成功", MsgBoxButtons::Ok, MsgBoxIcon::Information},
-                            {"不是有效的密码。", MsgBoxButtons::Ok, MsgBoxIcon::Critical},
-                            {"测试连接失败", MsgBoxButtons::Ok, MsgBoxIcon::Critical}}));
+    EXPECT_EQ(messages,
+              (std::vector<Message>{{"测试连接成功", MsgBoxButtons::Ok, MsgBoxIcon::Information},
+                                    {"不是有效的密码。", MsgBoxButtons::Ok, MsgBoxIcon::Critical},
+                                    {"测试连接失败", MsgBoxButtons::Ok, MsgBoxIcon::Critical}}));
 }
 
 TEST(PortNumber, ConvertsWholeNumbersOnly) {

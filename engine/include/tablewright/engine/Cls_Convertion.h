@@ -1,9 +1,9 @@
 #pragma once
 
+#include "tablewright/engine/TableCopier.h"
 #include "tablewright/model/DataAccess.h"
 #include "tablewright/mysql/MySqlProvider.h"
 #include "tablewright/providers/Providers.h"
-#include "tablewright/engine/TableCopier.h"
 
 #include <atomic>
 #include <cstdint>

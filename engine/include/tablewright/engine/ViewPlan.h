@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tablewright/model/Schema.h"
 #include "tablewright/engine/AccessSqlTranslator.h"
+#include "tablewright/model/Schema.h"
 
 #include <set>
 #include <string>

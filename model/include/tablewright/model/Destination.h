@@ -26,7 +26,6 @@ struct TableOptions {
     bool collation_versioned = false;
 };
 
-
 /// Where converted tables go: receives each table's definition and its rows as typed values and
 /// makes the statements of its own dialect from them. Every call throws DataAccessError with the
 /// destination's reason when it refuses; rows that were held back and refused later go to the
