@@ -3,6 +3,7 @@
 // process's peak and current memory after every pass. Memory that keeps growing from pass to
 // pass is a leak or a cache without bound. bench/soak starts a server and runs this.
 #include "tablewright/engine/Cls_Convertion.h"
+#include "tablewright/providers/Providers.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <chrono>
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
 
     // One engine for the whole process, as in the window, which keeps its engine from one
     // conversion to the next; both connections are opened afresh on every pass.
-    tw::engine::Cls_Convertion engine;
+    tw::engine::Cls_Convertion engine{tw::data::DefaultProviderFactory(),
+                                      tw::data::DefaultScriptDestinationFactory()};
     engine.ShowCriticalMessage = [](const std::string& text) {
         std::cerr << "tablewright-soak: " << text << '\n';
     };

@@ -6,6 +6,7 @@
 #include "tablewright/engine/ViewPlan.h"
 #include "tablewright/mysql/MySqlProvider.h"
 #include "tablewright/mysql/SqlText.h"
+#include "tablewright/providers/Providers.h"
 #include "tablewright/run/ConversionRun.h"
 #include "tablewright/run/Verifier.h"
 
@@ -614,7 +615,8 @@ int VerifyStatus(const tw::run::VerifyReport& report, int conversion_status) {
 }
 
 int Run(const Options& options) {
-    tw::engine::Cls_Convertion engine;
+    tw::engine::Cls_Convertion engine(tw::data::DefaultProviderFactory(),
+                                      tw::data::DefaultScriptDestinationFactory());
     engine.ShowCriticalMessage = [](const std::string& text) {
         std::cerr << "tablewright-cli: " << text << '\n';
     };
@@ -637,6 +639,11 @@ int Run(const Options& options) {
         return kExitUsage;
 
     const std::vector<tw::data::TableEntry> entries = engine.SourceTables();
+    for (const auto& failure : engine.ListingFailures())
+        std::cerr << "tablewright-cli: "
+                  << (failure.table.empty() ? std::string("无法列出表")
+                                            : "表 '" + failure.table + "' 的行数无法读取")
+                  << "：" << failure.error << '\n';
     if (options.list) {
         for (const auto& entry : entries)
             std::cout << entry.name << ':' << entry.rows << '\n';
@@ -702,7 +709,16 @@ int Run(const Options& options) {
 
     engine.SetServerTimeout(options.timeout_seconds);
     const bool to_server = options.scenario != 1 || options.verify_only;
-    if (to_server && !engine.OpenDestinationDB(ServerTarget(options)))
+    // The target reaches the provider as it is, without a connection string between.
+    const auto open_server = [target = ServerTarget(options)](unsigned timeout_seconds) {
+        tw::data::MySqlTarget settled = target;
+        if (timeout_seconds > 0) {
+            settled.read_timeout_seconds = timeout_seconds;
+            settled.write_timeout_seconds = timeout_seconds;
+        }
+        return tw::data::OpenMySqlProvider(settled);
+    };
+    if (to_server && !engine.OpenDestinationDB(open_server))
         return kExitUsage;
     engine.SetTableType(options.table_type);
     engine.SetBatchRows(options.batch_rows);

@@ -3,6 +3,7 @@
 // catalog (AccessSchema.cpp, AccessQueries.cpp) and the row cursor (AccessCursor.cpp).
 
 #include "tablewright/access/AccessProvider.h"
+#include "tablewright/access/OleObject.h"
 
 #include "AccessImage.h"
 #include "AccessInternals.h"
@@ -35,6 +36,16 @@ public:
 
     std::unique_ptr<Recordset> OpenTable(const std::string& table) override {
         return access::OpenPlanRecordset(file_, catalog_.Plan(RequireTable(table)));
+    }
+
+    bool EmbedsFiles(int source_type) const override { return source_type == kAccessOleType; }
+
+    bool EmbeddedFile(Bytes& value) override {
+        auto contents = ExtractOleContents(value.data);
+        if (!contents)
+            return false;
+        value.data = std::move(contents->data);
+        return true;
     }
 
     std::vector<SchemaTableRow> SchemaTables() override {

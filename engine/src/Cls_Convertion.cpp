@@ -1,36 +1,38 @@
 #include "tablewright/engine/Cls_Convertion.h"
 
 #include "tablewright/model/ConnectionString.h"
-#include "tablewright/model/Destination.h"
-#include "tablewright/mysql/MySqlDialect.h"
-#include "tablewright/mysql/SqlText.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace tw::engine {
 
-namespace {
-
-// The accent-sensitive collation a script file names for servers that know it (MariaDB 10.10
-// and later); others make the table with their default collation.
-constexpr const char* kScriptCollation = "utf8mb4_uca1400_nopad_as_ci";
-
-} // namespace
-
-Cls_Convertion::Cls_Convertion(data::ProviderFactory factory)
-    : table_type_clause_(data::MySqlDialect::TableClause("MyISAM")),
-      source_connection_(std::make_unique<data::Connection>(factory)),
-      destination_connection_(std::make_unique<data::Connection>(factory)) {
-    copy_events_.statement = [this](std::string& statement) {
-        if (ExecuteInfo)
-            ExecuteInfo(statement);
+Cls_Convertion::Cls_Convertion(data::ProviderFactory factory,
+                               const data::ScriptDestinationFactory& script)
+    : source_connection_(std::make_unique<data::Connection>(factory)),
+      destination_connection_(std::make_unique<data::Connection>(factory)),
+      script_(script ? script() : nullptr) {
+    if (!script_)
+        throw std::invalid_argument("Cls_Convertion needs a script destination");
+    table_type_clause_ = script_->TableClause(table_type_);
+    copy_events_.statement = [this](data::MadeStatement& statement) {
+        if (!ExecuteInfo)
+            return;
+        reported_ = &statement;
+        try {
+            ExecuteInfo(statement.text);
+        } catch (...) {
+            reported_ = nullptr;
+            throw;
+        }
+        reported_ = nullptr;
     };
     copy_events_.progress = [this](std::int32_t& percent) {
         if (Progress)
             Progress(percent);
     };
     copy_events_.yield = [this] { Yield(); };
-    copier_ = std::make_unique<TableCopier>(*source_connection_, *destination_connection_,
+    copier_ = std::make_unique<TableCopier>(*source_connection_, *destination_connection_, *script_,
                                             copy_events_, EndProgress);
     // Rows the destination held back and refused later count for the table being converted.
     destination_connection_->SetFailureHandler(
@@ -82,15 +84,17 @@ bool Cls_Convertion::OpenDestinationDB(const std::string& host, const std::strin
     return OpenConnection(*destination_connection_, connection_string);
 }
 
-bool Cls_Convertion::OpenDestinationDB(const data::MySqlTarget& target) {
-    data::MySqlTarget settled = target;
-    if (server_timeout_seconds_ > 0) {
-        settled.read_timeout_seconds = server_timeout_seconds_;
-        settled.write_timeout_seconds = server_timeout_seconds_;
-    }
+bool Cls_Convertion::OpenDestinationDB(const DestinationOpener& open) {
     destination_connection_->Close();
     server_collation_.reset();
-    return OpenConnection(*destination_connection_, data::MySqlConnectionString(settled));
+    try {
+        const unsigned timeout = server_timeout_seconds_;
+        destination_connection_->Open([&] { return open(timeout); });
+    } catch (const data::DataAccessError& e) {
+        if (ShowCriticalMessage)
+            ShowCriticalMessage(e.what());
+    }
+    return destination_connection_->State() != 0;
 }
 
 void Cls_Convertion::Yield() {
@@ -101,58 +105,30 @@ void Cls_Convertion::Yield() {
 void Cls_Convertion::createDB(const std::string& sDBName) {
     // A connection that was lost while the user chose the tables is opened again first.
     destination_connection_->EnsureConnected();
-    std::string statement = "CREATE DATABASE IF NOT EXISTS `";
-    data::AppendNameText(statement, sDBName);
-    statement += "`;";
-    try {
-        destination_connection_->Execute(statement);
-    } catch (const data::DataAccessError& e) {
-        // A user whose rights cover the tables of an existing database but not the database
-        // itself can still convert into it; when it cannot be selected either, the reason the
-        // creation was refused is the one to show.
-        const std::string reason = e.what();
-        try {
-            SelectDB(sDBName);
-        } catch (const data::DataAccessError&) {
-            throw data::DataAccessError(reason);
-        }
-        Yield();
-        return;
-    }
-    SelectDB(sDBName);
+    destination_connection_->AsDestination().CreateDatabase(sDBName);
+    // The window processes its events once for the selection and once for the creation.
+    Yield();
     Yield();
 }
 
 void Cls_Convertion::SelectDB(const std::string& sDBName) {
-    std::string statement = "USE `";
-    data::AppendNameText(statement, sDBName);
-    statement += "`;";
-    destination_connection_->Execute(statement);
+    destination_connection_->AsDestination().UseDatabase(sDBName);
     Yield();
 }
 
 void Cls_Convertion::SetTableType(const std::string& isType) {
     table_type_ = isType;
-    table_type_clause_ = data::MySqlDialect::TableClause(isType);
+    table_type_clause_ = script_->TableClause(isType);
 }
 
 std::string Cls_Convertion::ClusterRefusal() {
-    if (destination_connection_->State() == 0 || data::Utf8ToLower(table_type_) == "innodb")
+    if (destination_connection_->State() == 0)
         return {};
-    std::string cluster;
     try {
-        // MySQL and MariaDB without Galera do not know the variable.
-        auto rs = destination_connection_->OpenRecordset("SELECT @@GLOBAL.wsrep_on");
-        if (!rs->IsEOF())
-            if (const auto* text = std::get_if<std::string>(&rs->GetField(0).GetValue()))
-                cluster = *text;
+        return destination_connection_->AsDestination().ClusterRefusal(table_type_);
     } catch (const data::DataAccessError&) {
-        return {};
+        return {}; // a connection that receives no tables keeps none anywhere
     }
-    if (cluster != "1" && data::Utf8ToLower(cluster) != "on")
-        return {};
-    return "服务器是 Galera 集群，只复制 InnoDB 表：表类型 " + table_type_ +
-           " 的表只会留在这一个节点上，其他节点上是空的。请改用 InnoDB 表类型。";
 }
 
 bool Cls_Convertion::ExecuteSQL(const std::string& SQL) {
@@ -165,12 +141,7 @@ bool Cls_Convertion::ExecuteSQL(const std::string& SQL) {
 }
 
 std::string Cls_Convertion::GetMySQLType(int type_code) {
-    return data::MySqlDialect::TypeName(type_code);
-}
-
-std::string Cls_Convertion::ColumnTypeText(int type_code, std::int32_t defined_size, int precision,
-                                           int scale) {
-    return data::MySqlDialect::TypeText(type_code, defined_size, precision, scale);
+    return script_->TypeName(type_code);
 }
 
 std::string Cls_Convertion::ConvFieldType(data::Field& iField) {
@@ -179,7 +150,7 @@ std::string Cls_Convertion::ConvFieldType(data::Field& iField) {
     column.size = iField.DefinedSize();
     column.precision = iField.Precision();
     column.scale = iField.NumericScale();
-    return data::MySqlDialect::ColumnType(column);
+    return script_->ColumnType(column);
 }
 
 std::string Cls_Convertion::GetInsertSQL(data::Recordset& rs, const std::string& table_name) {
@@ -204,7 +175,7 @@ void Cls_Convertion::AppendInsertSQL(std::string& statement, data::Recordset& rs
                 last_report_.first_error = "列 '" + field.Name() + "' 的值无法读取：" + e.what();
         }
     }
-    data::MySqlDialect::AppendInsert(statement, table_name, values, columns);
+    script_->AppendInsert(statement, table_name, values, columns);
 }
 
 CopyOptions Cls_Convertion::OptionsFor(bool with_data, bool drop_table, bool dump_only) {
@@ -226,7 +197,8 @@ CopyOptions Cls_Convertion::OptionsFor(bool with_data, bool drop_table, bool dum
             }
             options.table.collation = *server_collation_;
         } else {
-            options.table.collation = kScriptCollation;
+            // The script destination names its collation for the servers that know it.
+            options.table.collation = script_->AccentSensitiveCollation();
             options.table.collation_versioned = true;
         }
     }
@@ -260,12 +232,14 @@ std::vector<data::QuerySchema> Cls_Convertion::SourceQueries() {
 
 std::vector<data::TableEntry> Cls_Convertion::SourceTables() {
     std::vector<data::TableEntry> entries;
+    listing_failures_.clear();
     if (source_connection_->State() == 0)
         return entries;
     std::vector<data::SchemaTableRow> rows;
     try {
         rows = source_connection_->OpenSchemaTables();
-    } catch (const data::DataAccessError&) {
+    } catch (const data::DataAccessError& e) {
+        listing_failures_.push_back({"", e.what()});
         return entries;
     }
     for (const auto& row : rows) {
@@ -276,7 +250,9 @@ std::vector<data::TableEntry> Cls_Convertion::SourceTables() {
             auto rs = source_connection_->OpenTable(row.table_name);
             count = rs->RecordCount();
             rs->Close();
-        } catch (const data::DataAccessError&) {
+        } catch (const data::DataAccessError& e) {
+            // Still listed, so that converting it says what is wrong; the caller names it.
+            listing_failures_.push_back({row.table_name, e.what()});
         }
         entries.push_back({row.table_name, count});
     }

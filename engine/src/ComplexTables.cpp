@@ -1,7 +1,7 @@
 #include "tablewright/engine/ComplexTables.h"
 
-#include "tablewright/mysql/MySqlDialect.h"
-#include "tablewright/mysql/SqlText.h"
+#include "tablewright/model/Destination.h"
+#include "tablewright/model/Text.h"
 
 #include <set>
 
@@ -42,7 +42,7 @@ std::vector<ChildTable> NameChildTables(const std::vector<std::string>& tables,
                                  !column.versioned_column.empty();
             const std::string wanted = history ? table + "_" + column.versioned_column + "_history"
                                                : table + "_" + column.column;
-            child.name = data::MySqlDialect::UniqueName(wanted, taken);
+            child.name = data::UniqueName(wanted, taken, data::kMaxTableNameChars);
             child.column = std::move(column);
         }
     }

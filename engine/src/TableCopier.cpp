@@ -1,10 +1,8 @@
 #include "tablewright/engine/TableCopier.h"
 
-#include "tablewright/access/OleObject.h"
 #include "tablewright/engine/ComplexTables.h"
 #include "tablewright/engine/ViewPlan.h"
 #include "tablewright/model/AdoTypes.h"
-#include "tablewright/model/Destination.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,11 +10,15 @@
 
 namespace tw::engine {
 
-using data::MySqlDialect;
-
 TableCopier::TableCopier(data::Connection& source, data::Connection& destination,
-                         CopyEvents& events, const std::atomic<bool>& stop)
-    : source_(source), destination_(destination), events_(events), stop_(stop) {}
+                         data::Destination& script, CopyEvents& events,
+                         const std::atomic<bool>& stop)
+    : source_(source), destination_(destination), events_(events), stop_(stop), script_(script) {
+    script_.SetStatementHandler([this](data::MadeStatement& statement) {
+        if (events_.statement)
+            events_.statement(statement);
+    });
+}
 
 void TableCopier::Yield() {
     if (events_.yield)
@@ -24,16 +26,28 @@ void TableCopier::Yield() {
 }
 
 // A connection lost earlier is opened again; when that fails, the statements are still
-// produced (for the script file) and each counts as failed with the reason. False then.
+// made (for the script file) and each counts as failed with the reason. False then.
 bool TableCopier::ConnectTarget() {
     try {
         destination_.EnsureConnected();
         target_ = &destination_.AsDestination();
+        sending_ = true;
+        target_->SetStatementHandler([this](data::MadeStatement& statement) {
+            if (events_.statement)
+                events_.statement(statement);
+        });
         return true;
     } catch (const data::DataAccessError& e) {
+        UseScript();
         unsent_reason_ = e.what();
         return false;
     }
+}
+
+// Statements are only made (for the script file) from here on.
+void TableCopier::UseScript() {
+    target_ = &script_;
+    sending_ = false;
 }
 
 void TableCopier::Note(std::string text) {
@@ -49,28 +63,23 @@ void TableCopier::CountFailure(const std::string& error) {
         ++report_->failed_rows;
 }
 
-// Sends a statement (when statements are sent) and reports it; false when it was refused, with
-// the reason in last_refusal_. A refusal counts as a failed statement unless the caller has a
-// way around it (Refusal::Handled).
-bool TableCopier::Report(std::string& statement, const std::function<void()>& send,
-                         Refusal refusal) {
-    bool accepted = true;
+// Has the destination make (and, when statements are sent, send) a statement, which it reports;
+// false when it was refused, with the reason in last_refusal_. A refusal counts as a failed
+// statement unless the caller has a way around it (Refusal::Handled); so does a statement that
+// is only made because the server could not be reached.
+bool TableCopier::Report(const std::function<void()>& send, Refusal refusal) {
     const bool counted = refusal == Refusal::Counted;
-    if (target_) {
-        try {
-            send();
-        } catch (const data::DataAccessError& e) {
-            accepted = false;
-            last_refusal_ = e.what();
-            if (counted)
-                CountFailure(last_refusal_);
-        }
-    } else if (counted && !unsent_reason_.empty()) {
-        CountFailure(unsent_reason_);
+    try {
+        send();
+    } catch (const data::DataAccessError& e) {
+        last_refusal_ = e.what();
+        if (counted)
+            CountFailure(last_refusal_);
+        return false;
     }
-    if (events_.statement)
-        events_.statement(statement);
-    return accepted;
+    if (!sending_ && counted && !unsent_reason_.empty())
+        CountFailure(unsent_reason_);
+    return true;
 }
 
 // The table's definition: the columns and their types exactly as the recordset reports them
@@ -116,7 +125,7 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     report.table_name = table;
     report_ = &report;
     unsent_reason_.clear();
-    target_ = nullptr;
+    UseScript();
 
     std::unique_ptr<data::Recordset> rs;
     try {
@@ -133,23 +142,19 @@ void TableCopier::Copy(const std::string& table, const CopyOptions& options, Out
     if (output == Output::Server && !ConnectTarget())
         report.connection_lost = true;
     // Where the child tables' statements go, whatever becomes of the table's own.
-    data::Destination* const connected = target_;
+    data::Destination* const connected = sending_ ? target_ : nullptr;
     const std::string unconnected = unsent_reason_;
 
     report.created = FillTable(schema, *rs, options, true);
     rs->Close();
     if (!stop_)
         CopyChildTables(table, options, connected, unconnected);
-    if (target_) {
-        try {
-            destination_.Execute("FLUSH TABLES"); // many users lack the privilege: never counted
-        } catch (const data::DataAccessError&) {
-        }
-    }
+    if (sending_)
+        target_->FlushTables();
     if (output == Output::Server && destination_.ConnectionLost())
         report.connection_lost = true;
     unsent_reason_.clear();
-    target_ = nullptr;
+    UseScript();
     report_ = nullptr;
 }
 
@@ -159,72 +164,35 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
                             const CopyOptions& options, bool progress) {
     const std::string& table = schema.name;
     if (options.drop_table) {
-        std::string drop = MySqlDialect::DropTable(table);
-        Report(drop, [&] { target_->DropTable(table); });
+        Report([&] { target_->DropTable(table); });
         Yield();
     }
     data::TableOptions table_options = options.table;
-    // A row wider than the server allows (many long text columns) would cost the whole table:
-    // the widest varchar columns become mediumtext, which the row holds by reference, until it
-    // fits. The same definition goes to the script file, so that it loads too.
-    std::vector<std::string> moved;
-    while (MySqlDialect::RowSizeExcess(schema, table_options) > 0) {
-        std::string name = MySqlDialect::MoveWidestToText(schema, table_options);
-        if (name.empty())
-            break;
-        moved.push_back(std::move(name));
-    }
     std::vector<std::string> notes;
-    std::string create = MySqlDialect::CreateTable(schema, table_options, &notes);
+    // With keys, a definition the destination does not take in full costs no rows: it makes
+    // the table of plain columns instead, and only that refusal counts.
+    bool full = true;
+    const bool created =
+        Report([&] { full = target_->CreateTable(schema, table_options, notes); },
+               table_options.keys && !sending_ ? Refusal::Handled : Refusal::Counted);
+    if (!full)
+        table_options.keys = false;
     for (auto& note : notes)
         Note(std::move(note));
-    // The server measures rows by its own settings (page size, row format); while it still
-    // finds the row too large, one more column is moved.
-    auto create_fitting = [&] {
-        for (;;) {
-            try {
-                target_->CreateTable(schema, table_options);
-                return;
-            } catch (const data::RowTooLargeError&) {
-                std::string name = MySqlDialect::MoveWidestToText(schema, table_options);
-                if (name.empty())
-                    throw;
-                moved.push_back(std::move(name));
-                create = MySqlDialect::CreateTable(schema, table_options);
-            }
-        }
-    };
-    // With keys, a definition the server does not take in full (a default or comment it
-    // refuses) must not cost the rows: the table is made as plain columns instead.
-    bool created =
-        Report(create, create_fitting, table_options.keys ? Refusal::Handled : Refusal::Counted);
-    if (!created && table_options.keys) {
-        Note("表未能按完整定义创建（" + last_refusal_ + "），已改为只含列的定义，不带键和列属性");
-        table_options.keys = false;
-        create = MySqlDialect::CreateTable(schema, table_options);
-        created = Report(create, create_fitting);
-    }
-    if (!moved.empty()) {
-        std::string names;
-        for (const auto& name : moved)
-            names += (names.empty() ? "'" : "、'") + name + "'";
-        Note("一行超出了表类型允许的大小，已把 " + std::to_string(moved.size()) +
-             " 个最宽的文本列由 varchar 改为 mediumtext：" + names);
-    }
     Yield();
-    const bool made = created || !target_;
-    if (target_ && options.drop_table && !created) {
+    const bool made = created || !sending_;
+    if (sending_ && options.drop_table && !created) {
         // The table could not be made anew, so its rows would go nowhere or into the table of
         // that name that should have been dropped, among its old rows: they are produced (for
         // the script file) but not sent, and each counts as failed.
         unsent_reason_ = "表未能创建，行未发送：" + last_refusal_;
-        target_ = nullptr;
+        UseScript();
     }
 
     counting_rows_ = true;
     if (options.with_data && !(rs.IsEOF() && rs.IsBOF()))
         CopyRows(rs, schema, options, progress);
-    if (target_) {
+    if (sending_) {
         // Rows the destination still holds back are sent now, so that their failures count
         // for this table.
         try {
@@ -253,7 +221,7 @@ struct ColumnChanges {
 
 // Counts a date that loses its last digit of a second, and unwraps an OLE object when asked;
 // the value is left as it is otherwise.
-void Change(data::Value& value, bool unwrap_ole, ColumnChanges& changes) {
+void Change(data::Value& value, bool unwrap_ole, ColumnChanges& changes, data::Connection& source) {
     if (const auto* date = std::get_if<data::DateTime>(&value)) {
         if (date->ticks % 10 != 0)
             ++changes.cut_ticks;
@@ -262,8 +230,7 @@ void Change(data::Value& value, bool unwrap_ole, ColumnChanges& changes) {
     auto* bytes = std::get_if<data::Bytes>(&value);
     if (!unwrap_ole || !bytes)
         return;
-    if (auto contents = data::ExtractOleContents(bytes->data)) {
-        bytes->data = std::move(contents->data);
+    if (source.EmbeddedFile(*bytes)) {
         ++changes.ole_unwrapped;
     } else {
         ++changes.ole_kept;
@@ -334,7 +301,12 @@ void TableCopier::CopyChildTables(const std::string& table, const CopyOptions& o
         note_prefix_ = "子表 '" + child->name + "'：";
         for (const std::string& warning : rows->ColumnWarnings())
             report_->column_warnings.push_back(note_prefix_ + warning);
-        target_ = connected;
+        if (connected) {
+            target_ = connected;
+            sending_ = true;
+        } else {
+            UseScript();
+        }
         unsent_reason_ = unconnected;
         FillTable(ChildTableSchema(*child, *rows, options.table.keys), *rows, options, false);
         note_prefix_.clear();
@@ -349,15 +321,11 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
     std::vector<ColumnChanges> changes(static_cast<std::size_t>(count));
     std::vector<bool> unwrap_ole(static_cast<std::size_t>(count), false);
     for (std::size_t i = 0; i < unwrap_ole.size() && i < schema.columns.size(); ++i)
-        unwrap_ole[i] =
-            options.ole_contents && schema.columns[i].source_type == data::kAccessOleType;
+        unwrap_ole[i] = options.ole_contents && source_.EmbedsFiles(schema.columns[i].source_type);
     std::int64_t counter = 0;
     std::int32_t last_percent = 0;
     std::vector<data::Value> values(static_cast<std::size_t>(count));
-    std::string statement; // reused, so building a statement allocates nothing once it has grown
-    const std::string prefix = MySqlDialect::InsertPrefix(schema.name);
-    if (target_)
-        target_->BeginRows(schema);
+    target_->BeginRows(schema);
     while (!rs.IsEOF() && !stop_) {
         std::string unreadable;
         for (int i = 0; i < count; ++i) {
@@ -365,7 +333,7 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
             const auto at = static_cast<std::size_t>(i);
             try {
                 values[at] = field.GetValue();
-                Change(values[at], unwrap_ole[at], changes[at]);
+                Change(values[at], unwrap_ole[at], changes[at], source_);
             } catch (const data::DataAccessError& e) {
                 // A value that cannot be read exactly is written as NULL, never as garbage, and
                 // the row is counted as failed.
@@ -376,13 +344,7 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
         }
         if (!unreadable.empty())
             CountFailure(unreadable);
-        // The row's text is written once: for the statement reported and for the destination.
-        statement.assign(prefix);
-        MySqlDialect::AppendRowTuple(statement, values, schema.columns);
-        statement += ';';
-        const std::string_view tuple =
-            std::string_view(statement).substr(prefix.size(), statement.size() - prefix.size() - 1);
-        Report(statement, [&] { target_->AppendRowTuple(values, tuple); });
+        Report([&] { target_->AppendRow(values); });
         ++counter;
         ++report_->rows;
         if (progress && total > 0) {
@@ -409,35 +371,15 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
         report_->column_warnings.push_back(note_prefix_ + std::move(note));
 }
 
-// Gives the filled table its keys: all in one statement, and when the server refuses that, one
-// by one, keeping a unique index that the data does not allow as a plain index. A key that
-// cannot be kept as it was is noted with the server's reason; the rows stay as they are.
+// Gives the filled table its keys. A key the destination refuses costs no row: it is noted
+// with the reason, never counted as a failed statement.
 void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& options) {
     std::vector<std::string> notes;
-    data::KeyPlan plan = MySqlDialect::Keys(schema, options.table, &notes);
+    const bool taken = target_->AddKeys(schema, options.table, notes);
     for (auto& note : notes)
         Note(std::move(note));
-    if (plan.combined.empty())
-        return;
-    // A key the server refuses costs no row: it is noted, never counted as a failed statement.
-    auto run = [this](std::string& statement) {
-        return Report(
-            statement, [&] { target_->Execute(statement); }, Refusal::Handled);
-    };
-    if (run(plan.combined) || !target_)
-        return;
-    for (auto& step : plan.steps) {
-        // A table with a single key has just had that very statement refused.
-        if (step.statement != plan.combined && run(step.statement))
-            continue;
-        const std::string reason = last_refusal_;
-        if (!step.plain_fallback.empty() && run(step.plain_fallback)) {
-            Note(step.what + " 未能保留唯一性（" + reason + "），已改为普通索引");
-            continue;
-        }
-        Note(step.what + " 未能建立：" + reason);
-    }
-    Yield();
+    if (!taken)
+        Yield();
 }
 
 std::vector<RelationshipReport>
@@ -451,26 +393,22 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
         reports.push_back({"", false, std::string("无法读取表之间的关系：") + e.what()});
         return reports;
     }
-    target_ = nullptr;
+    UseScript();
     if (output == Output::Server)
         ConnectTarget();
     const std::string& engine = options.table.engine;
     auto add = [&](const data::RelationshipSchema& relationship, RelationshipReport& report) {
-        std::string statement = MySqlDialect::ForeignKey(relationship);
         report.created = true;
-        if (target_) {
-            try {
-                target_->AddForeignKey(relationship);
-            } catch (const data::DataAccessError& e) {
-                report.created = false;
-                report.note = std::string("外键未能建立：") + e.what();
-            }
-        } else if (!unsent_reason_.empty()) {
+        try {
+            target_->AddForeignKey(relationship);
+        } catch (const data::DataAccessError& e) {
+            report.created = false;
+            report.note = std::string("外键未能建立：") + e.what();
+        }
+        if (!sending_ && !unsent_reason_.empty()) {
             report.created = false;
             report.note = "外键未发送：" + unsent_reason_;
         }
-        if (events_.statement)
-            events_.statement(statement);
         Yield();
     };
     for (const auto& relationship : relationships) {
@@ -483,7 +421,7 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
             report.note = "表 '" + missing + "' 未在本次转换，未建立外键";
         } else if (!relationship.enforced) {
             report.note = "Access 未实施参照完整性，未建立外键（子表中可能有无对应主记录的行）";
-        } else if (!MySqlDialect::KeepsForeignKeys(engine)) {
+        } else if (!target_->KeepsForeignKeys(engine)) {
             report.note = "表类型 " + engine + " 不保存外键，未建立（需要 InnoDB）";
         } else {
             add(relationship, report);
@@ -492,7 +430,7 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
     }
     // The child tables of complex columns refer to their parent's primary key, where it has
     // one and the table type keeps foreign keys.
-    if (MySqlDialect::KeepsForeignKeys(engine)) {
+    if (target_->KeepsForeignKeys(engine)) {
         std::vector<ChildTable> children;
         try {
             children = SourceChildTables(source_);
@@ -513,7 +451,7 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
 }
 
 void TableCopier::ReleaseTarget() {
-    target_ = nullptr;
+    UseScript();
     unsent_reason_.clear();
 }
 
@@ -531,7 +469,7 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
         reports.push_back({"", false, std::string("无法读取查询：") + e.what()});
         return reports;
     }
-    target_ = nullptr;
+    UseScript();
     if (output == Output::Server && !queries.empty())
         ConnectTarget();
     // Views the server did not take: a view that reads one of them is not sent.
@@ -557,24 +495,25 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
         for (const auto& dependency : plan.depends_on)
             if (failed.contains(dependency))
                 missing = dependency;
-        if (target_ && !missing.empty()) {
+        if (sending_ && !missing.empty()) {
+            // Not sent: the script destination only hands the statement back.
             report.created = false;
             report.note = "读取的视图 '" + missing + "' 未能建立，未创建视图";
-        } else if (target_) {
+            script_.CreateView(plan.statement);
+        } else {
             try {
-                target_->Execute(plan.statement);
+                target_->CreateView(plan.statement);
             } catch (const data::DataAccessError& e) {
                 report.created = false;
                 report.note = std::string("视图未能建立：") + e.what();
             }
-        } else if (!unsent_reason_.empty()) {
-            report.created = false;
-            report.note = "视图未发送：" + unsent_reason_;
+            if (!sending_ && !unsent_reason_.empty()) {
+                report.created = false;
+                report.note = "视图未发送：" + unsent_reason_;
+            }
         }
         if (!report.created)
             failed.insert(plan.name);
-        if (events_.statement)
-            events_.statement(plan.statement);
         Yield();
         reports.push_back(std::move(report));
     }

@@ -24,6 +24,19 @@ void Connection::Open(const std::string& connection_string) {
     }
 }
 
+void Connection::Open(const ProviderOpener& open) {
+    Close();
+    try {
+        provider_ = open();
+        if (!provider_)
+            throw DataAccessError("无法打开连接。");
+        Configure();
+    } catch (const DataAccessError& e) {
+        last_error_ = e.what();
+        throw;
+    }
+}
+
 void Connection::Configure() {
     provider_->SetBatchRows(batch_rows_);
     provider_->SetFailureHandler([this](const std::string& error) {

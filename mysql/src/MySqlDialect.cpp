@@ -378,16 +378,7 @@ void MySqlDialect::AppendName(std::string& out, std::string_view name) {
 }
 
 std::string MySqlDialect::UniqueName(std::string_view wanted, std::set<std::string>& taken) {
-    std::string base = CutChars(wanted, kMaxNameChars);
-    // MySQL refuses names that end in a space, which a cut may leave.
-    while (base.size() > 1 && base.back() == ' ')
-        base.pop_back();
-    std::string name = base;
-    for (int n = 2; !taken.insert(Utf8ToLower(name)).second; ++n) {
-        const std::string suffix = "_" + std::to_string(n);
-        name = CutChars(base, kMaxNameChars - suffix.size()) + suffix;
-    }
-    return name;
+    return data::UniqueName(wanted, taken, kMaxNameChars);
 }
 
 std::string MySqlDialect::DropTable(std::string_view table) {

@@ -1,7 +1,7 @@
 #include "tablewright/mysql/MySqlProvider.h"
 
 #include "MySqlInternals.h"
-#include "tablewright/model/Destination.h"
+#include "tablewright/mysql/MySqlDestination.h"
 #include "tablewright/mysql/MySqlDialect.h"
 
 #include <mysqld_error.h>
@@ -38,7 +38,7 @@ constexpr std::string_view kAccentSensitiveCollations[] = {
 // everything held back has been sent, then runs on the caller's thread. A lost connection is
 // not restored behind the caller's back: every statement after the loss fails at once, until
 // EnsureConnected opens the connection again.
-class MySqlProvider final : public Provider, public Destination {
+class MySqlProvider final : public Provider, public MySqlDestination {
 public:
     explicit MySqlProvider(const MySqlTarget& target) : session_(target), sender_(session_) {}
 
@@ -149,63 +149,17 @@ public:
     Destination* AsDestination() override { return this; }
 
     // Destination
-
-    void DropTable(const std::string& table) override { Execute(MySqlDialect::DropTable(table)); }
-
-    void CreateTable(const TableSchema& table, const TableOptions& options) override {
-        created_.erase(table.name);
-        Execute(MySqlDialect::CreateTable(table, options));
-        created_.insert(table.name);
+    bool Sends() const override { return true; }
+    std::string ClusterRefusal(const std::string& engine) override {
+        return ClusterRefusalOf(*this, engine);
     }
-
-    void BeginRows(const TableSchema& table) override {
-        table_name_ = table.name;
-        columns_ = table.columns;
-        prefix_ = MySqlDialect::InsertPrefix(table.name);
-        // Rows go in bulk only into a table made here from the same columns: a table that was
-        // there before may have other columns, whose values the server would convert.
-        const bool bulk = sender_.batch_rows > 1 && created_.contains(table.name);
-        sender_.UseBulk(bulk ? table.name : std::string(), columns_);
-    }
-
-    void AppendRow(std::span<const Value> row) override {
-        tuple_.clear();
-        MySqlDialect::AppendRowTuple(tuple_, row, columns_);
-        AppendRowTuple(row, tuple_);
-    }
-
-    void AppendRowTuple(std::span<const Value> row, std::string_view tuple) override {
-        sender_.DeliverPendingFailures();
-        if (sender_.batch_rows > 1 && prefix_.size() + tuple.size() < session_.BatchBytes()) {
-            sender_.Hold(table_name_, prefix_, tuple, row);
-            return;
-        }
-        // A single row on its own, or one too long to share a statement, goes now.
-        single_.assign(prefix_);
-        single_ += tuple;
-        single_ += ';';
-        Execute(single_);
-    }
-
     void EndTable() override { sender_.SendHeldBack(); }
-
-    // Foreign keys are checked against the rows when they are added; while tables are made
-    // the session leaves them unchecked, so that the foreign keys of an earlier conversion
-    // keep no table from being dropped or made anew.
-    void AddForeignKey(const RelationshipSchema& relationship) override {
-        sender_.SendHeldBack();
-        session_.QueryQuietly("SET SESSION foreign_key_checks = 1");
+    void FlushTables() override {
         try {
-            Execute(MySqlDialect::ForeignKey(relationship));
-        } catch (...) {
-            session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
-            throw;
+            Execute("FLUSH TABLES"); // many users lack the privilege: never counted
+        } catch (const DataAccessError&) {
         }
-        session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
     }
-
-    // Execute is shared with the provider side.
-
     std::string AccentSensitiveCollation() override {
         sender_.SendHeldBack();
         std::string names;
@@ -237,6 +191,47 @@ public:
         return {};
     }
 
+protected:
+    void Send(std::string_view statement) override { Execute(statement); }
+    void SendTable(const std::string& table, std::string_view statement) override {
+        created_.erase(table);
+        Execute(statement);
+        created_.insert(table);
+    }
+    void StartRows(const TableSchema& table, const std::string& prefix) override {
+        table_name_ = table.name;
+        columns_ = table.columns;
+        prefix_ = prefix;
+        // Rows go in bulk only into a table made here from the same columns: a table that was
+        // there before may have other columns, whose values the server would convert.
+        const bool bulk = sender_.batch_rows > 1 && created_.contains(table.name);
+        sender_.UseBulk(bulk ? table.name : std::string(), columns_);
+    }
+    void SendRow(std::span<const Value> row, std::string_view tuple,
+                 const std::string& statement) override {
+        sender_.DeliverPendingFailures();
+        if (sender_.batch_rows > 1 && prefix_.size() + tuple.size() < session_.BatchBytes()) {
+            sender_.Hold(table_name_, prefix_, tuple, row);
+            return;
+        }
+        // A single row on its own, or one too long to share a statement, goes now.
+        Execute(statement);
+    }
+    // Foreign keys are checked against the rows when they are added; while tables are made
+    // the session leaves them unchecked, so that the foreign keys of an earlier conversion
+    // keep no table from being dropped or made anew.
+    void SendForeignKey(std::string_view statement) override {
+        sender_.SendHeldBack();
+        session_.QueryQuietly("SET SESSION foreign_key_checks = 1");
+        try {
+            Execute(statement);
+        } catch (...) {
+            session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
+            throw;
+        }
+        session_.QueryQuietly("SET SESSION foreign_key_checks = 0");
+    }
+
 private:
     MySqlSession session_;
     BatchSender sender_;
@@ -246,8 +241,6 @@ private:
     std::string table_name_;
     std::vector<ColumnSchema> columns_;
     std::string prefix_;
-    std::string tuple_;
-    std::string single_;
     // The tables this connection made.
     std::set<std::string> created_;
 };

@@ -2,6 +2,7 @@
 
 #include "tablewright/access/AccessProvider.h"
 #include "tablewright/model/ConnectionString.h"
+#include "tablewright/mysql/MySqlDestination.h"
 #include "tablewright/mysql/MySqlProvider.h"
 
 namespace tw::data {
@@ -42,6 +43,10 @@ std::unique_ptr<Provider> OpenFromString(const std::string& connection_string) {
 
 ProviderFactory DefaultProviderFactory() {
     return &OpenFromString;
+}
+
+ScriptDestinationFactory DefaultScriptDestinationFactory() {
+    return MySqlScriptDestinationFactory();
 }
 
 } // namespace tw::data

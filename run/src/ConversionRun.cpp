@@ -67,33 +67,6 @@ std::uint64_t SteadyMilliseconds() {
                                           .count());
 }
 
-struct InsertParts {
-    std::string_view prefix; // "INSERT INTO `t` values"
-    std::string_view tuple;  // "(...)"
-};
-
-// The parts of a single-row "INSERT INTO `t` values(...);" as the engine reports rows; nullopt
-// for any other statement. The name ends at the first backtick that is not doubled.
-std::optional<InsertParts> SplitInsert(std::string_view sql) {
-    constexpr std::string_view kStart = "INSERT INTO `";
-    constexpr std::string_view kValues = " values(";
-    if (sql.substr(0, kStart.size()) != kStart || sql.size() < 2 || sql.back() != ';')
-        return std::nullopt;
-    std::size_t at = kStart.size();
-    for (;; at += 2) {
-        at = sql.find('`', at);
-        if (at == std::string_view::npos)
-            return std::nullopt;
-        if (at + 1 >= sql.size() || sql[at + 1] != '`')
-            break;
-    }
-    const std::size_t values = at + 1;
-    if (sql.substr(values, kValues.size()) != kValues)
-        return std::nullopt;
-    const std::size_t tuple = values + kValues.size() - 1;
-    return InsertParts{sql.substr(0, tuple), sql.substr(tuple, sql.size() - 1 - tuple)};
-}
-
 } // namespace
 
 void PlainRunWindow::SetStatus(const std::string& text) {
@@ -153,7 +126,10 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
         ++unsent_statements_;
     if (window_.Scenario() < 1)
         return;
-    const bool row = StrSQL.starts_with("INSERT INTO ");
+    // The destination that made the statement says what it is, and where a row's own values
+    // begin, so that rows are joined without reading the statement's text back.
+    const data::MadeStatement* made = engine_.ReportedStatement();
+    const bool row = made ? made->kind == data::StatementKind::Row : false;
     if (!script_) {
         ++unwritten_statements_;
         if (row)
@@ -162,8 +138,11 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
     }
     const int joined = window_.ExtendedInsertRows();
     if (joined != 1) {
-        if (const auto insert = SplitInsert(StrSQL)) {
-            const auto [prefix, tuple] = *insert;
+        if (row && made->row_prefix > 0 && made->row_prefix < StrSQL.size()) {
+            const std::string_view text = StrSQL;
+            const std::string_view prefix = text.substr(0, made->row_prefix);
+            const std::string_view tuple =
+                text.substr(made->row_prefix, text.size() - made->row_prefix - 1);
             if (extended_rows_ > 0 &&
                 (prefix != extended_prefix_ || (joined > 0 && extended_rows_ >= joined) ||
                  extended_line_.size() + 1 + tuple.size() + 1 > kExtendedInsertBytes))
@@ -313,6 +292,30 @@ void ConversionRun::ConvertViews(const std::set<std::string>& converted) {
 void ConversionRun::RunConversion() {
     if (window_.TableCount() <= 0)
         return;
+    try {
+        RunTables();
+    } catch (const std::exception& e) {
+        Abort(e.what());
+    }
+}
+
+// Whatever escaped the run (memory, the file system) ends it: the log says why, and the run
+// counts as failed.
+void ConversionRun::Abort(const std::string& reason) {
+    summary_.run_error = reason.empty() ? std::string("未知错误") : reason;
+    server_unavailable_ = false;
+    log_ += std::string(kCrLf) + WriteMessage() + " 转换中止：" + summary_.run_error + kCrLf;
+    try {
+        CloseScript();
+    } catch (const std::exception& e) {
+        ScriptFailed(e.what());
+    }
+    const double elapsed = static_cast<double>(TickCount() - run_start_) / 1000.0;
+    log_ += std::string(kCrLf) + "(" + FormatSeconds(elapsed) + " s taken)";
+    window_.SetMessage(log_);
+}
+
+void ConversionRun::RunTables() {
     summary_ = RunSummary{};
     log_.clear();
     script_error_logged_ = false;
@@ -352,6 +355,7 @@ void ConversionRun::RunConversion() {
                 AddScriptLine(line, 0, 0);
     }
     const std::uint64_t start = TickCount();
+    run_start_ = start;
     log_ = WriteMessage() + " Start conversion ...." + kCrLf + kCrLf;
     // Linked tables are not in the table list: their data lives elsewhere. The log says so, so
     // that a user missing one learns why.

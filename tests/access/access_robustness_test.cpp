@@ -709,7 +709,8 @@ TEST_F(AccessRobustness, LoopingChainsAreReported) {
 // The window learns of a bad source through the engine's critical message: exactly one, naming
 // the file, and the source stays closed.
 TEST_F(AccessRobustness, EngineShowsOneMessageNamingTheFile) {
-    engine::Cls_Convertion engine;
+    engine::Cls_Convertion engine{tw::data::DefaultProviderFactory(),
+                                  tw::data::DefaultScriptDestinationFactory()};
     std::vector<std::string> shown;
     engine.ShowCriticalMessage = [&shown](const std::string& text) { shown.push_back(text); };
     Image cut = Fixture("gen-types.mdb");

@@ -3,6 +3,7 @@
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/engine/ComplexTables.h"
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/mysql/MySqlDialect.h"
 #include "tablewright/mysql/SqlText.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ namespace {
 
 struct EngineFixture : ::testing::Test {
     FakeWorld world;
-    Cls_Convertion engine{test::FakeFactory(world)};
+    Cls_Convertion engine{test::FakeFactory(world), data::DefaultScriptDestinationFactory()};
     std::vector<std::string> reported;
     std::vector<std::int32_t> progress;
 
@@ -85,14 +86,14 @@ TEST(TypeMapping, EveryTypeCodeGivesItsColumnText) {
         {-1, "varchar(255)"},
     };
     for (const auto& [code, text] : expected)
-        EXPECT_EQ(Cls_Convertion::ColumnTypeText(code, 77, 18, 4), text) << code;
-    EXPECT_EQ(Cls_Convertion::ColumnTypeText(adVarWChar, 50, 0, 0), "varchar(50)");
-    EXPECT_EQ(Cls_Convertion::ColumnTypeText(adWChar, 10, 0, 0), "char(10)");
-    EXPECT_EQ(Cls_Convertion::ColumnTypeText(adVarChar, 0, 0, 0), "varchar(0)");
-    EXPECT_EQ(Cls_Convertion::ColumnTypeText(adChar, 255, 0, 0), "char(255)");
-    EXPECT_EQ(Cls_Convertion::ColumnTypeText(adNumeric, 0, 18, 4), "decimal(18,4)");
-    EXPECT_EQ(Cls_Convertion::ColumnTypeText(adDecimal, 0, 28, 0), "decimal(28,0)");
-    EXPECT_EQ(Cls_Convertion::GetMySQLType(adUnsignedBigInt), "BigInt Unsigned");
+        EXPECT_EQ(data::MySqlDialect::TypeText(code, 77, 18, 4), text) << code;
+    EXPECT_EQ(data::MySqlDialect::TypeText(adVarWChar, 50, 0, 0), "varchar(50)");
+    EXPECT_EQ(data::MySqlDialect::TypeText(adWChar, 10, 0, 0), "char(10)");
+    EXPECT_EQ(data::MySqlDialect::TypeText(adVarChar, 0, 0, 0), "varchar(0)");
+    EXPECT_EQ(data::MySqlDialect::TypeText(adChar, 255, 0, 0), "char(255)");
+    EXPECT_EQ(data::MySqlDialect::TypeText(adNumeric, 0, 18, 4), "decimal(18,4)");
+    EXPECT_EQ(data::MySqlDialect::TypeText(adDecimal, 0, 28, 0), "decimal(28,0)");
+    EXPECT_EQ(data::MySqlDialect::TypeName(adUnsignedBigInt), "BigInt Unsigned");
 }
 
 TEST(ValueLiterals, EachKindIsWrittenSoItReadsBackUnchanged) {

@@ -344,7 +344,8 @@ TEST_F(MySqlProviderTest, BatchedRowsFailRowByRowAndKeepEveryOtherRow) {
             SCOPED_TRACE(engine + (made_here ? " bulk" : " text"));
             destination.DropTable(table.name);
             if (made_here) {
-                destination.CreateTable(table, TableOptions{engine, true});
+                std::vector<std::string> notes;
+                destination.CreateTable(table, TableOptions{engine, true}, notes);
             } else {
                 provider_->Execute("CREATE TABLE `b``t`(n int, s varchar(3) NOT NULL, d datetime, "
                                    "b tinyint) ENGINE=" +
@@ -394,7 +395,8 @@ TEST_F(MySqlProviderTest, BatchedRowsFailRowByRowAndKeepEveryOtherRow) {
 TEST_F(MySqlProviderTest, FlushCommitsHeldBackRowsForOtherSessions) {
     Destination& destination = *provider_->AsDestination();
     TableSchema table{"t", {{"n", 0, adInteger, 4}}};
-    destination.CreateTable(table, TableOptions{"InnoDB"});
+    std::vector<std::string> notes;
+    destination.CreateTable(table, TableOptions{"InnoDB"}, notes);
     destination.BeginRows(table);
     for (int i = 0; i < 2500; ++i) {
         const Value row[] = {std::int64_t{i}};

@@ -51,7 +51,8 @@ struct ConvertOptions {
 Conversion Convert(const data::MySqlTarget& target, const std::string& file,
                    const std::string& database, const ConvertOptions& options = {}) {
     Conversion result;
-    engine::Cls_Convertion engine;
+    engine::Cls_Convertion engine{tw::data::DefaultProviderFactory(),
+                                  tw::data::DefaultScriptDestinationFactory()};
     std::string message;
     engine.ShowCriticalMessage = [&message](const std::string& text) { message = text; };
     EXPECT_TRUE(engine.OpenSourceDB(file, options.password)) << file << ": " << message;
@@ -686,7 +687,8 @@ TEST(EndToEnd, GenBigArrivesWithItsChecksums) {
 }
 
 TEST(EndToEnd, PasswordFilesOpenOnlyWithTheirPassword) {
-    engine::Cls_Convertion engine;
+    engine::Cls_Convertion engine{tw::data::DefaultProviderFactory(),
+                                  tw::data::DefaultScriptDestinationFactory()};
     std::vector<std::string> messages;
     engine.ShowCriticalMessage = [&messages](const std::string& text) { messages.push_back(text); };
     const std::string locked = test::TestDataPath("jet4-password.mdb");

@@ -112,7 +112,8 @@ struct Converted {
 
 /// Converts tables of an Access file through the engine and the run, with hooks.
 Converted Convert(const ConvertSpec& job, engine::Cls_Convertion* reuse = nullptr) {
-    engine::Cls_Convertion own;
+    engine::Cls_Convertion own{tw::data::DefaultProviderFactory(),
+                               tw::data::DefaultScriptDestinationFactory()};
     engine::Cls_Convertion& engine = reuse ? *reuse : own;
     std::string message;
     const auto shown_before = engine.ShowCriticalMessage;
@@ -710,7 +711,8 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
     root.Execute("GRANT ALL ON `tw_faults_keep`.* TO 'tw_faults_pw'@'%'");
     root.Execute("DROP DATABASE IF EXISTS tw_faults_keep");
 
-    engine::Cls_Convertion engine;
+    engine::Cls_Convertion engine{tw::data::DefaultProviderFactory(),
+                                  tw::data::DefaultScriptDestinationFactory()};
     std::vector<std::string> shown;
     engine.ShowCriticalMessage = [&shown](const std::string& text) { shown.push_back(text); };
     // A socket that is bound but not listening refuses every connection to its port.

@@ -49,7 +49,8 @@ struct Converted {
 /// Converts every table of the in-memory world into a database of the test server.
 Converted Convert(FakeWorld& world, const MySqlTarget& target, const std::string& database,
                   std::int16_t scenario = 0, const std::string& script = {}) {
-    engine::Cls_Convertion engine(SourceInMemoryServerReal(world));
+    engine::Cls_Convertion engine(SourceInMemoryServerReal(world),
+                                  data::DefaultScriptDestinationFactory());
     std::string message;
     engine.ShowCriticalMessage = [&message](const std::string& text) { message = text; };
     EXPECT_TRUE(engine.OpenSourceDB("/in/memory.mdb"));

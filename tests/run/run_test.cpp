@@ -28,7 +28,8 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 struct RunFixture : ::testing::Test {
     FakeWorld world;
-    engine::Cls_Convertion engine{test::FakeFactory(world)};
+    engine::Cls_Convertion engine{test::FakeFactory(world),
+                                  data::DefaultScriptDestinationFactory()};
     run::PlainRunWindow window;
     std::unique_ptr<run::ConversionRun> run;
     std::filesystem::path dir;

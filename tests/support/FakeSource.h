@@ -2,6 +2,7 @@
 
 #include "tablewright/model/DataAccess.h"
 #include "tablewright/mysql/StatementDestination.h"
+#include "tablewright/providers/Providers.h"
 
 #include <algorithm>
 #include <map>

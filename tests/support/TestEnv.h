@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tablewright/mysql/MySqlProvider.h"
+#include "tablewright/providers/Providers.h"
 
 #include <cstdlib>
 #include <optional>

@@ -31,15 +31,6 @@ ControlRef MySQLInfo(int index) {
     return {Ctl::TxtMySQLInfo, index};
 }
 
-/// Runs one step of a handler; a step that fails is skipped and the handler goes on.
-template <typename Step> void Attempt(Step&& step) {
-    try {
-        step();
-    } catch (const std::exception&) {
-        // Skipped on purpose: the next step runs whatever happened to this one.
-    }
-}
-
 /// Sets a flag for the lifetime of a scope.
 class FlagScope {
 public:
@@ -143,9 +134,30 @@ private:
     std::atomic<bool> stop_{false};
 };
 
-WizardSteps::WizardSteps(WizardView& view, data::ProviderFactory factory)
-    : view_(view), factory_(std::move(factory)),
+WizardSteps::WizardSteps(WizardView& view, data::ProviderFactory factory,
+                         data::ScriptDestinationFactory script)
+    : view_(view), factory_(std::move(factory)), script_(std::move(script)),
       run_window_(std::make_unique<RunBinding>(*this, view)) {}
+
+template <typename Step> void WizardSteps::Attempt(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception& e) {
+        // The next step runs whatever happened to this one; what was skipped is kept.
+        Skipped(e.what());
+    }
+}
+
+void WizardSteps::Skipped(const std::string& reason) {
+    const std::lock_guard lock(skipped_mutex_);
+    if (skipped_.size() < kSkippedStepsKept)
+        skipped_.push_back(reason);
+}
+
+std::vector<std::string> WizardSteps::SkippedSteps() const {
+    const std::lock_guard lock(skipped_mutex_);
+    return skipped_;
+}
 
 WizardSteps::~WizardSteps() {
     Release();
@@ -165,7 +177,7 @@ MsgBoxResult WizardSteps::Ask(const std::string& prompt, MsgBoxButtons buttons, 
 
 void WizardSteps::Form_Load() {
     Attempt([&] {
-        MyConversion = std::make_unique<engine::Cls_Convertion>(factory_);
+        MyConversion = std::make_unique<engine::Cls_Convertion>(factory_, script_);
         MyConversion->ShowCriticalMessage = [this](const std::string& text) {
             Ask(text, MsgBoxButtons::Ok, MsgBoxIcon::Critical);
         };
@@ -309,16 +321,24 @@ void WizardSteps::Next() {
         Converting = true;
         if (MyConversion)
             MyConversion->EndProgress = false;
-        Attempt([&] { RunConversion(); });
+        bool run_failed = false;
+        try {
+            RunConversion();
+        } catch (const std::exception& e) {
+            // The run itself could not be started or ended (the worker, the window's thread):
+            // it failed, whatever its summary says.
+            Skipped(e.what());
+            run_failed = true;
+        }
         Attempt([&] { ShowFinished(); });
         Attempt([&] { ShowPage(-1, 3); });
         // A cancel is no failure; a table, the database or the script file that failed is,
-        // also in a cancelled run.
-        bool failed = false;
+        // also in a cancelled run, and so is a run that something ended early.
+        bool failed = run_failed || run_broke_.exchange(false);
         if (run_) {
             const run::RunSummary& summary = run_->Summary();
-            failed = summary.tables_failed > 0 || summary.failed_statements > 0 ||
-                     summary.script_failed || summary.database_failed;
+            failed = failed || summary.tables_failed > 0 || summary.failed_statements > 0 ||
+                     summary.script_failed || summary.database_failed || !summary.run_error.empty();
         }
         Attempt([&] { ShowHeader(failed ? kFinishedWithFailuresHeader : kFinishedHeader); });
     } else if (CurrentStep == 2) {
@@ -338,10 +358,21 @@ void WizardSteps::RunConversion() {
     run_window_->Detach(ToWindow);
     BackgroundWork job;
     job.work = [this] {
+        // The run logs what ends it early; whatever still escapes it ends the run here, logged
+        // and counted as a failure: nothing may leave the thread.
+        std::string reason;
         try {
             run_->RunConversion();
-        } catch (const std::exception&) {
-            // The run reports its failures in the log; nothing else may leave the thread.
+            return;
+        } catch (const std::exception& e) {
+            reason = e.what();
+        } catch (...) {
+            reason = "未知错误";
+        }
+        try {
+            run_->Abort(reason);
+        } catch (...) {
+            run_broke_ = true; // not even the log could be written: the header still says so
         }
     };
     job.stop_requested = [this] { return run_window_->Stopped(); };

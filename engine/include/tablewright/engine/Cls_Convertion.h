@@ -2,8 +2,7 @@
 
 #include "tablewright/engine/TableCopier.h"
 #include "tablewright/model/DataAccess.h"
-#include "tablewright/mysql/MySqlProvider.h"
-#include "tablewright/providers/Providers.h"
+#include "tablewright/model/Destination.h"
 
 #include <atomic>
 #include <cstdint>
@@ -16,8 +15,20 @@
 
 namespace tw::engine {
 
+/// Opens the destination's provider from data of its own kind (no connection string), with the
+/// seconds the server may stay silent (0: the provider's default); throws data::DataAccessError.
+using DestinationOpener = std::function<std::unique_ptr<data::Provider>(unsigned timeout_seconds)>;
+
+/// What could not be read while the source's tables were listed.
+struct ListingFailure {
+    /// The table whose row count could not be read; empty when the listing itself failed.
+    std::string table;
+    std::string error;
+};
+
 /// The conversion engine: owns both connections, the table-type clause and the stop flag, maps
-/// Access field types to MySQL types and converts one table at a time into statements.
+/// Access field types to the destination's types and converts one table at a time into the
+/// destination's statements.
 class Cls_Convertion {
 public:
     /// Shows a modal message with the critical icon; replaceable so the engine runs headless.
@@ -26,6 +37,9 @@ public:
     std::function<void()> DoEvents;
     /// Raised with each produced statement, after it was sent (unless statements only).
     std::function<void(std::string& StrSQL)> ExecuteInfo;
+    /// While ExecuteInfo is raised: the statement it reports, with its kind and, for a row,
+    /// where the row's own values begin; null otherwise.
+    const data::MadeStatement* ReportedStatement() const { return reported_; }
     /// Raised with the whole percentage of the current table's rows done, when it changes.
     std::function<void(std::int32_t& ProgressStatus)> Progress;
 
@@ -33,8 +47,10 @@ public:
     /// set from another thread than the one converting.
     std::atomic<bool> EndProgress = false;
 
-    /// Creates the engine with two closed connections whose providers come from the factory.
-    explicit Cls_Convertion(data::ProviderFactory factory = data::DefaultProviderFactory());
+    /// Creates the engine with two closed connections whose providers come from the factory;
+    /// statements that are only reported (for the script file) come from a destination that
+    /// `script` makes.
+    Cls_Convertion(data::ProviderFactory factory, const data::ScriptDestinationFactory& script);
     ~Cls_Convertion();
     Cls_Convertion(const Cls_Convertion&) = delete;
     Cls_Convertion& operator=(const Cls_Convertion&) = delete;
@@ -44,9 +60,9 @@ public:
     /// Connects to the MySQL server; shows the failure and returns false when it cannot.
     bool OpenDestinationDB(const std::string& host = "localhost", const std::string& user = "root",
                            const std::string& pwd = "", std::int32_t port = 3306);
-    /// Connects to the server a target names, with its socket, encryption and option files; shows
-    /// the failure and returns false when it cannot.
-    bool OpenDestinationDB(const data::MySqlTarget& target);
+    /// Connects to the destination `open` opens (a server named by typed data, with its socket,
+    /// encryption and option files); shows the failure and returns false when it cannot.
+    bool OpenDestinationDB(const DestinationOpener& open);
     /// Creates the database when missing and selects it; an existing database that the user may
     /// use but not create is selected too. Throws data::DataAccessError with the reason.
     void createDB(const std::string& sDBName);
@@ -85,7 +101,7 @@ public:
     /// The clause that ends every table statement, e.g. "ENGINE=MyISAM DEFAULT CHARSET=utf8mb4".
     const std::string& TableTypeClause() const { return table_type_clause_; }
 
-    /// The MySQL column type of a source field, in lower case.
+    /// The destination's column type of a source field, in lower case.
     std::string ConvFieldType(data::Field& iField);
     /// Converts one source table: drop (optional), table statement, rows (optional), flush.
     void ConvTable(const std::string& sTableName, bool WithData = false, bool DropTable = true,
@@ -103,8 +119,11 @@ public:
                                       bool DumpSQLonly = false);
     /// The saved queries of the source; throws data::DataAccessError when they cannot be read.
     std::vector<data::QuerySchema> SourceQueries();
-    /// The user tables with their exact row counts, in the source's order.
+    /// The user tables with their exact row counts, in the source's order; a table whose rows
+    /// cannot be counted is listed with 0 and named in ListingFailures().
     std::vector<data::TableEntry> SourceTables();
+    /// What the last SourceTables call could not read.
+    const std::vector<ListingFailure>& ListingFailures() const { return listing_failures_; }
     /// The source's linked tables (their data lives in another file or an ODBC source, so they
     /// are not converted), each with where it links to; empty when there are none.
     std::vector<data::SchemaTableRow> LinkedTables();
@@ -113,11 +132,8 @@ public:
     /// Lists the server's databases in entries 1..n; returns n.
     std::int32_t GetMySQLDatabases(std::vector<std::string>& Dbname);
 
-    /// The mixed-case MySQL type name for an ADO type code.
-    static std::string GetMySQLType(int type_code);
-    /// The column type text for a type code, declared size, precision and scale.
-    static std::string ColumnTypeText(int type_code, std::int32_t defined_size, int precision,
-                                      int scale);
+    /// The destination's mixed-case type name for an ADO type code.
+    std::string GetMySQLType(int type_code);
     /// The row statement for the recordset's current row; counts unreadable values.
     std::string GetInsertSQL(data::Recordset& rs, const std::string& table_name);
     /// Appends the row statement for the recordset's current row to a statement buffer.
@@ -138,6 +154,10 @@ private:
     unsigned server_timeout_seconds_ = 0;
     std::unique_ptr<data::Connection> source_connection_;
     std::unique_ptr<data::Connection> destination_connection_;
+    // Makes the statements that are only reported, and the texts of types and rows.
+    std::unique_ptr<data::Destination> script_;
+    const data::MadeStatement* reported_ = nullptr;
+    std::vector<ListingFailure> listing_failures_;
     CopyEvents copy_events_;
     std::unique_ptr<TableCopier> copier_;
     TableReport last_report_;

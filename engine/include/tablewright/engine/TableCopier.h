@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tablewright/model/DataAccess.h"
-#include "tablewright/mysql/MySqlDialect.h"
+#include "tablewright/model/Destination.h"
 
 #include <atomic>
 #include <cstdint>
@@ -57,15 +57,15 @@ struct CopyOptions {
     bool drop_table = true;
     /// How the destination makes tables (type, keys, collation).
     data::TableOptions table;
-    /// Store the file an OLE Object value embeds, where its wrapper is of a known kind
-    /// (data::ExtractOleContents), instead of the value's bytes.
+    /// Store the file an OLE Object value embeds, where the source knows its wrapper
+    /// (data::Provider::EmbeddedFile), instead of the value's bytes.
     bool ole_contents = false;
 };
 
 /// The run's side of a copy: where statements, progress and idle time go.
 struct CopyEvents {
-    /// Each produced statement, after it was sent (unless statements only).
-    std::function<void(std::string& statement)> statement;
+    /// Each statement the destination made, after it was sent (unless statements only).
+    std::function<void(data::MadeStatement& statement)> statement;
     /// The whole percentage of the current table's rows done, when it changes.
     std::function<void(std::int32_t& percent)> progress;
     /// Lets the window process its pending events once.
@@ -90,14 +90,15 @@ struct ViewReport {
     std::string note;
 };
 
-/// Copies tables from a source connection to a destination connection one at a time: the
-/// table statement from the source's definition, the rows as typed values, then (with keys)
-/// the table's keys and, after all tables, the relationships as foreign keys. Every statement
-/// is reported through the events in the order it is produced.
+/// Copies tables from a source connection to a destination one at a time: the table from the
+/// source's definition, the rows as typed values, then (with keys) the table's keys and, after
+/// all tables, the relationships as foreign keys. The destination makes the statements; every
+/// one is reported through the events in the order it is made. Where statements are only
+/// reported (or cannot be sent), the script destination makes them.
 class TableCopier {
 public:
-    TableCopier(data::Connection& source, data::Connection& destination, CopyEvents& events,
-                const std::atomic<bool>& stop);
+    TableCopier(data::Connection& source, data::Connection& destination, data::Destination& script,
+                CopyEvents& events, const std::atomic<bool>& stop);
 
     /// Copies one table; `report` receives what happened (failures of rows the destination
     /// held back arrive through CountFailure while the copy runs).
@@ -116,12 +117,12 @@ private:
     data::TableSchema ReadSchema(const std::string& table, data::Recordset& rs,
                                  const CopyOptions& options);
     enum class Refusal { Counted, Handled };
-    bool Report(std::string& statement, const std::function<void()>& send,
-                Refusal refusal = Refusal::Counted);
+    bool Report(const std::function<void()>& send, Refusal refusal = Refusal::Counted);
     bool FillTable(data::TableSchema schema, data::Recordset& rs, const CopyOptions& options,
                    bool progress);
     void CopyChildTables(const std::string& table, const CopyOptions& options,
                          data::Destination* connected, const std::string& unconnected);
+    void UseScript();
     void Note(std::string text);
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
     void CopyRows(data::Recordset& rs, const data::TableSchema& schema, const CopyOptions& options,
@@ -134,7 +135,10 @@ private:
     data::Connection& destination_;
     CopyEvents& events_;
     const std::atomic<bool>& stop_;
-    data::Destination* target_ = nullptr; // null when statements are only reported
+    data::Destination& script_;
+    // Where statements go: the destination's when they are sent, else the script's.
+    data::Destination* target_ = nullptr;
+    bool sending_ = false;
     std::string unsent_reason_;
     TableReport* report_ = nullptr;
     // Set while the failures that arrive are those of rows.

@@ -145,6 +145,12 @@ public:
     /// Ends, from another thread, whatever call the connection waits in for the server: the call
     /// fails at once as with a lost server, and so does every later one, without reconnecting.
     virtual void Interrupt() {}
+    /// True when values of columns of the source's type code (Field::SourceType) may wrap an
+    /// embedded file (Access's OLE Object columns).
+    virtual bool EmbedsFiles(int /*source_type*/) const { return false; }
+    /// Replaces the bytes of an OLE Object value with the file its wrapper embeds, where the
+    /// source knows the wrapper's kind; false (the bytes left as they are) otherwise.
+    virtual bool EmbeddedFile(Bytes& /*value*/) { return false; }
     /// The provider as a destination of converted tables, when it builds its own statements
     /// from typed rows; null for providers that only run statement text.
     virtual Destination* AsDestination() { return nullptr; }
@@ -152,6 +158,9 @@ public:
 
 /// Makes the provider that a connection string names; throws DataAccessError on failure.
 using ProviderFactory = std::function<std::unique_ptr<Provider>(const std::string&)>;
+
+/// Opens a provider from data of its own kind (no connection string); throws DataAccessError.
+using ProviderOpener = std::function<std::unique_ptr<Provider>()>;
 
 /// A data-access connection: closed until Open succeeds; the provider follows from the string.
 class Connection {
@@ -164,6 +173,8 @@ public:
 
     /// Opens from a connection string; throws DataAccessError (also kept as LastError()).
     void Open(const std::string& connection_string);
+    /// Opens the provider `open` makes; throws DataAccessError (also kept as LastError()).
+    void Open(const ProviderOpener& open);
     /// Closes the connection; closing a closed one does nothing.
     void Close() noexcept;
     /// 0 when closed, 1 when open.
@@ -188,6 +199,12 @@ public:
     std::vector<RelationshipSchema> ReadRelationships();
     /// The saved queries; throws DataAccessError (also kept as LastError()).
     std::vector<QuerySchema> ReadQueries();
+    /// Provider::EmbedsFiles of the open connection (false when it is closed).
+    bool EmbedsFiles(int source_type) const {
+        return provider_ && provider_->EmbedsFiles(source_type);
+    }
+    /// Provider::EmbeddedFile of the open connection (false when it is closed).
+    bool EmbeddedFile(Bytes& value) { return provider_ && provider_->EmbeddedFile(value); }
     /// Sends statements the provider still holds back; throws DataAccessError.
     void Flush();
     /// Sets how many single-row INSERTs the destination may join (1 sends each on its own).

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tablewright/model/DataAccess.h"
-#include "tablewright/model/Destination.h"
+#include "tablewright/mysql/MySqlDestination.h"
 
 #include <string>
 
@@ -9,21 +9,21 @@ namespace tw::data {
 
 /// A destination over any provider that runs statement text: each call becomes one statement of
 /// the MySQL dialect, each row one INSERT.
-class StatementDestination final : public Destination {
+class StatementDestination final : public MySqlDestination {
 public:
     explicit StatementDestination(Provider& provider) : provider_(provider) {}
-    void DropTable(const std::string& table) override;
-    void CreateTable(const TableSchema& table, const TableOptions& options) override;
-    void BeginRows(const TableSchema& table) override;
-    void AppendRow(std::span<const Value> row) override;
-    void EndTable() override;
-    void Execute(std::string_view statement) override;
-    void AddForeignKey(const RelationshipSchema& relationship) override;
+    bool Sends() const override { return true; }
+    std::string ClusterRefusal(const std::string& engine) override {
+        return ClusterRefusalOf(provider_, engine);
+    }
+    void EndTable() override { provider_.Flush(); }
+    void FlushTables() override;
+
+protected:
+    void Send(std::string_view statement) override { provider_.Execute(statement); }
 
 private:
     Provider& provider_;
-    TableSchema table_;
-    std::string statement_;
 };
 
 } // namespace tw::data

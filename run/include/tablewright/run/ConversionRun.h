@@ -128,6 +128,9 @@ struct RunSummary {
     bool script_failed = false;
     bool database_failed = false;
     bool cancelled = false;
+    /// Why the run ended before its end (a failure of memory or of the file system); empty when
+    /// it did not.
+    std::string run_error;
     /// Why the script file failed, and why the database could not be created or selected.
     std::string script_error;
     std::string database_error;
@@ -145,7 +148,7 @@ struct RunSummary {
     /// True when nothing failed and the run was not cancelled.
     bool Clean() const {
         return tables_failed == 0 && failed_statements == 0 && !script_failed && !database_failed &&
-               !cancelled;
+               !cancelled && run_error.empty();
     }
 };
 
@@ -164,8 +167,11 @@ public:
     ConversionRun(const ConversionRun&) = delete;
     ConversionRun& operator=(const ConversionRun&) = delete;
 
-    /// Runs the conversion over the ticked tables; the log goes to the window at the end.
+    /// Runs the conversion over the ticked tables; the log goes to the window at the end, also
+    /// when something ends the run early (Summary().run_error).
     void RunConversion();
+    /// Ends the run early for `reason`: logs it, closes the script file and shows the log.
+    void Abort(const std::string& reason);
     /// "[hh:mm:ss]" with the current local time of day, 24-hour.
     std::string WriteMessage() const;
     /// Handler of the engine's ExecuteInfo: adds the statement as one line to the script file
@@ -187,6 +193,7 @@ private:
     struct FileCloser {
         void operator()(std::FILE* file) const noexcept;
     };
+    void RunTables();
     void ScriptFailed(const std::string& reason);
     void ConvertRelationships(const std::set<std::string>& converted);
     void ConvertViews(const std::set<std::string>& converted);
@@ -213,6 +220,7 @@ private:
     // Bytes of whole lines already in the file.
     std::uintmax_t script_bytes_ = 0;
     std::string log_;
+    std::uint64_t run_start_ = 0;
     bool script_error_logged_ = false;
     std::string script_error_;
     std::int64_t unwritten_statements_ = 0;

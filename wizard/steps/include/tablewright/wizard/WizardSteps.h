@@ -1,12 +1,15 @@
 #pragma once
 
 #include "tablewright/engine/Cls_Convertion.h"
+#include "tablewright/providers/Providers.h"
 #include "tablewright/run/ConversionRun.h"
 #include "tablewright/wizard/WizardView.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -62,9 +65,11 @@ struct BackgroundWork {
 /// properties and the engine.
 class WizardSteps {
 public:
-    /// Binds the logic to the view; the engine is made from `factory` when the window loads.
-    explicit WizardSteps(WizardView& view,
-                         data::ProviderFactory factory = data::DefaultProviderFactory());
+    /// Binds the logic to the view; the engine is made from `factory` (and the script
+    /// destination from `script`) when the window loads.
+    explicit WizardSteps(
+        WizardView& view, data::ProviderFactory factory = data::DefaultProviderFactory(),
+        data::ScriptDestinationFactory script = data::DefaultScriptDestinationFactory());
     ~WizardSteps();
     WizardSteps(const WizardSteps&) = delete;
     WizardSteps& operator=(const WizardSteps&) = delete;
@@ -149,6 +154,11 @@ public:
     bool Busy() const { return busy_; }
     /// The conversion run bound to the engine and the view (null before load and after unload).
     run::ConversionRun* Run() { return run_.get(); }
+    /// The steps of handlers that failed and were skipped, each as its reason, oldest first
+    /// (the first kSkippedStepsKept of them).
+    std::vector<std::string> SkippedSteps() const;
+    /// How many skipped steps SkippedSteps keeps.
+    static constexpr std::size_t kSkippedStepsKept = 100;
 
 private:
     class RunBinding;
@@ -160,9 +170,18 @@ private:
     bool OpenInBackground(const std::function<bool()>& open);
     void RunConversion();
     void StopRun();
+    /// Runs one step of a handler; a step that fails is skipped (and recorded) and the handler
+    /// goes on.
+    template <typename Step> void Attempt(Step&& step);
+    void Skipped(const std::string& reason);
 
     WizardView& view_;
     data::ProviderFactory factory_;
+    data::ScriptDestinationFactory script_;
+    // Steps run on the worker thread too.
+    mutable std::mutex skipped_mutex_;
+    std::vector<std::string> skipped_;
+    std::atomic<bool> run_broke_{false};
     std::unique_ptr<RunBinding> run_window_;
     std::unique_ptr<run::ConversionRun> run_;
     bool busy_ = false;

@@ -1,0 +1,229 @@
+#include "tablewright/mysql/MySqlDestination.h"
+
+#include "tablewright/model/DataAccess.h"
+#include "tablewright/mysql/MySqlDialect.h"
+#include "tablewright/mysql/SqlText.h"
+
+namespace tw::data {
+
+void MySqlDestination::HandBack(std::string& text, StatementKind kind, std::size_t row_prefix) {
+    if (!handler_)
+        return;
+    MadeStatement made{text, kind, row_prefix};
+    handler_(made);
+}
+
+template <typename SendCall>
+void MySqlDestination::Made(std::string& text, StatementKind kind, std::size_t row_prefix,
+                            SendCall&& send) {
+    try {
+        send();
+    } catch (...) {
+        HandBack(text, kind, row_prefix);
+        throw;
+    }
+    HandBack(text, kind, row_prefix);
+}
+
+void MySqlDestination::CreateDatabase(const std::string& name) {
+    std::string statement = "CREATE DATABASE IF NOT EXISTS `";
+    AppendNameText(statement, name);
+    statement += "`;";
+    try {
+        Send(statement);
+    } catch (const DataAccessError& e) {
+        // A user whose rights cover the tables of an existing database but not the database
+        // itself can still convert into it; when it cannot be selected either, the reason the
+        // creation was refused is the one to show.
+        const std::string reason = e.what();
+        try {
+            UseDatabase(name);
+        } catch (const DataAccessError&) {
+            throw DataAccessError(reason);
+        }
+        return;
+    }
+    UseDatabase(name);
+}
+
+void MySqlDestination::UseDatabase(const std::string& name) {
+    std::string statement = "USE `";
+    AppendNameText(statement, name);
+    statement += "`;";
+    Send(statement);
+}
+
+std::string MySqlDestination::ClusterRefusalOf(Provider& provider, const std::string& engine) {
+    if (Utf8ToLower(engine) == "innodb")
+        return {};
+    std::string cluster;
+    try {
+        // MySQL and MariaDB without Galera do not know the variable.
+        auto rs = provider.OpenRecordset("SELECT @@GLOBAL.wsrep_on");
+        if (!rs->IsEOF())
+            if (const auto* text = std::get_if<std::string>(&rs->GetField(0).GetValue()))
+                cluster = *text;
+    } catch (const DataAccessError&) {
+        return {};
+    }
+    if (cluster != "1" && Utf8ToLower(cluster) != "on")
+        return {};
+    return "服务器是 Galera 集群，只复制 InnoDB 表：表类型 " + engine +
+           " 的表只会留在这一个节点上，其他节点上是空的。请改用 InnoDB 表类型。";
+}
+
+bool MySqlDestination::KeepsForeignKeys(const std::string& engine) {
+    return MySqlDialect::KeepsForeignKeys(engine);
+}
+
+void MySqlDestination::DropTable(const std::string& table) {
+    statement_ = MySqlDialect::DropTable(table);
+    Made(statement_, StatementKind::Drop, 0, [&] { Send(statement_); });
+}
+
+// A row wider than the server allows (many long text columns) would cost the whole table: the
+// widest varchar columns become mediumtext, which the row holds by reference, until it fits. The
+// server measures rows by its own settings (page size, row format); while it still finds the row
+// too large, one more column is moved. With keys, a definition the server does not take in full
+// (a default or comment it refuses) must not cost the rows: the table is made as plain columns
+// instead.
+bool MySqlDestination::CreateTable(TableSchema& table, const TableOptions& options,
+                                   std::vector<std::string>& notes) {
+    TableOptions table_options = options;
+    std::vector<std::string> moved;
+    while (MySqlDialect::RowSizeExcess(table, table_options) > 0) {
+        std::string name = MySqlDialect::MoveWidestToText(table, table_options);
+        if (name.empty())
+            break;
+        moved.push_back(std::move(name));
+    }
+    std::string create = MySqlDialect::CreateTable(table, table_options, &notes);
+    auto create_fitting = [&] {
+        for (;;) {
+            try {
+                SendTable(table.name, create);
+                return;
+            } catch (const RowTooLargeError&) {
+                std::string name = MySqlDialect::MoveWidestToText(table, table_options);
+                if (name.empty())
+                    throw;
+                moved.push_back(std::move(name));
+                create = MySqlDialect::CreateTable(table, table_options);
+            }
+        }
+    };
+    auto note_moved = [&] {
+        if (moved.empty())
+            return;
+        std::string names;
+        for (const auto& name : moved)
+            names += (names.empty() ? "'" : "、'") + name + "'";
+        notes.push_back("一行超出了表类型允许的大小，已把 " + std::to_string(moved.size()) +
+                        " 个最宽的文本列由 varchar 改为 mediumtext：" + names);
+    };
+    bool full = true;
+    try {
+        Made(create, StatementKind::Table, 0, create_fitting);
+    } catch (const DataAccessError& e) {
+        if (!table_options.keys) {
+            note_moved();
+            throw;
+        }
+        notes.push_back("表未能按完整定义创建（" + std::string(e.what()) +
+                        "），已改为只含列的定义，不带键和列属性");
+        table_options.keys = false;
+        full = false;
+        create = MySqlDialect::CreateTable(table, table_options);
+        try {
+            Made(create, StatementKind::Table, 0, create_fitting);
+        } catch (const DataAccessError&) {
+            note_moved();
+            throw;
+        }
+    }
+    note_moved();
+    return full;
+}
+
+void MySqlDestination::BeginRows(const TableSchema& table) {
+    columns_ = table.columns;
+    prefix_ = MySqlDialect::InsertPrefix(table.name);
+    StartRows(table, prefix_);
+}
+
+void MySqlDestination::AppendRow(std::span<const Value> row) {
+    // The row's text is written once: for the statement handed back and for the server.
+    row_.assign(prefix_);
+    MySqlDialect::AppendRowTuple(row_, row, columns_);
+    row_ += ';';
+    const std::string_view tuple =
+        std::string_view(row_).substr(prefix_.size(), row_.size() - prefix_.size() - 1);
+    Made(row_, StatementKind::Row, prefix_.size(), [&] { SendRow(row, tuple, row_); });
+}
+
+// All keys in one statement, and when the server refuses that, one by one, keeping a unique
+// index that the data does not allow as a plain index. A key that cannot be kept as it was is
+// noted with the server's reason; the rows stay as they are.
+bool MySqlDestination::AddKeys(const TableSchema& table, const TableOptions& options,
+                               std::vector<std::string>& notes) {
+    KeyPlan plan = MySqlDialect::Keys(table, options, &notes);
+    if (plan.combined.empty())
+        return true;
+    std::string refusal;
+    auto run = [&](std::string& statement) {
+        try {
+            Made(statement, StatementKind::Key, 0, [&] { Send(statement); });
+            return true;
+        } catch (const DataAccessError& e) {
+            refusal = e.what();
+            return false;
+        }
+    };
+    if (run(plan.combined))
+        return true;
+    for (auto& step : plan.steps) {
+        // A table with a single key has just had that very statement refused.
+        if (step.statement != plan.combined && run(step.statement))
+            continue;
+        const std::string reason = refusal;
+        if (!step.plain_fallback.empty() && run(step.plain_fallback)) {
+            notes.push_back(step.what + " 未能保留唯一性（" + reason + "），已改为普通索引");
+            continue;
+        }
+        notes.push_back(step.what + " 未能建立：" + reason);
+    }
+    return false;
+}
+
+void MySqlDestination::AddForeignKey(const RelationshipSchema& relationship) {
+    statement_ = MySqlDialect::ForeignKey(relationship);
+    Made(statement_, StatementKind::ForeignKey, 0, [&] { SendForeignKey(statement_); });
+}
+
+void MySqlDestination::CreateView(std::string& statement) {
+    Made(statement, StatementKind::View, 0, [&] { Send(statement); });
+}
+
+std::string MySqlDestination::TypeName(int ado_type) {
+    return MySqlDialect::TypeName(ado_type);
+}
+
+std::string MySqlDestination::ColumnType(const ColumnSchema& column) {
+    return MySqlDialect::ColumnType(column);
+}
+
+std::string MySqlDestination::TableClause(const std::string& engine) {
+    return MySqlDialect::TableClause(engine);
+}
+
+void MySqlDestination::AppendInsert(std::string& out, const std::string& table,
+                                    std::span<const Value> row,
+                                    std::span<const ColumnSchema> columns) {
+    MySqlDialect::AppendInsert(out, table, row, columns);
+}
+
+ScriptDestinationFactory MySqlScriptDestinationFactory() {
+    return [] { return std::make_unique<ScriptDestination>(); };
+}
+
+} // namespace tw::data
