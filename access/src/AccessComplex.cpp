@@ -6,6 +6,7 @@
 
 #include "AccessComplex.h"
 #include "AccessInternals.h"
+#include "RowRecordset.h"
 
 #include <zlib.h>
 
@@ -405,16 +406,17 @@ private:
     ColumnSchema column_;
 };
 
-class ComplexRecordset final : public Recordset {
+class ComplexRecordset final : public RowRecordset<ComplexField> {
 public:
     ComplexRecordset(std::shared_ptr<const AccessFile> file,
                      std::shared_ptr<const TablePlan> parent, const ComplexPlan& plan)
         : file_(std::move(file)), parent_(std::move(parent)), plan_(plan) {
         DescribeFields();
         ReadParentKeys();
+        std::int64_t count = 0;
         if (plan_.schema.kind == ComplexKind::VersionHistory) {
             ReadSortedHistory();
-            count_ = static_cast<std::int64_t>(sorted_.size());
+            count = static_cast<std::int64_t>(sorted_.size());
         } else {
             RowReader counter(file_, plan_.flat);
             for (;;) {
@@ -424,56 +426,25 @@ public:
                 } catch (const DataAccessError&) {
                     // Counted; reading it fails when the cursor comes to it.
                 }
-                ++count_;
+                ++count;
             }
             rows_ = std::make_unique<RowReader>(file_, plan_.flat);
         }
-        if (count_ == 0 || !Advance()) {
-            eof_ = true;
-            bof_ = true;
-        }
+        Start(count);
         started_ = true;
     }
 
-    bool IsEOF() const override { return eof_; }
-    bool IsBOF() const override { return bof_; }
-    std::int64_t RecordCount() const override { return count_; }
-
-    void MoveNext() override {
-        RequireOpen();
-        if (eof_)
-            throw DataAccessError(kMovedPastEnd);
-        if (!Advance())
-            eof_ = true;
-    }
-
-    int FieldCount() const override { return static_cast<int>(fields_.size()); }
-
-    Field& GetField(int index) override { return FieldAt(fields_, index); }
-
-    void Close() override {
-        rows_.reset();
-        sorted_.clear();
-        closed_ = true;
-        eof_ = true;
-        bof_ = true;
-    }
-
     const Value& FieldValue(std::size_t index) const {
-        RequireOpen();
-        if (eof_)
-            throw DataAccessError(kNoCurrentRecordAtEnd);
-        if (!current_.row_problem.empty())
-            throw DataAccessError("没有当前记录：上一条记录无法读取。");
+        RequireCurrentRow(current_.row_problem.empty());
         if (!current_.problems[index].empty())
             throw DataAccessError(current_.problems[index]);
         return current_.values[index];
     }
 
 private:
-    void RequireOpen() const {
-        if (closed_)
-            throw DataAccessError("记录集已关闭。");
+    void Release() override {
+        rows_.reset();
+        sorted_.clear();
     }
 
     // The parent's primary key columns, the complex value id, then the values, each name
@@ -644,7 +615,7 @@ private:
 
     // Moves to the next child row; false after the last. A row that cannot be read becomes the
     // current row all the same, so that its fields say so, and MoveNext fails for it.
-    bool Advance() {
+    bool Advance() override {
         if (plan_.schema.kind == ComplexKind::VersionHistory) {
             if (next_ >= sorted_.size())
                 return false;
@@ -672,7 +643,6 @@ private:
     std::shared_ptr<const AccessFile> file_;
     std::shared_ptr<const TablePlan> parent_;
     const ComplexPlan plan_;
-    std::vector<std::unique_ptr<ComplexField>> fields_;
     std::vector<std::size_t> key_columns_;
     std::unordered_map<std::int64_t, KeyValues> parent_keys_;
     // Why a parent row could not be read; empty when every one was.
@@ -681,12 +651,8 @@ private:
     std::vector<ChildRow> sorted_;
     std::size_t next_ = 0;
     ChildRow current_;
-    std::int64_t count_ = 0;
-    bool eof_ = false;
-    bool bof_ = false;
     // Set once the first row is read: from then on a row that cannot be read fails MoveNext.
     bool started_ = false;
-    bool closed_ = false;
 };
 
 const Value& ComplexField::GetValue() {

@@ -2,6 +2,7 @@
 // recordset and fields that hand them out.
 
 #include "AccessInternals.h"
+#include "RowRecordset.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -652,14 +653,14 @@ private:
     std::uint64_t decoded_row_ = 0;
 };
 
-class AccessRecordset final : public Recordset {
+class AccessRecordset final : public RowRecordset<AccessField> {
 public:
     AccessRecordset(std::shared_ptr<const AccessFile> file, std::shared_ptr<const TablePlan> plan)
         : plan_(std::move(plan)), cursor_(std::make_unique<TableCursor>(std::move(file), plan_)) {
         fields_.reserve(plan_->columns.size());
         for (std::size_t i = 0; i < plan_->columns.size(); ++i)
             fields_.push_back(std::make_unique<AccessField>(*this, i, plan_->columns[i]));
-        count_ = cursor_->CountRows();
+        const std::int64_t count = cursor_->CountRows();
         const auto& extents = cursor_->Extents();
         for (std::size_t i = 0; i < extents.size(); ++i) {
             if (extents[i].seen)
@@ -672,54 +673,14 @@ public:
             else if (!column.note.empty())
                 warnings_.push_back("列 '" + column.name + "'" + column.note + "。");
         }
-        row_serial_ = 1;
-        if (count_ == 0 || !cursor_->Next()) {
-            eof_ = true;
-            bof_ = true;
-        } else {
-            row_valid_ = true;
-        }
-    }
-
-    bool IsEOF() const override { return eof_; }
-    bool IsBOF() const override { return bof_; }
-    std::int64_t RecordCount() const override { return count_; }
-
-    void MoveNext() override {
-        RequireOpen();
-        if (eof_)
-            throw DataAccessError(kMovedPastEnd);
-        bof_ = false;
-        // A new serial invalidates the values decoded so far; when reading the next row fails,
-        // there is no current row until a later MoveNext succeeds.
-        ++row_serial_;
-        row_valid_ = false;
-        if (cursor_->Next())
-            row_valid_ = true;
-        else
-            eof_ = true;
-    }
-
-    int FieldCount() const override { return static_cast<int>(fields_.size()); }
-
-    Field& GetField(int index) override { return FieldAt(fields_, index); }
-
-    void Close() override {
-        cursor_.reset();
-        closed_ = true;
-        eof_ = true;
-        bof_ = true;
+        Start(count);
     }
 
     std::vector<std::string> ColumnWarnings() const override { return warnings_; }
 
     // Decodes a column of the current row unless `decoded_row` shows it is already done.
     void Fetch(std::size_t index, Value& value, std::uint64_t& decoded_row) {
-        RequireOpen();
-        if (eof_)
-            throw DataAccessError(kNoCurrentRecordAtEnd);
-        if (!row_valid_)
-            throw DataAccessError("没有当前记录：上一条记录无法读取。");
+        RequireCurrentRow(row_valid_);
         if (decoded_row == row_serial_)
             return;
         cursor_->Decode(index, value);
@@ -727,20 +688,24 @@ public:
     }
 
 private:
-    void RequireOpen() const {
-        if (closed_)
-            throw DataAccessError("记录集已关闭。");
+    bool Advance() override {
+        // A new serial invalidates the values decoded so far; when reading the next row fails,
+        // there is no current row until a later MoveNext succeeds.
+        ++row_serial_;
+        row_valid_ = false;
+        if (!cursor_->Next())
+            return false;
+        row_valid_ = true;
+        return true;
     }
+
+    void Release() override { cursor_.reset(); }
 
     std::shared_ptr<const TablePlan> plan_;
     std::unique_ptr<TableCursor> cursor_;
-    std::vector<std::unique_ptr<AccessField>> fields_;
     std::vector<std::string> warnings_;
-    std::int64_t count_ = 0;
+    // Starts at 0, which no field has decoded; the first row is 1.
     std::uint64_t row_serial_ = 0;
-    bool eof_ = false;
-    bool bof_ = false;
-    bool closed_ = false;
     bool row_valid_ = false;
 };
 

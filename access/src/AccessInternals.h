@@ -363,17 +363,4 @@ private:
     std::unique_ptr<ComplexCatalog, ComplexCatalogDeleter> complex_;
 };
 
-/// What the recordsets of the file say when moved past their end and when read there.
-inline constexpr const char* kMovedPastEnd = "记录集已经位于最后一条记录之后，无法再移动。";
-inline constexpr const char* kNoCurrentRecordAtEnd = "没有当前记录：记录集位于末尾。";
-
-/// Field `index` of a recordset's fields; fails naming the index when there is none.
-template <typename FieldPointer>
-Field& FieldAt(const std::vector<FieldPointer>& fields, int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= fields.size())
-        throw DataAccessError("字段序号 " + std::to_string(index) + " 超出范围（共 " +
-                              std::to_string(fields.size()) + " 个字段）。");
-    return *fields[static_cast<std::size_t>(index)];
-}
-
 } // namespace tw::data::access

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -713,6 +714,43 @@ TEST(AccessReaderCatalog, CursorPositionsAndIndependentRecordsets) {
     EXPECT_EQ(second->GetField(4).GetValue(), I(333333333));
     second->Close();
     EXPECT_THROW(second->MoveNext(), DataAccessError);
+}
+
+// A table's rows and a complex column's child rows move, end and close alike, with the same
+// messages for each misuse.
+TEST(AccessReaderCatalog, TableAndChildRecordsetsNavigateAlike) {
+    auto provider = Open("ace14-complex.accdb");
+    const auto message = [](const std::function<void()>& misuse) {
+        try {
+            misuse();
+        } catch (const DataAccessError& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    std::vector<std::unique_ptr<Recordset>> recordsets;
+    recordsets.push_back(provider->OpenTable("Table1"));
+    recordsets.push_back(provider->OpenComplexValues("Table1", "attach-data"));
+    for (const auto& rs : recordsets) {
+        SCOPED_TRACE(rs->GetField(rs->FieldCount() - 1).Name());
+        ASSERT_GT(rs->RecordCount(), 0);
+        EXPECT_FALSE(rs->IsBOF());
+        std::int64_t rows = 0;
+        for (; !rs->IsEOF(); rs->MoveNext())
+            ++rows;
+        EXPECT_EQ(rows, rs->RecordCount());
+        EXPECT_FALSE(rs->IsBOF());
+        EXPECT_EQ(message([&] { rs->MoveNext(); }), "记录集已经位于最后一条记录之后，无法再移动。");
+        EXPECT_EQ(message([&] { rs->GetField(0).GetValue(); }), "没有当前记录：记录集位于末尾。");
+        EXPECT_EQ(message([&] { rs->GetField(rs->FieldCount()); }),
+                  "字段序号 " + std::to_string(rs->FieldCount()) + " 超出范围（共 " +
+                      std::to_string(rs->FieldCount()) + " 个字段）。");
+        rs->Close();
+        EXPECT_TRUE(rs->IsEOF());
+        EXPECT_TRUE(rs->IsBOF());
+        EXPECT_EQ(message([&] { rs->MoveNext(); }), "记录集已关闭。");
+        EXPECT_EQ(message([&] { rs->GetField(0).GetValue(); }), "记录集已关闭。");
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

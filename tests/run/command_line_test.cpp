@@ -264,6 +264,20 @@ TEST(CommandLine, UsageErrorsAreOneLineAndTheVersionIsTheProjects) {
         EXPECT_EQ(cli.out.rfind("Usage: tablewright-cli", 0), 0u) << cli.out;
         EXPECT_EQ(cli.err, "");
     }
+    // Every long option the help names is one the parser knows, and the help names them all.
+    const std::string usage = RunCli({{"--help"}}).out;
+    const std::regex long_option(R"(^  (?:-\S(?:\[P\])?, )?(--[a-z-]+))");
+    int named = 0;
+    std::istringstream lines(usage);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        if (!std::regex_search(line, match, long_option))
+            continue;
+        ++named;
+        const Cli cli = RunCli({{match[1].str()}});
+        EXPECT_EQ(cli.err.find("未知选项"), std::string::npos) << match[1] << ": " << cli.err;
+    }
+    EXPECT_EQ(named, 34);
 }
 
 // The Access file's password comes from the command line, a prompt or the environment; linked
