@@ -272,6 +272,8 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
     if (AcceptKeyword("TRANSFORM")) {
         statement->kind = sql::StatementKind::Crosstab;
         statement->transform = Expression();
+        if (AcceptKeyword("AS"))
+            statement->transform_alias = ExpectName();
         if (!AtKeyword("SELECT"))
             Unexpected();
         statement->query = QueryBody();
@@ -338,6 +340,16 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
             statement->delete_what = Next().text + ".*";
             Next();
             Next();
+        } else if (!AtKeyword("FROM")) {
+            // DELETE t.a, t.b FROM t: the fields name the table; whole rows are deleted.
+            for (bool first = true; first || AcceptSymbol(","); first = false) {
+                const ExprPtr field = NameReference();
+                if (field->kind != ExprKind::Column)
+                    Unexpected();
+                statement->delete_what += (first ? "" : ", ") +
+                                          (field->qualifier.empty() ? "" : field->qualifier + ".") +
+                                          field->text;
+            }
         }
         ExpectKeyword("FROM");
         statement->tables = TableList();
@@ -352,33 +364,52 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
     return statement;
 }
 
-// PARAMETERS name type, ...; each name as its value is referred to, each type as written.
+// PARAMETERS name type, ...; each name as its value is referred to, each type as written. A
+// name may be bracketed ([Start Date]), a reference ([Forms]![F]![C]) or bare words with spaces
+// (User Name Text): the type is the last word, with its size in parentheses.
 void Parser::Parameters(sql::Statement& statement) {
     for (bool first = true; first || AcceptSymbol(","); first = false) {
-        sql::ParameterDecl decl;
-        std::vector<std::string> parts{ExpectName()};
-        while (AcceptSymbol("!") || AcceptSymbol("."))
-            parts.push_back(ExpectName());
-        if (parts.size() == 1) {
-            decl.name = parts[0];
-        } else {
-            for (const auto& part : parts)
-                decl.name += (decl.name.empty() ? "[" : "]![") + part;
-            decl.name += "]";
-        }
-        // The type: words and a parenthesised size, up to ',' or ';'.
+        std::vector<Token> tokens;
         while (!AtSymbol(",") && !AtSymbol(";")) {
-            const Token& token = Peek();
-            if (token.kind == TokenKind::End)
+            if (Peek().kind == TokenKind::End)
                 Unexpected();
-            if (token.kind != TokenKind::Word && token.kind != TokenKind::Number &&
-                !AtSymbol("(") && !AtSymbol(")"))
-                Unexpected();
-            if (!decl.type.empty() && token.text != ")" && token.text != "(" &&
-                decl.type.back() != '(')
-                decl.type += ' ';
-            decl.type += Next().text;
+            tokens.push_back(Next());
         }
+        std::size_t type_at = tokens.size();
+        if (!tokens.empty() && tokens.back().kind == TokenKind::Symbol &&
+            tokens.back().text == ")") {
+            while (type_at > 0 && tokens[type_at - 1].text != "(")
+                --type_at;
+            if (type_at > 0)
+                --type_at;
+        }
+        if (type_at == 0 || tokens[type_at - 1].kind != TokenKind::Word)
+            RefuseSql("PARAMETERS 中无法识别的参数声明");
+        --type_at;
+        if (type_at == 0)
+            RefuseSql("PARAMETERS 中无法识别的参数声明");
+        sql::ParameterDecl decl;
+        for (std::size_t i = type_at; i < tokens.size(); ++i) {
+            const std::string& text = tokens[i].text;
+            if (!decl.type.empty() && text != ")" && text != "(" && decl.type.back() != '(')
+                decl.type += ' ';
+            decl.type += text;
+        }
+        const bool reference = std::any_of(tokens.begin(), tokens.begin() + type_at,
+                                           [](const Token& t) { return t.text == "!"; });
+        for (std::size_t i = 0; i < type_at; ++i) {
+            const Token& token = tokens[i];
+            if (token.kind == TokenKind::Symbol && (token.text == "!" || token.text == "."))
+                continue;
+            if (token.kind != TokenKind::Word && token.kind != TokenKind::Bracket)
+                RefuseSql("PARAMETERS 中无法识别的参数声明");
+            if (reference)
+                decl.name += (decl.name.empty() ? "[" : "]![") + token.text;
+            else
+                decl.name += (decl.name.empty() ? "" : " ") + token.text;
+        }
+        if (reference)
+            decl.name += "]";
         parameters_.insert(AsciiLower(decl.name));
         statement.parameters.push_back(std::move(decl));
     }

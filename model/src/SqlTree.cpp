@@ -422,6 +422,8 @@ std::string ToSExpr(const Statement& s) {
     if (s.kind == StatementKind::Crosstab) {
         out += " (transform ";
         Print(out, *s.transform);
+        if (!s.transform_alias.empty())
+            out += " as " + Quote(s.transform_alias);
         out += ")";
     }
     if (s.kind == StatementKind::Insert) {
@@ -438,7 +440,7 @@ std::string ToSExpr(const Statement& s) {
         }
     }
     if (s.kind == StatementKind::Delete && !s.delete_what.empty())
-        out += " (what " + s.delete_what + ")";
+        out += " (what " + Quote(s.delete_what) + ")";
     PrintTables(out, s.kind == StatementKind::Update ? "tables" : "from", s.tables);
     if (!s.assignments.empty()) {
         out += " (set";
