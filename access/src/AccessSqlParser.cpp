@@ -247,6 +247,7 @@ private:
     ExprPtr NameReference();
     ExprPtr FunctionCall();
     QueryPtr ParenthesisedQuery();
+    QueryPtr DomainQuery(const sql::Expr& call);
 
     std::vector<Token> tokens_;
     std::size_t pos_ = 0;
@@ -929,7 +930,54 @@ ExprPtr Parser::FunctionCall() {
         while (AcceptSymbol(","));
     }
     ExpectSymbol(")");
+    e.query = DomainQuery(e);
     return Node(std::move(e));
+}
+
+// For DLookup("expr", "domain", "criteria") and the other domain aggregates whose arguments are
+// text literals: the domain as the query SELECT expr FROM domain WHERE criteria; null when the
+// arguments are not literals or their text does not parse.
+QueryPtr Parser::DomainQuery(const sql::Expr& call) {
+    static const std::set<std::string> kDomain = {"dlookup", "dcount",  "dsum",   "davg",
+                                                  "dmin",    "dmax",    "dfirst", "dlast",
+                                                  "dstdev",  "dstdevp", "dvar",   "dvarp"};
+    if (!kDomain.contains(AsciiLower(call.text)) || call.args.size() < 2 || call.args.size() > 3)
+        return nullptr;
+    for (const auto& arg : call.args)
+        if (arg->kind != ExprKind::Literal || arg->literal != sql::LiteralType::Text)
+            return nullptr;
+    const auto sub_expression = [&](const std::string& text) -> ExprPtr {
+        Nesting nesting(depth_);
+        Parser inner(TokenizeAccessSql(text), depth_);
+        return inner.WholeExpression();
+    };
+    try {
+        sql::Select select;
+        sql::SelectItem item;
+        const std::string& expression = call.args[0]->text;
+        if (expression.find_first_not_of(" ") != std::string::npos &&
+            expression.substr(expression.find_first_not_of(" "), 1) == "*" &&
+            expression.find_last_not_of(" ") == expression.find_first_not_of(" "))
+            item.star = true;
+        else
+            item.expr = sub_expression(expression);
+        select.items.push_back(std::move(item));
+        std::string domain = call.args[1]->text;
+        if (domain.size() >= 2 && domain.front() == '[' && domain.back() == ']')
+            domain = domain.substr(1, domain.size() - 2);
+        if (domain.empty() || domain.find_first_of("[]") != std::string::npos)
+            return nullptr;
+        sql::TableRef table;
+        table.name = domain;
+        select.from.push_back(MakeTableRef(std::move(table)));
+        if (call.args.size() == 3)
+            select.where = sub_expression(call.args[2]->text);
+        sql::Query query;
+        query.parts.push_back(std::move(select));
+        return MakeQuery(std::move(query));
+    } catch (const SqlRefused&) {
+        return nullptr;
+    }
 }
 
 template <typename Result, typename Parse> Result Run(std::string_view text, Parse parse) {

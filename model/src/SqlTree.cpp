@@ -306,16 +306,6 @@ public:
     std::vector<std::string> names;
 
     void Add(const Expr& e) {
-        if (e.kind == ExprKind::Call && IsDomainAggregate(e.text) && e.args.size() >= 2 &&
-            e.args[1]->kind == ExprKind::Literal && e.args[1]->literal == LiteralType::Text) {
-            for (const auto& arg : e.args)
-                Add(*arg);
-            std::string domain = e.args[1]->text;
-            if (domain.size() >= 2 && domain.front() == '[' && domain.back() == ']')
-                domain = domain.substr(1, domain.size() - 2);
-            names.push_back(domain);
-            return;
-        }
         for (const auto& arg : e.args)
             Add(*arg);
         if (e.query)
@@ -361,19 +351,6 @@ public:
             Add(part);
         for (const auto& item : q.order_by)
             Add(*item.expr);
-    }
-
-private:
-    static bool IsDomainAggregate(std::string_view name) {
-        std::string lower(name);
-        for (char& c : lower)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        for (const char* domain : {"dlookup", "dcount", "dsum", "davg", "dmin", "dmax", "dfirst",
-                                   "dlast", "dstdev", "dstdevp", "dvar", "dvarp"})
-            if (lower == domain)
-                return true;
-        return false;
     }
 };
 

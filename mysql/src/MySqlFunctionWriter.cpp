@@ -62,9 +62,34 @@ constexpr DirectFunction kDirectFunctions[] = {
     {"now", 0, 0, "NOW", true},
 };
 
-constexpr const char* kDomainFunctions[] = {"dlookup", "dcount",  "dsum",   "davg",
-                                            "dmin",    "dmax",    "dfirst", "dlast",
-                                            "dstdev",  "dstdevp", "dvar",   "dvarp"};
+// The aggregate each domain aggregate applies to its domain; the others take a record whose
+// choice depends on the order of the records.
+constexpr std::pair<const char*, const char*> kDomainAggregates[] = {
+    {"dcount", "Count"}, {"dsum", "Sum"},       {"davg", "Avg"}, {"dmin", "Min"},   {"dmax", "Max"},
+    {"dstdev", "StDev"}, {"dstdevp", "StDevP"}, {"dvar", "Var"}, {"dvarp", "VarP"},
+};
+
+// The type of a direct function's result.
+ValueType ResultType(const std::string& key, const std::vector<Written>& args) {
+    for (const char* same : {"abs", "int", "sum", "min", "max"})
+        if (key == same)
+            return args[0].type;
+    for (const char* whole :
+         {"count", "len", "year", "month", "day", "hour", "minute", "second", "sgn"})
+        if (key == whole)
+            return ValueType::Integer;
+    for (const char* text :
+         {"left", "right", "mid", "ucase", "lcase", "trim", "ltrim", "rtrim", "space"})
+        if (key == text)
+            return ValueType::Text;
+    for (const char* real :
+         {"sqr", "exp", "log", "sin", "cos", "tan", "atn", "stdev", "stdevp", "var", "varp"})
+        if (key == real)
+            return ValueType::Double;
+    if (key == "date" || key == "now")
+        return ValueType::Date;
+    return ValueType::Unknown;
+}
 
 // Access's own functions that have no MySQL form giving the same values, with why.
 struct RefusedFunction {
@@ -73,23 +98,12 @@ struct RefusedFunction {
 };
 
 constexpr RefusedFunction kRefusedFunctions[] = {
-    {"round", "Access 按银行家舍入"},
-    {"cint", "Access 按银行家舍入"},
-    {"clng", "Access 按银行家舍入"},
-    {"cbyte", "Access 按银行家舍入"},
     {"first", "结果取决于记录顺序"},
     {"last", "结果取决于记录顺序"},
     {"val", "转换规则不同"},
-    {"str", "转换规则不同"},
-    {"cstr", "转换规则不同"},
-    {"cdbl", "转换规则不同"},
-    {"csng", "转换规则不同"},
-    {"ccur", "转换规则不同"},
+    {"csng", "单精度数的运算 MySQL 没有"},
     {"cdec", "转换规则不同"},
-    {"cdate", "转换规则不同"},
     {"cvdate", "转换规则不同"},
-    {"cbool", "转换规则不同"},
-    {"cvar", "转换规则不同"},
     {"datevalue", "按区域设置解析日期"},
     {"timevalue", "按区域设置解析时间"},
     {"replace", "比较方式不同"},
@@ -151,11 +165,13 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         arity(f.min_args, f.max_args);
         Written e = Call(f.mysql, args);
         e.is_date = f.date;
+        e.type = ResultType(key, args);
         return e;
     }
-    for (const char* domain : kDomainFunctions)
-        if (key == domain)
-            Refuse("域聚合函数 '" + name + "'");
+    for (const char* conversion : {"round", "cint", "clng", "cbyte", "ccur", "cdbl", "cbool",
+                                   "cstr", "str", "cvar", "cdate"})
+        if (key == conversion)
+            return Conversion(key, name, args);
     for (const auto& f : kRefusedFunctions)
         if (key == f.access)
             Refuse("函数 '" + name + "'（" + f.why + "）");
@@ -164,11 +180,15 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         // Access averages in floating point, MySQL whole numbers as DECIMAL with four more
         // decimals; as for '/', the values are made doubles first.
         arity(1, 1);
-        return Call("AVG", {Binary(args[0], "*", NumberLiteral("1e0"), kMul).sql});
+        Written e = Call("AVG", {Binary(args[0], "*", NumberLiteral("1e0"), kMul).sql});
+        e.type = ValueType::Double;
+        return e;
     }
     if (key == "fix") {
         arity(1, 1);
-        return Call("TRUNCATE", {args[0].sql, "0"});
+        Written e = Call("TRUNCATE", {args[0].sql, "0"});
+        e.type = args[0].type;
+        return e;
     }
     if (key == "nz") {
         // Without a second argument Nz gives "" in a query (a number wherever one is needed,
@@ -276,6 +296,37 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         return Call("DATE_FORMAT", {args[0].sql, Quoted(*mysql)});
     }
     Refuse("用户定义的函数 '" + name + "'");
+}
+
+// DCount("*", "Orders", "Amount > 0") and the like: the parser attached the domain as a query
+// (SELECT expr FROM domain WHERE criteria) when every argument is text it could parse; the
+// aggregate over it becomes a scalar subquery.
+Written Writer::DomainAggregate(const sql::Expr& call, const std::string& key) {
+    const char* aggregate = nullptr;
+    for (const auto& [domain, function] : kDomainAggregates)
+        if (key == domain)
+            aggregate = function;
+    if (!aggregate)
+        Refuse("域聚合函数 '" + call.text + "'（结果取决于记录顺序）");
+    if (!call.query)
+        Refuse("域聚合函数 '" + call.text + "'（参数不是可解析的字符串常量）");
+    sql::Query query = *call.query;
+    sql::SelectItem& item = query.parts[0].items[0];
+    auto function = std::make_shared<sql::Expr>();
+    function->kind = sql::ExprKind::Call;
+    function->text = aggregate;
+    if (item.star) {
+        if (key != "dcount")
+            Refuse("域聚合函数 '" + call.text + "' 的表达式 '*'");
+        function->count_star = true;
+    } else {
+        function->args = {item.expr};
+    }
+    item = sql::SelectItem{};
+    item.expr = function;
+    Written e = Make("(" + QueryBody(query, Context::Value) + ")", kAtom);
+    e.type = key == "dcount" ? ValueType::Integer : ValueType::Unknown;
+    return e;
 }
 
 // Access counts the interval boundaries crossed (DateDiff("yyyy", #12/31/2019#, #1/1/2020#) is

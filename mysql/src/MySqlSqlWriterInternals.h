@@ -41,6 +41,11 @@ constexpr int kAtom = 100;
 
 enum class Shape { Other, String, Number, Null, Boolean, Column, Star };
 
+/// What is known of an expression's Access type, where the MySQL form depends on it: whole
+/// numbers (Byte, Integer, Long), exact decimals (Currency, Decimal; MySQL DECIMAL), floating
+/// point (Single, Double), text, dates, Yes/No.
+enum class ValueType { Unknown, Integer, Decimal, Double, Text, Date, Boolean };
+
 /// One written expression.
 struct Written {
     std::string sql;
@@ -56,7 +61,16 @@ struct Written {
     bool text_only = false;
     /// A date/time value: a date literal, Date(), Now() and the date functions' results.
     bool is_date = false;
+    ValueType type = ValueType::Unknown;
 };
+
+/// The type of an arithmetic result (+ - *) of operands of these types.
+ValueType ArithmeticType(ValueType left, ValueType right);
+
+/// `x` rounded to `digits` decimals (0 to 11) as Access rounds (half to even, on the exact
+/// value of a Currency, Decimal or Double); `what` names the function for the refusal when the
+/// type of x is not known.
+Written RoundHalfEven(const Written& x, int digits, const std::string& what);
 
 bool IsDigit(char c);
 std::string AsciiLower(std::string_view text);
@@ -106,6 +120,12 @@ private:
     struct SelectPart {
         std::string sql;
         std::optional<std::string> top;
+        /// TOP n PERCENT: the select list's part of sql ("SELECT a, b"), the rest (" FROM ..."),
+        /// and the names of the view's columns.
+        bool percent = false;
+        std::string head;
+        std::string tail;
+        std::vector<std::string> names;
     };
 
     struct Item {
@@ -116,6 +136,7 @@ private:
     void AddSource(const std::string& name);
     std::string QueryBody(const sql::Query& query, Context context);
     SelectPart Select(const sql::Select& select, bool name_columns);
+    std::optional<sql::Select> SemiJoin(const sql::Select& select);
     std::string OrderBy(const std::vector<sql::OrderItem>& order, bool of_union);
     std::string TableReference(const sql::TableRef& table, std::vector<std::string>& tables);
     bool ExpandStars(std::vector<Item>& items) const;
@@ -128,6 +149,10 @@ private:
     Written FunctionCall(const sql::Expr& e);
     Written Function(const std::string& name, const std::vector<Written>& args);
     Written DateDiff(const std::string& interval, const Written& first, const Written& last);
+    Written Conversion(const std::string& key, const std::string& name,
+                       const std::vector<Written>& args);
+    Written DomainAggregate(const sql::Expr& call, const std::string& key);
+    ValueType ColumnType(const sql::Expr& column) const;
 
     const SqlWriterContext& context_;
     // The tables named by the select list being written (lower-cased), for DISTINCTROW.
@@ -139,6 +164,10 @@ private:
     // defines; what a select's own FROM does not define passes to the select around it. Access
     // asks for the value of a column whose table no FROM clause names, as for a parameter.
     std::vector<std::set<std::string>> unresolved_;
+    // For each select being written, innermost last, the tables of its FROM clause: the name
+    // or alias they are known by and the table itself (empty for a derived table), for the
+    // types of its columns.
+    std::vector<std::vector<std::pair<std::string, std::string>>> scopes_;
 };
 
 } // namespace tw::data::sqlwriter
