@@ -301,7 +301,7 @@ const Refusal kRefused[] = {
     {"SELECT DateAdd(\"x\", 1, Created) FROM Table1", "DateAdd 的间隔 'x'"},
     {"SELECT DateDiff(\"w\", Created, Now()) FROM Table1", "DateDiff 的间隔 'w'"},
     {"SELECT DateDiff(\"ww\", Created, Now(), 2) FROM Table1", "DateDiff 的 firstdayofweek 参数"},
-    {"SELECT DatePart(\"ww\", Created) FROM Table1", "DatePart 的间隔 'ww'"},
+    {"SELECT DatePart(\"ww\", Created, 1, 2) FROM Table1", "DatePart 的 firstweekofyear 参数"},
     {"SELECT DateSerial(20, 1, 1) FROM Table1", "DateSerial 的两位数年份"},
     {"SELECT Format(Created, \"Short Date\") FROM Table1", "Format 格式 'Short Date'"},
     {"SELECT Format(Created, \"mm/dd/yyyy\") FROM Table1", "Format 格式 'mm/dd/yyyy'"},
