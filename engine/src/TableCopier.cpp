@@ -3,10 +3,13 @@
 #include "tablewright/engine/ComplexTables.h"
 #include "tablewright/engine/ViewPlan.h"
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Text.h"
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <optional>
 
 namespace tw::engine {
 
@@ -474,18 +477,46 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
         ConnectTarget();
     // Views the server did not take: a view that reads one of them is not sent.
     std::set<std::string> failed;
-    const ColumnLookup columns =
-        [this](const std::string& table) -> std::optional<std::vector<std::string>> {
-        try {
-            std::vector<std::string> names;
-            for (const auto& column : source_.ReadTableSchema(table).columns)
-                names.push_back(column.name);
-            return names;
-        } catch (const data::DataAccessError&) {
-            return std::nullopt;
+    // The tables' definitions, read once each, for the columns and types of '*' and rounding.
+    auto definitions = std::make_shared<std::map<std::string, std::optional<data::TableSchema>>>();
+    const auto definition = [this, definitions](const std::string& table) {
+        auto found = definitions->find(table);
+        if (found == definitions->end()) {
+            std::optional<data::TableSchema> read;
+            try {
+                read = source_.ReadTableSchema(table);
+            } catch (const data::DataAccessError&) {
+            }
+            found = definitions->emplace(table, std::move(read)).first;
         }
+        return found->second;
     };
-    for (PlannedView& plan : PlanViews(queries, converted, tables, columns)) {
+    const ColumnLookup columns =
+        [definition](const std::string& table) -> std::optional<std::vector<std::string>> {
+        const auto read = definition(table);
+        if (!read)
+            return std::nullopt;
+        std::vector<std::string> names;
+        for (const auto& column : read->columns)
+            names.push_back(column.name);
+        return names;
+    };
+    // The one place the views' MySQL text is written.
+    const ViewWriter writer = [&](const std::string& name, const sql::Statement& tree) {
+        data::SqlWriterContext context;
+        context.columns = columns;
+        context.column_type = [&](const std::string& table,
+                                  const std::string& column) -> std::optional<int> {
+            if (const auto read = definition(table))
+                for (const auto& known : read->columns)
+                    if (data::Utf8ToLower(known.name) == data::Utf8ToLower(column))
+                        return known.ado_type;
+            return std::nullopt;
+        };
+        data::WrittenSql written = script_.WriteView(name, tree, context);
+        return ViewText{std::move(written.text), std::move(written.refusal)};
+    };
+    for (PlannedView& plan : PlanViews(queries, converted, tables, writer)) {
         ViewReport report{plan.name, !plan.statement.empty(), plan.note};
         if (plan.statement.empty()) {
             reports.push_back(std::move(report));

@@ -1,4 +1,5 @@
 #include "tablewright/mysql/MySqlDestination.h"
+#include "tablewright/mysql/MySqlSqlWriter.h"
 
 #include "tablewright/model/DataAccess.h"
 #include "tablewright/mysql/MySqlDialect.h"
@@ -198,6 +199,11 @@ bool MySqlDestination::AddKeys(const TableSchema& table, const TableOptions& opt
 void MySqlDestination::AddForeignKey(const RelationshipSchema& relationship) {
     statement_ = MySqlDialect::ForeignKey(relationship);
     Made(statement_, StatementKind::ForeignKey, 0, [&] { SendForeignKey(statement_); });
+}
+
+WrittenSql MySqlDestination::WriteView(std::string_view name, const sql::Statement& query,
+                                       const SqlWriterContext& context) {
+    return WriteMySqlView(name, query, context);
 }
 
 void MySqlDestination::CreateView(std::string& statement) {

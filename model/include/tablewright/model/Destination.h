@@ -1,6 +1,8 @@
 #pragma once
 
 #include "tablewright/model/Schema.h"
+#include "tablewright/model/SqlTree.h"
+#include "tablewright/model/SqlWriting.h"
 #include "tablewright/model/Value.h"
 
 #include <cstddef>
@@ -106,6 +108,10 @@ public:
     virtual void AddForeignKey(const RelationshipSchema& relationship) = 0;
     /// Makes a view from a statement already made in this destination's dialect.
     virtual void CreateView(std::string& statement) = 0;
+    /// Writes the statement that makes a saved select or union query a view in this
+    /// destination's dialect, or names the construct the dialect has no exact form for.
+    virtual WrittenSql WriteView(std::string_view name, const sql::Statement& query,
+                                 const SqlWriterContext& context) = 0;
 
     /// The destination's name of the type a column of the given ADO type becomes, as its type
     /// table has it (mixed case).

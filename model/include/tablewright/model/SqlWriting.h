@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw::data {
+
+/// What the writer may ask about the source's tables.
+struct SqlWriterContext {
+    /// The column names of a table (or query) of the source, in order; nullopt when not known.
+    /// Used to spell out '*' so that columns two tables share get distinct names.
+    std::function<std::optional<std::vector<std::string>>(const std::string& table)> columns;
+    /// The ADO type (AdoTypes.h) of a column of a table of the source; nullopt when not known.
+    /// Decides forms that depend on the type (text or number, whole or not).
+    std::function<std::optional<int>(const std::string& table, const std::string& column)>
+        column_type;
+};
+
+/// MySQL text written from an Access syntax tree, or why there is none.
+struct WrittenSql {
+    /// The text on one line, without a closing ';'; empty when refused.
+    std::string text;
+    /// The construct that has no MySQL form giving the same rows or values (Chinese, e.g.
+    /// "域聚合函数 'DLookup'"); empty when written.
+    std::string refusal;
+    /// The tables and queries the text reads, spelt as in the query, in order of first
+    /// appearance, each once (names compared without case); empty when refused.
+    std::vector<std::string> sources;
+};
+
+} // namespace tw::data
