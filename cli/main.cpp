@@ -7,6 +7,7 @@
 #include "tablewright/mysql/MySqlProvider.h"
 #include "tablewright/mysql/SqlText.h"
 #include "tablewright/run/ConversionRun.h"
+#include "tablewright/run/Sync.h"
 #include "tablewright/run/Verifier.h"
 
 #include <algorithm>
@@ -92,6 +93,14 @@ Options:
                         (exit status 1 when a table differs)
   --verify-only         compare the tables with the database's tables, converted earlier by
                         this tool or another, without converting; missing tables are reported
+  --sync                instead of dropping and reloading each table, change only what differs:
+                        insert the rows the server table lacks, update the values that differ
+                        and delete the rows Access no longer has (rows paired by the primary
+                        key as --verify pairs them; a table without one is written again whole,
+                        a missing table is converted, a column added in Access is added)
+  --keep-extra          with --sync: keep the server rows Access no longer has
+  --dry-run             read both sides and report what --sync (or, without it, a conversion)
+                        would change, changing nothing on the server
   --quiet               print neither progress nor the log and its summary
   -?, --help            show this help
   -V, --version         show the version
@@ -152,6 +161,9 @@ struct Options {
     bool version = false;
     bool verify = false;
     bool verify_only = false;
+    bool sync = false;
+    bool keep_extra = false;
+    bool dry_run = false;
 };
 
 struct UsageError {
@@ -453,6 +465,15 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         } else if (arg == "--verify-only") {
             flag();
             options.verify_only = true;
+        } else if (arg == "--sync") {
+            flag();
+            options.sync = true;
+        } else if (arg == "--keep-extra") {
+            flag();
+            options.keep_extra = true;
+        } else if (arg == "--dry-run") {
+            flag();
+            options.dry_run = true;
         } else if (arg == "--quiet") {
             flag();
             options.quiet = true;
@@ -470,6 +491,11 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
             options.file = arg;
         }
     }
+    if (options.keep_extra && !options.sync)
+        throw UsageError{"--keep-extra 只能与 --sync 一起使用"};
+    if ((options.sync || options.dry_run) && (options.verify_only || options.scenario != 0))
+        throw UsageError{"--sync 和 --dry-run 只用于服务器，不能与 --verify-only 或 --scenario "
+                         "script/both 一起使用"};
     if (!show_help && !options.version && options.file.empty()) {
         std::error_code ignored;
         if (!host_after_h.empty() && std::filesystem::is_regular_file(host_after_h, ignored))
@@ -701,13 +727,14 @@ int Run(const Options& options) {
     std::ostream& report = script_to_output ? std::cerr : std::cout;
 
     engine.SetServerTimeout(options.timeout_seconds);
-    const bool to_server = options.scenario != 1 || options.verify_only;
+    const bool to_server =
+        options.scenario != 1 || options.verify_only || options.sync || options.dry_run;
     if (to_server && !engine.OpenDestinationDB(ServerTarget(options)))
         return kExitUsage;
     engine.SetTableType(options.table_type);
     engine.SetBatchRows(options.batch_rows);
     // A cluster would keep tables of a type it does not replicate on one node only.
-    if (to_server && !options.verify_only) {
+    if (to_server && !options.verify_only && !options.dry_run) {
         if (const std::string refusal = engine.ClusterRefusal(); !refusal.empty()) {
             std::cerr << "tablewright-cli: " << refusal << '\n';
             return kExitUsage;
@@ -741,6 +768,27 @@ int Run(const Options& options) {
     if (options.verify_only)
         return VerifyStatus(tw::run::VerifyTables(engine, window, print_verify_line, StopRequested),
                             kExitOk);
+    if (options.sync || options.dry_run) {
+        const auto sync_status = [&](const tw::run::SyncReport& sync_report) {
+            progress.Finish();
+            if (!sync_report.error.empty())
+                std::cerr << "tablewright-cli: " << sync_report.error << '\n';
+            return sync_report.outcome == tw::run::SyncReport::Outcome::Done       ? kExitOk
+                   : sync_report.outcome == tw::run::SyncReport::Outcome::Failures ? kExitFailures
+                                                                                   : kExitUsage;
+        };
+        if (!options.sync)
+            return sync_status(tw::run::PreviewConversion(engine, window, print_verify_line));
+        tw::run::SyncOptions sync_options;
+        sync_options.dry_run = options.dry_run;
+        sync_options.keep_extra = options.keep_extra;
+        const int status = sync_status(
+            tw::run::SyncTables(engine, window, sync_options, print_verify_line, StopRequested));
+        if (!options.verify || options.dry_run || status == kExitUsage)
+            return status;
+        return VerifyStatus(tw::run::VerifyTables(engine, window, print_verify_line, StopRequested),
+                            status);
+    }
     run.RunConversion();
     progress.Finish();
 

@@ -55,6 +55,10 @@ void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* 
 
 void RowPairing::OpenTarget(const std::string& target_table) {
     target_ = target_db_.OpenTable(target_table);
+    MatchTarget();
+}
+
+void RowPairing::MatchTarget() {
     std::vector<bool> taken(target_->Columns().size(), false);
     for (PairColumn& column : columns_) {
         column.target = target_->FindColumn(column.name, taken);

@@ -61,6 +61,8 @@ public:
     /// Opens the target table and finds each Access column among its columns, without regard
     /// to case; throws DataAccessError.
     void OpenTarget(const std::string& target_table);
+    /// Finds the Access columns among the target's columns again (after columns were added).
+    void MatchTarget();
     /// Chooses the key: the primary key, else a unique index whose columns always hold a value
     /// (Yes/No columns always do); every column of it must be on the target too. Without one
     /// the rows are paired in order.
