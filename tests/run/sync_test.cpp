@@ -217,3 +217,35 @@ TEST(SyncStructure, AddedColumnsAreAddedChangedOnesStopTheTable) {
     const CliResult verify = Shell(Cli(target, db, "--verify-only --table AllTypes"));
     EXPECT_EQ(verify.status, 0) << verify.output;
 }
+
+// A statement the server refuses in the middle of a table: the table's open transaction is
+// given up (InnoDB), the failure is reported, and the next sync finishes the job.
+TEST(SyncFailure, RefusedChangeIsRolledBackAndTheNextRunFinishes) {
+    TW_REQUIRE_SERVER(target);
+    const std::string db = "tw_sync_failure";
+    ServerSession server(target);
+    server.Execute("DROP DATABASE IF EXISTS `" + db + "`");
+    ASSERT_EQ(Shell(Cli(target, db, "--table-type InnoDB")).status, 0);
+    const std::string t = "`" + db + "`.alltypes";
+    server.Execute("UPDATE " + t + " SET col_text = 'changed' WHERE id = 1");
+    server.Execute("DELETE FROM " + t + " WHERE id IN (12, 13)");
+    server.Execute("CREATE TRIGGER `" + db + "`.refuse BEFORE INSERT ON " + t +
+                   " FOR EACH ROW BEGIN IF NEW.id = 13 THEN SIGNAL SQLSTATE '45000' SET "
+                   "MESSAGE_TEXT = 'refused by the server'; END IF; END");
+
+    const CliResult failed = Shell(Cli(target, db, "--table-type InnoDB --sync"));
+    EXPECT_EQ(failed.status, 1) << failed.output;
+    EXPECT_TRUE(Contains(failed.output, "表 'AllTypes'：同步失败：refused by the server"))
+        << failed.output;
+    EXPECT_TRUE(Contains(failed.output, "1 个表未同步")) << failed.output;
+    // Nothing of the table's transaction arrived.
+    EXPECT_EQ(server.Scalar("SELECT col_text FROM " + t + " WHERE id = 1"), "changed");
+    EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM " + t), "11");
+
+    server.Execute("DROP TRIGGER `" + db + "`.refuse");
+    const CliResult again = Shell(Cli(target, db, "--table-type InnoDB --sync --verify"));
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_TRUE(Contains(again.output, "表 'AllTypes'：新增 2 行，更新 1 行（1 个值），删除 0 行"))
+        << again.output;
+    EXPECT_TRUE(Contains(again.output, "核对完成：3 个表全部一致")) << again.output;
+}
