@@ -302,23 +302,35 @@ public:
 
     void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink) override {
         std::vector<Canonical> key(key_.size());
+        // A whole-number key is read in pages that start after the last key read (each page
+        // found by the index); any other in pages by place, in the order of the same query.
+        const bool by_number = key_.size() == 1 && forms_[key_[0]] == ValueForm::Integer;
+        std::string after;
         for (std::int64_t offset = 0;; offset += static_cast<std::int64_t>(kKeyScanRows)) {
-            auto rs = provider_.OpenRecordset("SELECT " + key_select_ + " FROM " + quoted_ +
-                                              " LIMIT " + std::to_string(kKeyScanRows) +
-                                              " OFFSET " + std::to_string(offset));
+            std::string query = "SELECT " + key_select_ + " FROM " + quoted_;
+            if (by_number)
+                query +=
+                    (after.empty() ? "" : " WHERE " + key_select_ + " > " + QuotedText(after)) +
+                    " ORDER BY " + key_select_ + " LIMIT " + std::to_string(kKeyScanRows);
+            else
+                query +=
+                    " LIMIT " + std::to_string(kKeyScanRows) + " OFFSET " + std::to_string(offset);
+            auto rs = provider_.OpenRecordset(query);
             std::size_t rows = 0;
             for (; !rs->IsEOF(); rs->MoveNext(), ++rows) {
                 for (std::size_t part = 0; part < key_.size(); ++part) {
                     Field& field = rs->GetField(static_cast<int>(part));
                     key[part] = ServerCanonical(forms_[key_[part]], field.Type(), field.GetValue());
                 }
+                if (by_number && key[0])
+                    after = *key[0];
                 if (!sink(key)) {
                     rs->Close();
                     return;
                 }
             }
             rs->Close();
-            if (rows < kKeyScanRows)
+            if (rows < kKeyScanRows || (by_number && after.empty()))
                 return;
         }
     }
