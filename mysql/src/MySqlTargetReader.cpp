@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -258,6 +259,12 @@ public:
         for (const std::size_t part : key_)
             key_select_ += (key_select_.empty() ? "" : ", ") + expressions_.at(part);
         key_tuple_ = key_.size() > 1 ? "(" + key_select_ + ")" : key_select_;
+        qualified_key_.clear();
+        if (key_.size() == 1) {
+            const TargetColumn& target = columns_.at(static_cast<std::size_t>(bound_.at(key_[0])));
+            qualified_key_ = "`tw_t`.";
+            AppendQuotedName(qualified_key_, target.name);
+        }
         insert_prefix_ = "INSERT INTO " + quoted_ + " (" + column_list_ + ") VALUES ";
         delete_prefix_ = "DELETE FROM " + quoted_ + " WHERE " + key_tuple_ + " IN (";
     }
@@ -336,6 +343,7 @@ public:
     }
 
     void Insert(std::span<const Value> row) override {
+        SendUpdates();
         SendDeletes();
         tuple_.clear();
         tuple_ += '(';
@@ -355,6 +363,10 @@ public:
                 std::span<const Value> values) override {
         SendDeletes();
         SendInserts();
+        if (const auto number = NumberKey(key)) {
+            HoldUpdate(*number, columns, values);
+            return;
+        }
         std::string statement = "UPDATE " + quoted_ + " SET ";
         for (std::size_t i = 0; i < columns.size(); ++i) {
             if (i > 0)
@@ -370,6 +382,7 @@ public:
     }
 
     void Delete(std::span<const Canonical> key) override {
+        SendUpdates();
         SendInserts();
         literal_.clear();
         AppendKeyLiteral(literal_, key);
@@ -380,6 +393,7 @@ public:
     }
 
     void DeleteAll() override {
+        SendUpdates();
         SendInserts();
         deletes_.clear();
         provider_.Execute("DELETE FROM " + quoted_);
@@ -388,12 +402,15 @@ public:
     void Begin() override { provider_.Execute("START TRANSACTION"); }
 
     void Commit() override {
+        SendUpdates();
         SendDeletes();
         SendInserts();
         provider_.Execute("COMMIT");
     }
 
     void Rollback() override {
+        updates_.clear();
+        held_update_bytes_ = 0;
         inserts_.clear();
         deletes_.clear();
         try {
@@ -507,6 +524,64 @@ private:
             out += ')';
     }
 
+    // The key as a whole number where the table's key is one whole-number column (and the
+    // canonical text is one); nullopt otherwise.
+    std::optional<std::int64_t> NumberKey(std::span<const Canonical> key) const {
+        if (key_.size() != 1 || key.size() != 1 || forms_[key_[0]] != ValueForm::Integer || !key[0])
+            return std::nullopt;
+        std::int64_t number = 0;
+        const std::string& text = *key[0];
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (ec != std::errc() || end != text.data() + text.size())
+            return std::nullopt;
+        return number;
+    }
+
+    // Rows whose key is a whole number and that change the same columns are updated together:
+    // one statement joins the table with the rows' keys and new values, so that many rows cost
+    // one round trip to the server instead of one each.
+    void HoldUpdate(std::int64_t key, std::span<const std::size_t> columns,
+                    std::span<const Value> values) {
+        HeldUpdate& held = updates_[std::vector<std::size_t>(columns.begin(), columns.end())];
+        std::string& rows = held.rows;
+        const bool first = rows.empty();
+        const std::size_t before = rows.size();
+        rows += first ? "SELECT " : " UNION ALL SELECT ";
+        rows += std::to_string(key);
+        if (first)
+            rows += " AS `k`";
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            rows += ", ";
+            AppendValueLiteral(rows, values[i], ado_types_.at(columns[i]));
+            if (first)
+                rows += " AS `v" + std::to_string(i) + "`";
+        }
+        held_update_bytes_ += rows.size() - before;
+        if (held_update_bytes_ > kHeldBytes)
+            SendUpdates();
+    }
+
+    void SendUpdates() {
+        if (updates_.empty())
+            return;
+        auto updates = std::move(updates_);
+        updates_.clear();
+        held_update_bytes_ = 0;
+        for (const auto& [columns, held] : updates) {
+            std::string statement = "UPDATE " + quoted_ + " AS `tw_t` JOIN (" + held.rows +
+                                    ") AS `tw_v` ON " + qualified_key_ + " = `tw_v`.`k` SET ";
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                if (i > 0)
+                    statement += ", ";
+                statement += "`tw_t`.";
+                AppendQuotedName(statement,
+                                 columns_.at(static_cast<std::size_t>(bound_.at(columns[i]))).name);
+                statement += " = `tw_v`.`v" + std::to_string(i) + "`";
+            }
+            provider_.Execute(statement);
+        }
+    }
+
     void SendInserts() {
         if (inserts_.empty())
             return;
@@ -541,6 +616,13 @@ private:
     std::string insert_prefix_;
     std::string delete_prefix_;
     std::vector<Canonical> row_;
+    struct HeldUpdate {
+        std::string rows; // "SELECT 5 AS `k`, 'x' AS `v0` UNION ALL SELECT 7, 'y'"
+    };
+    std::map<std::vector<std::size_t>, HeldUpdate> updates_;
+    std::size_t held_update_bytes_ = 0;
+    // The key's expression on the table named `tw_t` (whole-number keys only).
+    std::string qualified_key_;
     std::string inserts_;
     std::string deletes_;
     std::string tuple_;
