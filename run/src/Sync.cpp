@@ -210,23 +210,24 @@ private:
                     target.Update(row.key, update.columns, values);
                     CountChange();
                 }
-                // A key the target holds twice (it has no unique index on it): both go, and
-                // the Access row comes back once.
-                for (const std::size_t at : duplicates) {
-                    ++result_.deleted;
-                    Note(result_.deleted_keys, chunk[at].key);
-                    if (options_.dry_run)
-                        continue;
-                    target.Delete(chunk[at].key);
-                    inserts.push_back(at);
-                    --result_.inserted; // counted again below
-                    CountChange();
-                }
                 for (const std::size_t at : inserts) {
                     ++result_.inserted;
                     Note(result_.inserted_keys, chunk[at].key);
                     if (options_.dry_run)
                         continue;
+                    target.Insert(BoundValues(chunk[at]));
+                    CountChange();
+                }
+                // A key the target holds more than once (it has no unique index on it): every
+                // row of it goes, and the Access row comes back once.
+                std::sort(duplicates.begin(), duplicates.end());
+                for (std::size_t i = 0; i < duplicates.size(); ++i) {
+                    const std::size_t at = duplicates[i];
+                    ++result_.deleted;
+                    Note(result_.deleted_keys, chunk[at].key);
+                    if (options_.dry_run || (i > 0 && duplicates[i - 1] == at))
+                        continue;
+                    target.Delete(chunk[at].key);
                     target.Insert(BoundValues(chunk[at]));
                     CountChange();
                 }

@@ -249,3 +249,24 @@ TEST(SyncFailure, RefusedChangeIsRolledBackAndTheNextRunFinishes) {
         << again.output;
     EXPECT_TRUE(Contains(again.output, "核对完成：3 个表全部一致")) << again.output;
 }
+
+// Bare tables (--no-keys) have no key on the server: rows are still paired by the Access
+// primary key, and a row the server holds twice is brought back to one.
+TEST(SyncBare, RowsHeldTwiceOnAServerWithoutKeysBecomeOne) {
+    TW_REQUIRE_SERVER(target);
+    const std::string db = "tw_sync_bare";
+    ServerSession server(target);
+    server.Execute("DROP DATABASE IF EXISTS `" + db + "`");
+    ASSERT_EQ(Shell(Cli(target, db, "--no-keys")).status, 0);
+    const std::string t = "`" + db + "`.alltypes";
+    server.Execute("INSERT INTO " + t + " SELECT * FROM " + t + " WHERE id IN (4, 5)");
+    server.Execute("INSERT INTO " + t + " SELECT * FROM " + t + " WHERE id = 5 LIMIT 1");
+    server.Execute("UPDATE " + t + " SET col_text = 'changed' WHERE id = 6");
+
+    const CliResult sync = Shell(Cli(target, db, "--no-keys --sync --verify"));
+    EXPECT_EQ(sync.status, 0) << sync.output;
+    EXPECT_TRUE(Contains(sync.output, "表 'AllTypes'：新增 0 行，更新 1 行（1 个值），删除 3 行"))
+        << sync.output;
+    EXPECT_TRUE(Contains(sync.output, "核对完成：3 个表全部一致")) << sync.output;
+    EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM " + t), "13");
+}
