@@ -491,6 +491,8 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
             options.file = arg;
         }
     }
+    if (options.sync && options.structure_only)
+        throw UsageError{"--sync 同步的是行，不能与 --structure-only 一起使用"};
     if (options.keep_extra && !options.sync)
         throw UsageError{"--keep-extra 只能与 --sync 一起使用"};
     if ((options.sync || options.dry_run) && (options.verify_only || options.scenario != 0))

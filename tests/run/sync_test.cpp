@@ -270,3 +270,23 @@ TEST(SyncBare, RowsHeldTwiceOnAServerWithoutKeysBecomeOne) {
     EXPECT_TRUE(Contains(sync.output, "核对完成：3 个表全部一致")) << sync.output;
     EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM " + t), "13");
 }
+
+// Combinations that cannot mean anything are refused before anything is read or connected.
+TEST(SyncOptions, MeaninglessCombinationsAreUsageErrors) {
+    struct Case {
+        const char* arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"--keep-extra", "--keep-extra 只能与 --sync 一起使用"},
+        {"--sync --structure-only", "不能与 --structure-only 一起使用"},
+        {"--sync --verify-only", "不能与 --verify-only"},
+        {"--dry-run --scenario script", "只用于服务器"},
+    };
+    for (const Case& c : cases) {
+        const CliResult run = Shell(std::string(TABLEWRIGHT_CLI_PATH) + " --no-defaults " +
+                                    c.arguments + " missing.mdb");
+        EXPECT_EQ(run.status, 2) << c.arguments << "\n" << run.output;
+        EXPECT_TRUE(Contains(run.output, c.message)) << c.arguments << "\n" << run.output;
+    }
+}
