@@ -276,7 +276,7 @@ public:
         return rows;
     }
 
-    void ReadByKeys(std::span<const std::vector<Canonical>> keys,
+    void ReadByKeys(std::span<const std::span<const Canonical>> keys,
                     const TargetRowSink& sink) override {
         if (keys.empty())
             return;
@@ -468,7 +468,7 @@ private:
     // The smallest and largest of keys of one whole-number column, when the range between
     // them holds at most twice as many numbers as there are keys; nullopt otherwise.
     std::optional<std::pair<std::int64_t, std::int64_t>>
-    DenseRange(std::span<const std::vector<Canonical>> keys) const {
+    DenseRange(std::span<const std::span<const Canonical>> keys) const {
         if (key_.size() != 1 || forms_[key_[0]] != ValueForm::Integer)
             return std::nullopt;
         std::int64_t low = 0;

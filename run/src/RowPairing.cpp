@@ -148,19 +148,25 @@ void RowPairing::Bind() {
 }
 
 bool RowPairing::ReadChunk() {
-    chunk_.clear();
+    // The rows of the last chunk are used again, with the memory they hold.
+    chunk_size_ = 0;
     std::size_t bytes = 0;
     std::size_t key_bytes = 0;
     data::Recordset& rs = *source_rs_;
-    while (!rs.IsEOF() && chunk_.size() < kChunkRows && bytes < kChunkBytes &&
+    while (!rs.IsEOF() && chunk_size_ < kChunkRows && bytes < kChunkBytes &&
            key_bytes < kKeyListBytes) {
-        SourceRow& row = chunk_.emplace_back();
+        if (chunk_size_ == chunk_.size())
+            chunk_.emplace_back();
+        SourceRow& row = chunk_[chunk_size_++];
         row.ordinal = ++source_rows_;
         row.cells.resize(columns_.size());
+        row.key.clear();
+        row.key_text.clear();
         if (keep_values_)
             row.values.resize(columns_.size());
         for (std::size_t i = 0; i < columns_.size(); ++i) {
             Cell& cell = row.cells[i];
+            cell.unreadable = false;
             try {
                 const data::Value& value = rs.GetField(static_cast<int>(i)).GetValue();
                 cell.value = target_db_.CanonicalOf(columns_[i].form, value);
@@ -173,7 +179,10 @@ bool RowPairing::ReadChunk() {
                             row.values[i] = data::Bytes{*cell.value};
                     }
             } catch (const data::DataAccessError&) {
+                cell.value.reset();
                 cell.unreadable = true; // the conversion wrote NULL; it is no proof
+                if (keep_values_)
+                    row.values[i] = data::Value{};
             }
             if (cell.value)
                 bytes += cell.value->size();
@@ -185,39 +194,39 @@ bool RowPairing::ReadChunk() {
         key_bytes += row.key_text.size() + 8 * key_.size();
         rs.MoveNext();
     }
-    return !chunk_.empty();
+    return chunk_size_ > 0;
 }
 
 void RowPairing::PairChunk(
     const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
     const std::function<void(SourceRow&)>& missing,
     const std::function<void(SourceRow&)>& duplicate) {
-    if (chunk_.empty())
+    if (chunk_size_ == 0)
         return;
     if (key_.empty()) {
         std::size_t at = 0;
-        target_->ReadInOrder(chunk_.front().ordinal - 1, static_cast<std::int64_t>(chunk_.size()),
+        target_->ReadInOrder(chunk_[0].ordinal - 1, static_cast<std::int64_t>(chunk_size_),
                              [&](std::span<const data::Canonical> row) {
-                                 if (at < chunk_.size()) {
+                                 if (at < chunk_size_) {
                                      ++paired_;
                                      pair(chunk_[at++], row);
                                  }
                              });
-        for (; at < chunk_.size(); ++at)
+        for (; at < chunk_size_; ++at)
             missing(chunk_[at]);
         return;
     }
     std::unordered_map<std::string_view, std::size_t> position;
-    position.reserve(chunk_.size());
-    std::vector<std::vector<data::Canonical>> keys;
-    keys.reserve(chunk_.size());
-    for (std::size_t i = 0; i < chunk_.size(); ++i) {
+    position.reserve(chunk_size_);
+    std::vector<std::span<const data::Canonical>> keys;
+    keys.reserve(chunk_size_);
+    for (std::size_t i = 0; i < chunk_size_; ++i) {
         position.emplace(chunk_[i].key_text, i);
         keys.push_back(chunk_[i].key);
         source_keys_.push_back(KeyHash(chunk_[i].key_text));
     }
     keys_sorted_ = false;
-    std::vector<char> matched(chunk_.size(), 0);
+    std::vector<char> matched(chunk_size_, 0);
     std::string key;
     target_->ReadByKeys(keys, [&](std::span<const data::Canonical> row) {
         key.clear();
@@ -236,7 +245,7 @@ void RowPairing::PairChunk(
         ++paired_;
         pair(source, row);
     });
-    for (std::size_t i = 0; i < chunk_.size(); ++i)
+    for (std::size_t i = 0; i < chunk_size_; ++i)
         if (!matched[i])
             missing(chunk_[i]);
 }

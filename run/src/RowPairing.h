@@ -72,7 +72,7 @@ public:
 
     /// Reads the next chunk of Access rows; false when the table has no more.
     bool ReadChunk();
-    std::vector<SourceRow>& Chunk() { return chunk_; }
+    std::span<SourceRow> Chunk() { return {chunk_.data(), chunk_size_}; }
 
     /// Pairs the chunk with its target rows: by key (exactly: a target key that only the
     /// collation takes as equal is no pair), else with the next target rows in the table's own
@@ -109,6 +109,7 @@ private:
     std::vector<PairColumn> columns_;
     std::vector<std::size_t> key_;
     std::vector<SourceRow> chunk_;
+    std::size_t chunk_size_ = 0; // rows of chunk_ in use
     std::vector<std::uint64_t> source_keys_;
     bool keys_sorted_ = false;
     std::int64_t source_rows_ = 0;

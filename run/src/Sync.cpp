@@ -195,7 +195,7 @@ private:
                     [&](SourceRow& row) {
                         duplicates.push_back(static_cast<std::size_t>(&row - first));
                     });
-                auto& chunk = pairing_.Chunk();
+                const auto chunk = pairing_.Chunk();
                 for (const Update& update : updates) {
                     const SourceRow& row = chunk[update.row];
                     ++result_.updated;

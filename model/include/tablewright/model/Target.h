@@ -56,7 +56,7 @@ public:
     /// The number of rows.
     virtual std::int64_t CountRows() = 0;
     /// Reads the rows whose key equals one of `keys` (canonical key parts, in key order).
-    virtual void ReadByKeys(std::span<const std::vector<Canonical>> keys,
+    virtual void ReadByKeys(std::span<const std::span<const Canonical>> keys,
                             const TargetRowSink& sink) = 0;
     /// Reads `count` rows from `offset` on in the table's own order (that of insertion for a
     /// table the conversion made).
