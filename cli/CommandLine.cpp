@@ -270,6 +270,20 @@ constexpr OptionSpec kOptions[] = {
      "compare the tables with the database's tables, converted earlier by\n"
      "this tool or another, without converting; missing tables are reported",
      [](Options& o, const Given&) { o.verify_only = true; }},
+    {'\0', "--sync", Argument::None, false, "--sync",
+     "instead of dropping and reloading each table, change only what differs:\n"
+     "insert the rows the server table lacks, update the values that differ\n"
+     "and delete the rows Access no longer has (rows paired by the primary\n"
+     "key as --verify pairs them; a table without one is written again whole,\n"
+     "a missing table is converted, a column added in Access is added)",
+     [](Options& o, const Given&) { o.sync = true; }},
+    {'\0', "--keep-extra", Argument::None, false, "--keep-extra",
+     "with --sync: keep the server rows Access no longer has",
+     [](Options& o, const Given&) { o.keep_extra = true; }},
+    {'\0', "--dry-run", Argument::None, false, "--dry-run",
+     "read both sides and report what --sync (or, without it, a conversion)\n"
+     "would change, changing nothing on the server",
+     [](Options& o, const Given&) { o.dry_run = true; }},
     {'\0', "--quiet", Argument::None, false, "--quiet",
      "print neither progress nor the log and its summary",
      [](Options& o, const Given&) { o.quiet = true; }},
@@ -503,6 +517,13 @@ Options ParseArguments(int argc, char** argv) {
         }
         option->handle(options, given);
     }
+    if (options.sync && options.structure_only)
+        throw UsageError{"--sync 同步的是行，不能与 --structure-only 一起使用"};
+    if (options.keep_extra && !options.sync)
+        throw UsageError{"--keep-extra 只能与 --sync 一起使用"};
+    if ((options.sync || options.dry_run) && (options.verify_only || options.scenario != 0))
+        throw UsageError{"--sync 和 --dry-run 只用于服务器，不能与 --verify-only 或 --scenario "
+                         "script/both 一起使用"};
     if (!options.help && !options.version && options.file.empty()) {
         std::error_code ignored;
         if (!host_after_h.empty() && std::filesystem::is_regular_file(host_after_h, ignored))

@@ -54,6 +54,12 @@ struct Options {
     bool version = false;
     bool verify = false;
     bool verify_only = false;
+    /// Change only what differs on the server instead of dropping and reloading.
+    bool sync = false;
+    /// With sync: keep the server rows that Access no longer has.
+    bool keep_extra = false;
+    /// Report what would change and change nothing.
+    bool dry_run = false;
 };
 
 /// A command line that cannot be run; `message` says what is wrong with it.

@@ -9,6 +9,7 @@
 #include "tablewright/mysql/SqlText.h"
 #include "tablewright/providers/Providers.h"
 #include "tablewright/run/ConversionRun.h"
+#include "tablewright/run/Sync.h"
 #include "tablewright/run/Verifier.h"
 
 #include <algorithm>
@@ -273,7 +274,8 @@ int Run(const Options& options) {
     std::ostream& report = script_to_output ? std::cerr : std::cout;
 
     engine.SetServerTimeout(options.timeout_seconds);
-    const bool to_server = options.scenario != 1 || options.verify_only;
+    const bool to_server =
+        options.scenario != 1 || options.verify_only || options.sync || options.dry_run;
     // The target reaches the provider as it is, without a connection string between.
     const auto open_server = [target = ServerTarget(options)](unsigned timeout_seconds) {
         tw::data::MySqlTarget settled = target;
@@ -288,7 +290,7 @@ int Run(const Options& options) {
     engine.SetTableType(options.table_type);
     engine.SetBatchRows(options.batch_rows);
     // A cluster would keep tables of a type it does not replicate on one node only.
-    if (to_server && !options.verify_only) {
+    if (to_server && !options.verify_only && !options.dry_run) {
         if (const std::string refusal = engine.ClusterRefusal(); !refusal.empty()) {
             std::cerr << "tablewright-cli: " << refusal << '\n';
             return kExitUsage;
@@ -322,6 +324,27 @@ int Run(const Options& options) {
     if (options.verify_only)
         return VerifyStatus(tw::run::VerifyTables(engine, window, print_verify_line, StopRequested),
                             kExitOk);
+    if (options.sync || options.dry_run) {
+        const auto sync_status = [&](const tw::run::SyncReport& sync_report) {
+            progress.Finish();
+            if (!sync_report.error.empty())
+                std::cerr << "tablewright-cli: " << sync_report.error << '\n';
+            return sync_report.outcome == tw::run::SyncReport::Outcome::Done       ? kExitOk
+                   : sync_report.outcome == tw::run::SyncReport::Outcome::Failures ? kExitFailures
+                                                                                   : kExitUsage;
+        };
+        if (!options.sync)
+            return sync_status(tw::run::PreviewConversion(engine, window, print_verify_line));
+        tw::run::SyncOptions sync_options;
+        sync_options.dry_run = options.dry_run;
+        sync_options.keep_extra = options.keep_extra;
+        const int status = sync_status(
+            tw::run::SyncTables(engine, window, sync_options, print_verify_line, StopRequested));
+        if (!options.verify || options.dry_run || status == kExitUsage)
+            return status;
+        return VerifyStatus(tw::run::VerifyTables(engine, window, print_verify_line, StopRequested),
+                            status);
+    }
     run.RunConversion();
     progress.Finish();
 

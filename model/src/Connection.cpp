@@ -1,5 +1,6 @@
 #include "tablewright/model/DataAccess.h"
 #include "tablewright/model/Destination.h"
+#include "tablewright/model/Target.h"
 
 #include <utility>
 
@@ -136,6 +137,13 @@ Destination& Connection::AsDestination() {
     if (Destination* own = provider.AsDestination())
         return *own;
     throw DataAccessError("此连接不能接收转换的表。");
+}
+
+TargetDatabase& Connection::AsTarget() {
+    Provider& provider = Require();
+    if (TargetDatabase* own = provider.AsTarget())
+        return *own;
+    throw DataAccessError("此连接不能读回或同步转换的表。");
 }
 
 // Sources that know no tables of their own answer as a query-only source would.

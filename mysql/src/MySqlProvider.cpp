@@ -1,6 +1,7 @@
 #include "tablewright/mysql/MySqlProvider.h"
 
 #include "MySqlInternals.h"
+#include "MySqlTargetReader.h"
 #include "tablewright/mysql/MySqlDestination.h"
 #include "tablewright/mysql/MySqlDialect.h"
 
@@ -148,6 +149,12 @@ public:
 
     Destination* AsDestination() override { return this; }
 
+    TargetDatabase* AsTarget() override {
+        if (!target_)
+            target_ = mysql::MakeMySqlTarget(*this, session_.CommitRows());
+        return target_.get();
+    }
+
     // Destination
     bool Sends() const override { return true; }
     std::string ClusterRefusal(const std::string& engine) override {
@@ -243,6 +250,8 @@ private:
     std::string prefix_;
     // The tables this connection made.
     std::set<std::string> created_;
+    // The connection as a target database, made when first asked for.
+    std::unique_ptr<TargetDatabase> target_;
 };
 
 } // namespace

@@ -277,7 +277,7 @@ TEST(CommandLine, UsageErrorsAreOneLineAndTheVersionIsTheProjects) {
         const Cli cli = RunCli({{match[1].str()}});
         EXPECT_EQ(cli.err.find("未知选项"), std::string::npos) << match[1] << ": " << cli.err;
     }
-    EXPECT_EQ(named, 34);
+    EXPECT_EQ(named, 37);
 }
 
 // The Access file's password comes from the command line, a prompt or the environment; linked

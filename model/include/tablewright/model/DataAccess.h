@@ -27,6 +27,7 @@ public:
 };
 
 class Destination;
+class TargetDatabase;
 
 /// One column of an open recordset, positioned on the recordset's current row.
 class Field {
@@ -154,6 +155,9 @@ public:
     /// The provider as a destination of converted tables, when it builds its own statements
     /// from typed rows; null for providers that only run statement text.
     virtual Destination* AsDestination() { return nullptr; }
+    /// The provider as a target database that can be read back and changed row by row (the
+    /// verification, the sync); null for providers that are none.
+    virtual TargetDatabase* AsTarget() { return nullptr; }
 };
 
 /// Makes the provider that a connection string names; throws DataAccessError on failure.
@@ -224,6 +228,9 @@ public:
     /// The open connection as a destination of converted tables; throws DataAccessError when the
     /// connection is closed or its provider receives no tables.
     Destination& AsDestination();
+    /// The open connection as a target database; throws DataAccessError when the connection is
+    /// closed or its provider is none.
+    TargetDatabase& AsTarget();
     /// The description of the last failure of this connection.
     const std::string& LastError() const { return last_error_; }
 

@@ -2,6 +2,7 @@
 
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/engine/ComplexTables.h"
+#include "tablewright/model/Target.h"
 #include "tablewright/run/ConversionRun.h"
 
 #include <cstddef>
@@ -114,10 +115,9 @@ public:
     std::vector<TableVerification> VerifyChildTables(const std::string& table);
 
 private:
-    const std::string* FindServerTable(const std::string& name) const;
-
     engine::Cls_Convertion& engine_;
-    std::vector<std::string> server_tables_;
+    // The server as a target database, once a database is used.
+    data::TargetDatabase* target_ = nullptr;
     // The source's child tables, once asked.
     std::optional<std::vector<engine::ChildTable>> children_;
 };

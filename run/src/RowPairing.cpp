@@ -1,0 +1,286 @@
+#include "RowPairing.h"
+
+#include "VerifyWording.h"
+#include "tablewright/model/AdoTypes.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+
+namespace tw::run {
+
+namespace {
+
+// A chunk of Access rows is paired at once: at most this many rows, this many bytes of values
+// and this many bytes of key text (the query that fetches the chunk's target rows stays far
+// below any max_allowed_packet).
+constexpr std::size_t kChunkRows = 5000;
+constexpr std::size_t kChunkBytes = 4 * 1024 * 1024;
+constexpr std::size_t kKeyListBytes = 1024 * 1024;
+
+std::uint64_t KeyHash(std::string_view key) {
+    return std::hash<std::string_view>{}(key);
+}
+
+} // namespace
+
+void AppendKeyPart(std::string& key, const data::Canonical& part) {
+    if (!part) {
+        key += "N;";
+        return;
+    }
+    key += std::to_string(part->size());
+    key += ':';
+    key += *part;
+}
+
+RowPairing::RowPairing(data::Connection& source, data::TargetDatabase& target, bool ole_contents,
+                       bool keep_values)
+    : source_(source), target_db_(target), ole_contents_(ole_contents), keep_values_(keep_values) {}
+
+void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* child) {
+    source_rs_ = child ? source_.OpenComplexValues(child->parent, child->column.column)
+                       : source_.OpenTable(table);
+    for (int i = 0; i < source_rs_->FieldCount(); ++i) {
+        data::Field& field = source_rs_->GetField(i);
+        PairColumn column;
+        column.name = field.Name();
+        column.ado_type = field.Type();
+        column.form = data::FormOf(field.Type());
+        column.unwrap_ole = ole_contents_ && source_.EmbedsFiles(field.SourceType());
+        columns_.push_back(std::move(column));
+    }
+}
+
+void RowPairing::OpenTarget(const std::string& target_table) {
+    target_ = target_db_.OpenTable(target_table);
+    MatchTarget();
+}
+
+void RowPairing::MatchTarget() {
+    std::vector<bool> taken(target_->Columns().size(), false);
+    for (PairColumn& column : columns_) {
+        column.target = target_->FindColumn(column.name, taken);
+        if (column.target >= 0)
+            taken[static_cast<std::size_t>(column.target)] = true;
+    }
+}
+
+std::vector<std::string> RowPairing::MissingColumns() const {
+    std::vector<std::string> names;
+    for (const PairColumn& column : columns_)
+        if (column.target < 0)
+            names.push_back(column.name);
+    return names;
+}
+
+std::vector<std::string> RowPairing::ExtraColumns() const {
+    std::vector<bool> used(target_->Columns().size(), false);
+    for (const PairColumn& column : columns_)
+        if (column.target >= 0)
+            used[static_cast<std::size_t>(column.target)] = true;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < used.size(); ++i)
+        if (!used[i])
+            names.push_back(target_->Columns()[i].name);
+    return names;
+}
+
+void RowPairing::ChooseKey(const data::TableSchema& schema) {
+    key_.clear();
+    auto position = [&](const std::string& name) {
+        return static_cast<std::size_t>(
+            std::find_if(columns_.begin(), columns_.end(),
+                         [&](const PairColumn& c) { return c.name == name; }) -
+            columns_.begin());
+    };
+    auto usable = [&](const data::IndexSchema& index, bool need_values) {
+        if (index.columns.empty())
+            return false;
+        for (const auto& part : index.columns) {
+            const std::size_t at = position(part.name);
+            if (at == columns_.size() || columns_[at].target < 0)
+                return false;
+            if (need_values) {
+                auto definition =
+                    std::find_if(schema.columns.begin(), schema.columns.end(),
+                                 [&](const data::ColumnSchema& c) { return c.name == part.name; });
+                if (definition == schema.columns.end() ||
+                    !(definition->required || columns_[at].ado_type == data::adBoolean))
+                    return false;
+            }
+        }
+        return true;
+    };
+    const data::IndexSchema* chosen = nullptr;
+    for (const auto& index : schema.indexes)
+        if (index.primary && usable(index, false))
+            chosen = &index;
+    if (!chosen && std::none_of(schema.indexes.begin(), schema.indexes.end(),
+                                [](const data::IndexSchema& index) { return index.primary; }))
+        for (const auto& index : schema.indexes)
+            if (!chosen && index.unique && usable(index, true))
+                chosen = &index;
+    if (!chosen)
+        return;
+    for (const auto& part : chosen->columns)
+        key_.push_back(position(part.name));
+}
+
+void RowPairing::Bind() {
+    std::vector<int> targets;
+    std::vector<data::ValueForm> forms;
+    std::vector<int> types;
+    for (PairColumn& column : columns_) {
+        column.bound = -1;
+        if (column.target < 0)
+            continue;
+        column.bound = static_cast<int>(targets.size());
+        targets.push_back(column.target);
+        forms.push_back(column.form);
+        types.push_back(column.ado_type);
+    }
+    std::vector<std::size_t> key;
+    for (const std::size_t k : key_)
+        key.push_back(static_cast<std::size_t>(columns_[k].bound));
+    target_->Bind(std::move(targets), std::move(forms), std::move(types), std::move(key));
+}
+
+bool RowPairing::ReadChunk() {
+    // The rows of the last chunk are used again, with the memory they hold.
+    chunk_size_ = 0;
+    std::size_t bytes = 0;
+    std::size_t key_bytes = 0;
+    data::Recordset& rs = *source_rs_;
+    while (!rs.IsEOF() && chunk_size_ < kChunkRows && bytes < kChunkBytes &&
+           key_bytes < kKeyListBytes) {
+        if (chunk_size_ == chunk_.size())
+            chunk_.emplace_back();
+        SourceRow& row = chunk_[chunk_size_++];
+        row.ordinal = ++source_rows_;
+        row.cells.resize(columns_.size());
+        row.key.clear();
+        row.key_text.clear();
+        if (keep_values_)
+            row.values.resize(columns_.size());
+        for (std::size_t i = 0; i < columns_.size(); ++i) {
+            Cell& cell = row.cells[i];
+            cell.unreadable = false;
+            try {
+                const data::Value& value = rs.GetField(static_cast<int>(i)).GetValue();
+                // With --ole-contents the conversion stored the file an OLE value wraps.
+                data::Bytes embedded;
+                const data::Bytes* bytes_value = std::get_if<data::Bytes>(&value);
+                if (columns_[i].unwrap_ole && bytes_value) {
+                    embedded = *bytes_value;
+                    if (!source_.EmbeddedFile(embedded))
+                        bytes_value = nullptr;
+                } else {
+                    bytes_value = nullptr;
+                }
+                const data::Value unwrapped =
+                    bytes_value ? data::Value(std::move(embedded)) : data::Value();
+                const data::Value& stored = bytes_value ? unwrapped : value;
+                cell.value = target_db_.CanonicalOf(columns_[i].form, stored);
+                if (keep_values_)
+                    row.values[i] = stored;
+            } catch (const data::DataAccessError&) {
+                cell.value.reset();
+                cell.unreadable = true; // the conversion wrote NULL; it is no proof
+                if (keep_values_)
+                    row.values[i] = data::Value{};
+            }
+            if (cell.value)
+                bytes += cell.value->size();
+        }
+        for (const std::size_t k : key_) {
+            row.key.push_back(row.cells[k].value);
+            AppendKeyPart(row.key_text, row.cells[k].value);
+        }
+        key_bytes += row.key_text.size() + 8 * key_.size();
+        rs.MoveNext();
+    }
+    return chunk_size_ > 0;
+}
+
+void RowPairing::PairChunk(
+    const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+    const std::function<void(SourceRow&)>& missing,
+    const std::function<void(SourceRow&)>& duplicate) {
+    if (chunk_size_ == 0)
+        return;
+    if (key_.empty()) {
+        std::size_t at = 0;
+        target_->ReadInOrder(chunk_[0].ordinal - 1, static_cast<std::int64_t>(chunk_size_),
+                             [&](std::span<const data::Canonical> row) {
+                                 if (at < chunk_size_) {
+                                     ++paired_;
+                                     pair(chunk_[at++], row);
+                                 }
+                             });
+        for (; at < chunk_size_; ++at)
+            missing(chunk_[at]);
+        return;
+    }
+    std::unordered_map<std::string_view, std::size_t> position;
+    position.reserve(chunk_size_);
+    std::vector<std::span<const data::Canonical>> keys;
+    keys.reserve(chunk_size_);
+    for (std::size_t i = 0; i < chunk_size_; ++i) {
+        position.emplace(chunk_[i].key_text, i);
+        keys.push_back(chunk_[i].key);
+        source_keys_.push_back(KeyHash(chunk_[i].key_text));
+    }
+    keys_sorted_ = false;
+    std::vector<char> matched(chunk_size_, 0);
+    std::string key;
+    target_->ReadByKeys(keys, [&](std::span<const data::Canonical> row) {
+        key.clear();
+        for (const std::size_t k : key_)
+            AppendKeyPart(key, row[static_cast<std::size_t>(columns_[k].bound)]);
+        const auto found = position.find(key);
+        if (found == position.end())
+            return; // found again with the extra rows
+        SourceRow& source = chunk_[found->second];
+        if (matched[found->second]) {
+            ++duplicates_;
+            duplicate(source);
+            return;
+        }
+        matched[found->second] = 1;
+        ++paired_;
+        pair(source, row);
+    });
+    for (std::size_t i = 0; i < chunk_size_; ++i)
+        if (!matched[i])
+            missing(chunk_[i]);
+}
+
+void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra) {
+    if (!keys_sorted_) {
+        std::sort(source_keys_.begin(), source_keys_.end());
+        keys_sorted_ = true;
+    }
+    std::string key;
+    target_->ReadKeys([&](std::span<const data::Canonical> parts) {
+        key.clear();
+        for (const auto& part : parts)
+            AppendKeyPart(key, part);
+        if (std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
+            return true;
+        return extra(parts);
+    });
+}
+
+std::string RowPairing::KeyLabel(std::span<const data::Canonical> key) const {
+    std::string label;
+    for (std::size_t part = 0; part < key_.size() && part < key.size(); ++part) {
+        const PairColumn& column = columns_[key_[part]];
+        if (!label.empty())
+            label += ", ";
+        label += column.name + "=" + ShowValue(column.form, Cell{key[part]});
+    }
+    return label;
+}
+
+} // namespace tw::run

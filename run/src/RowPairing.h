@@ -1,0 +1,123 @@
+#pragma once
+
+// Pairs the rows of an Access table with those of its target table, streamed: the Access rows
+// in file order in chunks, the target rows of each chunk fetched by their keys. The verification
+// compares the pairs; the sync changes the target where they differ.
+
+#include "tablewright/engine/ComplexTables.h"
+#include "tablewright/model/DataAccess.h"
+#include "tablewright/model/Target.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tw::run {
+
+/// One value of an Access row: canonical, or not readable from the Access file.
+struct Cell {
+    data::Canonical value;
+    bool unreadable = false;
+};
+
+/// One Access column and where the target has it.
+struct PairColumn {
+    std::string name; // as Access spells it
+    int ado_type = 0;
+    data::ValueForm form = data::ValueForm::Text;
+    // An OLE Object column whose values the conversion stored as the files they embed.
+    bool unwrap_ole = false;
+    // Position among the target's columns; -1 when the target lacks the column.
+    int target = -1;
+    // Position among the columns read from the target; -1 when not read.
+    int bound = -1;
+};
+
+/// One Access row of a chunk.
+struct SourceRow {
+    std::vector<Cell> cells;
+    // The typed values as the conversion writes them (kept only when asked for).
+    std::vector<data::Value> values;
+    // The canonical key parts and the key in one string (keyed tables).
+    std::vector<data::Canonical> key;
+    std::string key_text;
+    std::int64_t ordinal = 0;
+};
+
+/// The pairing of one Access table (or one complex column's child rows) with a target table.
+class RowPairing {
+public:
+    /// `keep_values`: each row of a chunk also keeps its typed values.
+    RowPairing(data::Connection& source, data::TargetDatabase& target, bool ole_contents,
+               bool keep_values);
+
+    /// Opens the Access side (the table, or with `child` the child rows of a complex column);
+    /// throws DataAccessError.
+    void OpenSource(const std::string& table, const engine::ChildTable* child);
+    /// Opens the target table and finds each Access column among its columns, without regard
+    /// to case; throws DataAccessError.
+    void OpenTarget(const std::string& target_table);
+    /// Finds the Access columns among the target's columns again (after columns were added).
+    void MatchTarget();
+    /// Chooses the key: the primary key, else a unique index whose columns always hold a value
+    /// (Yes/No columns always do); every column of it must be on the target too. Without one
+    /// the rows are paired in order.
+    void ChooseKey(const data::TableSchema& schema);
+    /// Binds what is read from the target: every column it has, and the key.
+    void Bind();
+
+    /// Reads the next chunk of Access rows; false when the table has no more.
+    bool ReadChunk();
+    std::span<SourceRow> Chunk() { return {chunk_.data(), chunk_size_}; }
+
+    /// Pairs the chunk with its target rows: by key (exactly: a target key that only the
+    /// collation takes as equal is no pair), else with the next target rows in the table's own
+    /// order. `pair` gets each paired row, `missing` each Access row the target lacks,
+    /// `duplicate` each further target row of an already paired key.
+    void PairChunk(const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+                   const std::function<void(SourceRow&)>& missing,
+                   const std::function<void(SourceRow&)>& duplicate);
+    /// Reads every target key and passes on those no Access row has (compared by a hash of the
+    /// key); the callback returns false to stop.
+    void ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra);
+
+    const std::vector<PairColumn>& Columns() const { return columns_; }
+    /// Access column positions of the key (empty: paired in order).
+    const std::vector<std::size_t>& Key() const { return key_; }
+    data::TargetTable& Target() { return *target_; }
+    data::Recordset& Source() { return *source_rs_; }
+    std::vector<std::string> MissingColumns() const;
+    std::vector<std::string> ExtraColumns() const;
+    std::int64_t SourceRows() const { return source_rows_; }
+    std::int64_t Paired() const { return paired_; }
+    std::int64_t Duplicates() const { return duplicates_; }
+
+    /// "ID=5", or "A=1, B=\"x\"" for a key of several columns, of the key parts of a row.
+    std::string KeyLabel(std::span<const data::Canonical> key) const;
+
+private:
+    data::Connection& source_;
+    data::TargetDatabase& target_db_;
+    bool ole_contents_;
+    bool keep_values_;
+    std::unique_ptr<data::Recordset> source_rs_;
+    std::unique_ptr<data::TargetTable> target_;
+    std::vector<PairColumn> columns_;
+    std::vector<std::size_t> key_;
+    std::vector<SourceRow> chunk_;
+    std::size_t chunk_size_ = 0; // rows of chunk_ in use
+    std::vector<std::uint64_t> source_keys_;
+    bool keys_sorted_ = false;
+    std::int64_t source_rows_ = 0;
+    std::int64_t paired_ = 0;
+    std::int64_t duplicates_ = 0;
+};
+
+/// The key of a row in one string: each part with its length, so that no two keys meet.
+void AppendKeyPart(std::string& key, const data::Canonical& part);
+
+} // namespace tw::run
