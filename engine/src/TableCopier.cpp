@@ -17,10 +17,8 @@ TableCopier::TableCopier(data::Connection& source, data::Connection& destination
                          data::Destination& script, CopyEvents& events,
                          const std::atomic<bool>& stop)
     : source_(source), destination_(destination), events_(events), stop_(stop), script_(script) {
-    script_.SetStatementHandler([this](data::MadeStatement& statement) {
-        if (events_.statement)
-            events_.statement(statement);
-    });
+    // The statements go straight to the run's handler: no further call per row.
+    script_.SetStatementHandler(events_.statement);
 }
 
 void TableCopier::Yield() {
@@ -35,10 +33,7 @@ bool TableCopier::ConnectTarget() {
         destination_.EnsureConnected();
         target_ = &destination_.AsDestination();
         sending_ = true;
-        target_->SetStatementHandler([this](data::MadeStatement& statement) {
-            if (events_.statement)
-                events_.statement(statement);
-        });
+        target_->SetStatementHandler(events_.statement);
         return true;
     } catch (const data::DataAccessError& e) {
         UseScript();

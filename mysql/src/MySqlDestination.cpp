@@ -228,6 +228,45 @@ void MySqlDestination::AppendInsert(std::string& out, const std::string& table,
     MySqlDialect::AppendInsert(out, table, row, columns);
 }
 
+// The script file makes the loading session what its statements need, as dump files do, and
+// gives it back its own settings at the end: utf8mb4 for the connection (a client's default
+// character set may lack characters outside the Basic Multilingual Plane), the same sql_mode as
+// a direct run (strict, so that a value the server cannot take stops the load instead of being
+// adjusted; zero kept as a value of an AUTO_INCREMENT column; backslash escapes and backtick
+// names as written, whatever the server's default), foreign keys unchecked while tables are
+// dropped and made, and rows committed together (each table's statement that follows, and the
+// end of the file, commits them) rather than one commit per INSERT. Versioned comments keep the
+// lines harmless for other SQL readers. Foreign keys are checked against the rows when they are
+// added, as in a direct run.
+std::vector<std::string> ScriptDestination::SessionStatements(SessionPoint point) {
+    switch (point) {
+    case SessionPoint::Begin:
+        return {
+            "/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;",
+            "/*!40101 SET @OLD_CHARACTER_SET_RESULTS=@@CHARACTER_SET_RESULTS */;",
+            "/*!40101 SET @OLD_COLLATION_CONNECTION=@@COLLATION_CONNECTION */;",
+            "/*!40101 SET NAMES utf8mb4 */;",
+            "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, "
+            "SQL_MODE='STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO' */;",
+            "/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;",
+            "/*!40101 SET @OLD_AUTOCOMMIT=@@AUTOCOMMIT, AUTOCOMMIT=0 */;",
+        };
+    case SessionPoint::ForeignKeys:
+        return {"/*!40014 SET FOREIGN_KEY_CHECKS=1 */;"};
+    case SessionPoint::End:
+        return {
+            "/*!40101 COMMIT */;",
+            "/*!40101 SET AUTOCOMMIT=@OLD_AUTOCOMMIT */;",
+            "/*!40014 SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS */;",
+            "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;",
+            "/*!40101 SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT */;",
+            "/*!40101 SET CHARACTER_SET_RESULTS=@OLD_CHARACTER_SET_RESULTS */;",
+            "/*!40101 SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION */;",
+        };
+    }
+    return {};
+}
+
 ScriptDestinationFactory MySqlScriptDestinationFactory() {
     return [] { return std::make_unique<ScriptDestination>(); };
 }

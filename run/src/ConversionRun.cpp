@@ -22,36 +22,6 @@ constexpr const char* kCrLf = "\r\n";
 // and a write error is seen (and the lines it lost are counted) by the end of their table.
 constexpr std::size_t kScriptChunkBytes = 1024 * 1024;
 
-// The script file makes the loading session what its statements need, as dump files do, and
-// gives it back its own settings at the end: utf8mb4 for the connection (a client's default
-// character set may lack characters outside the Basic Multilingual Plane), the same sql_mode as
-// a direct run (strict, so that a value the server cannot take stops the load instead of being
-// adjusted; zero kept as a value of an AUTO_INCREMENT column; backslash escapes and backtick
-// names as written, whatever the server's default), foreign keys unchecked while tables are
-// dropped and made, and rows committed together (each table's statement that follows, and the
-// end of the file, commits them) rather than one commit per INSERT. Versioned comments keep the
-// lines harmless for other SQL readers.
-constexpr const char* kScriptHeader[] = {
-    "/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;",
-    "/*!40101 SET @OLD_CHARACTER_SET_RESULTS=@@CHARACTER_SET_RESULTS */;",
-    "/*!40101 SET @OLD_COLLATION_CONNECTION=@@COLLATION_CONNECTION */;",
-    "/*!40101 SET NAMES utf8mb4 */;",
-    "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO' */;",
-    "/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;",
-    "/*!40101 SET @OLD_AUTOCOMMIT=@@AUTOCOMMIT, AUTOCOMMIT=0 */;",
-};
-// Foreign keys are checked against the rows when they are added, as in a direct run.
-constexpr const char* kScriptForeignKeys = "/*!40014 SET FOREIGN_KEY_CHECKS=1 */;";
-constexpr const char* kScriptFooter[] = {
-    "/*!40101 COMMIT */;",
-    "/*!40101 SET AUTOCOMMIT=@OLD_AUTOCOMMIT */;",
-    "/*!40014 SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS */;",
-    "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;",
-    "/*!40101 SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT */;",
-    "/*!40101 SET CHARACTER_SET_RESULTS=@OLD_CHARACTER_SET_RESULTS */;",
-    "/*!40101 SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION */;",
-};
-
 std::string LocalTimeOfDay() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -233,7 +203,7 @@ void ConversionRun::WriteScriptChunk() {
 void ConversionRun::CloseScript() {
     EndExtendedInsert();
     if (script_)
-        for (const char* line : kScriptFooter)
+        for (const std::string& line : engine_.ScriptSession(data::SessionPoint::End))
             AddScriptLine(line, 0, 0);
     WriteScriptChunk();
     if (!script_)
@@ -253,7 +223,8 @@ void ConversionRun::ConvertRelationships(const std::set<std::string>& converted)
     const bool dump_only = window_.Scenario() == 1 || server_unavailable_;
     if (script_) {
         EndExtendedInsert();
-        AddScriptLine(kScriptForeignKeys, 0, 0);
+        for (const std::string& line : engine_.ScriptSession(data::SessionPoint::ForeignKeys))
+            AddScriptLine(line, 0, 0);
     }
     for (const auto& relationship : engine_.ConvRelationships(converted, dump_only)) {
         const std::string label =
@@ -351,7 +322,7 @@ void ConversionRun::RunTables() {
         else
             std::setvbuf(script_.get(), nullptr, _IONBF, 0); // the run gathers its own chunks
         if (script_)
-            for (const char* line : kScriptHeader)
+            for (const std::string& line : engine_.ScriptSession(data::SessionPoint::Begin))
                 AddScriptLine(line, 0, 0);
     }
     const std::uint64_t start = TickCount();

@@ -297,6 +297,10 @@ TEST_F(EngineFixture, CatalogueListsUserTablesWithRowCounts) {
     world.tables.push_back({"bad]name", "TABLE", {}, {}, true});
     EXPECT_EQ(engine.GetSourceTables(list), 3);
     EXPECT_EQ(list, (std::vector<std::string>{"keep", "Orders:3", "a:b:0", "bad]name:0"}));
+    // The table whose rows cannot be counted is still listed, and named with the reason.
+    ASSERT_EQ(engine.ListingFailures().size(), 1u);
+    EXPECT_EQ(engine.ListingFailures()[0].table, "bad]name");
+    EXPECT_EQ(engine.ListingFailures()[0].error, "找不到表 'bad]name'。");
 
     std::vector<std::string> databases{"old", "old2", "old3", "old4"};
     EXPECT_EQ(engine.GetMySQLDatabases(databases), 3);

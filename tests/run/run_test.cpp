@@ -191,3 +191,21 @@ TEST(RunFormatting, ElapsedSecondsHaveTwoDecimals) {
     EXPECT_EQ(run::FormatSeconds(3.2), "3.20");
     EXPECT_EQ(run::FormatSeconds(123.456), "123.46");
 }
+
+// Whatever escapes the run (here memory running out after the first table) ends it: the log says
+// why, the script file is still closed with its footer and the run counts as failed.
+TEST_F(RunFixture, AFailureThatEscapesTheRunIsLoggedAndFailsIt) {
+    window.scenario = 1;
+    run->TableDone = [](const run::TableOutcome&) { throw std::bad_alloc(); };
+    run->RunConversion();
+    EXPECT_EQ(window.message, "[12:34:56] Start conversion ....\r\n\r\n"
+                              "[12:34:56] 开始处理表 'A' \r\n"
+                              "\r\n[12:34:56] 转换中止：std::bad_alloc\r\n"
+                              "\r\n(1.60 s taken)");
+    EXPECT_EQ(run->Summary().run_error, "std::bad_alloc");
+    EXPECT_FALSE(run->Summary().Clean());
+    const std::string script = ReadFile(window.script_path);
+    EXPECT_NE(script.find("INSERT INTO `a` values('2');"), std::string::npos);
+    EXPECT_NE(script.find("SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION */;\r\n"),
+              std::string::npos);
+}

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 using namespace tw;
@@ -518,6 +520,41 @@ TEST_F(WizardLogic, FailuresOfTheRunAppearInTheLog) {
     ExpectFinished(kFinishedWithFailuresHeader);
     EXPECT_NE(view.Text(kTxtMessage).find("无法写入脚本文件"), std::string::npos);
     EXPECT_TRUE(messages.empty()); // the run shows no message box
+}
+
+// A run on the worker thread that something ends early (memory, the file system) ends with its
+// reason in the log and the failure header, never as a success.
+TEST_F(WizardLogic, AFailureEscapingTheRunOnItsThreadIsLoggedAndFails) {
+    std::vector<std::function<void()>> handed;
+    steps.ToWindow = [&](std::function<void()> piece) { handed.push_back(std::move(piece)); };
+    steps.InBackground = [&](const BackgroundWork& job) {
+        std::thread worker(job.work);
+        worker.join();
+        for (auto& piece : handed)
+            piece();
+        handed.clear();
+    };
+    steps.OptScenario_Click(1);
+    WalkTo(2);
+    steps.cmdSelect_Click();
+    steps.Run()->TableDone = [](const run::TableOutcome&) {
+        throw std::filesystem::filesystem_error("磁盘已满", std::error_code());
+    };
+    steps.CmdNext_Click();
+    ExpectFinished(kFinishedWithFailuresHeader);
+    const std::string log = view.Text(kTxtMessage);
+    EXPECT_NE(log.find("转换中止："), std::string::npos) << log;
+    EXPECT_NE(log.find("磁盘已满"), std::string::npos) << log;
+}
+
+// A handler step that fails is skipped, so that the handler goes on, and kept with its reason.
+TEST_F(WizardLogic, SkippedHandlerStepsAreKeptWithTheirReason) {
+    EXPECT_TRUE(steps.SkippedSteps().empty());
+    steps.ShowSave = [](const FileDialogRequest&) -> std::string {
+        throw std::runtime_error("对话框无法打开");
+    };
+    steps.CmdSaveDumpFile_Click();
+    EXPECT_EQ(steps.SkippedSteps(), std::vector<std::string>{"对话框无法打开"});
 }
 
 TEST_F(WizardLogic, CancelOutsideARun) {

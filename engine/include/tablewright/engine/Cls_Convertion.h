@@ -101,6 +101,10 @@ public:
     /// The clause that ends every table statement, e.g. "ENGINE=MyISAM DEFAULT CHARSET=utf8mb4".
     const std::string& TableTypeClause() const { return table_type_clause_; }
 
+    /// The statements the script file holds at `point` to set up its loading session.
+    std::vector<std::string> ScriptSession(data::SessionPoint point) {
+        return script_->SessionStatements(point);
+    }
     /// The destination's column type of a source field, in lower case.
     std::string ConvFieldType(data::Field& iField);
     /// Converts one source table: drop (optional), table statement, rows (optional), flush.

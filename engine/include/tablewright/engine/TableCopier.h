@@ -64,7 +64,8 @@ struct CopyOptions {
 
 /// The run's side of a copy: where statements, progress and idle time go.
 struct CopyEvents {
-    /// Each statement the destination made, after it was sent (unless statements only).
+    /// Each statement the destination made, after it was sent (unless statements only); set
+    /// before the copier is made, which hands it to the destinations.
     std::function<void(data::MadeStatement& statement)> statement;
     /// The whole percentage of the current table's rows done, when it changes.
     std::function<void(std::int32_t& percent)> progress;

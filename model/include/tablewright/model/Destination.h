@@ -36,6 +36,16 @@ struct TableOptions {
 /// as those of child tables, stay within it).
 inline constexpr std::size_t kMaxTableNameChars = 64;
 
+/// Points of a script file where the loading session's settings change.
+enum class SessionPoint {
+    /// Before the first statement: the settings the statements need, the session's own kept.
+    Begin,
+    /// Before the foreign keys, which are checked against the rows.
+    ForeignKeys,
+    /// After the last statement: the session's own settings back.
+    End,
+};
+
 /// What a statement a destination made does.
 enum class StatementKind { Drop, Table, Row, Key, ForeignKey, View };
 
@@ -100,6 +110,9 @@ public:
     /// is appended to `notes` with the reason, never thrown. True when nothing was refused.
     virtual bool AddKeys(const TableSchema& table, const TableOptions& options,
                          std::vector<std::string>& notes) = 0;
+    /// The statements a script file holds at `point` to set up its loading session (none for a
+    /// destination that sends its statements: its session is set up when it connects).
+    virtual std::vector<std::string> SessionStatements(SessionPoint /*point*/) { return {}; }
     /// Asks the server to write out the tables' data; failures (a missing privilege) are
     /// ignored.
     virtual void FlushTables() {}

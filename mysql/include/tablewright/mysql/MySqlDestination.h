@@ -79,6 +79,7 @@ public:
     /// The accent-sensitive collation a script file names, for servers that know it (MariaDB
     /// 10.10 and later); others make the table with their default collation.
     std::string AccentSensitiveCollation() override { return "utf8mb4_uca1400_nopad_as_ci"; }
+    std::vector<std::string> SessionStatements(SessionPoint point) override;
 
 protected:
     void Send(std::string_view /*statement*/) override {}
