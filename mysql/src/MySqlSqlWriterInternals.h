@@ -109,6 +109,8 @@ public:
     /// A select or union statement at the top of a view.
     std::string TopStatement(const sql::Statement& statement);
     Written Expression(const sql::Expr& e);
+    /// An expression over one row of `row_table` (empty when not known).
+    std::string RowExpression(const sql::Expr& e, const std::string& row_table);
 
     std::vector<std::string> sources;
 

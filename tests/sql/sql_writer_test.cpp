@@ -117,6 +117,15 @@ TEST(MySqlSqlWriter, ValidationRulesAndDefaultsAreWrittenAsExpressions) {
     ASSERT_TRUE(like.tree);
     EXPECT_EQ(tw::data::WriteMySqlExpression(*like.tree).text,
               "`mail` LIKE '%@%.%' AND `mail` NOT IN ('A')");
+    // With the row's table known, its columns' types decide the rounding.
+    const auto rounded = tw::data::ParseAccessExpression("CInt(N) + CLng(T)");
+    ASSERT_TRUE(rounded.tree);
+    SqlWriterContext context = Context();
+    context.row_table = "Nums";
+    EXPECT_EQ(tw::data::WriteMySqlExpression(*rounded.tree, context).refusal,
+              "函数 'CLng'（参数类型未知，无法确定舍入）");
+    const auto whole = tw::data::ParseAccessExpression("CInt(N)");
+    EXPECT_EQ(tw::data::WriteMySqlExpression(*whole.tree, context).text, "CAST(`n` AS SIGNED)");
     const auto yes = tw::data::ParseAccessExpression("Yes");
     ASSERT_TRUE(yes.tree);
     EXPECT_EQ(tw::data::WriteMySqlExpression(*yes.tree).text, "TRUE");
