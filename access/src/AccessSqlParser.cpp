@@ -131,6 +131,8 @@ public:
 
     // For a validation rule: the column a comparison without a left side compares.
     std::optional<std::string> implied_column;
+    // For a default value or other expression on its own: a leading '=' is skipped (="x").
+    bool leading_equals = false;
 
 private:
     // Counts nesting, so that deeply nested text is refused instead of exhausting the stack.
@@ -430,6 +432,8 @@ void Parser::EndOfStatement(sql::Statement& statement) {
 }
 
 ExprPtr Parser::WholeExpression() {
+    if (leading_equals)
+        AcceptSymbol("=");
     if (Peek().kind == TokenKind::End)
         RefuseSql("空表达式");
     ExprPtr e = Expression();
@@ -1003,8 +1007,10 @@ ParsedStatement ParseAccessQuery(std::string_view text) {
 }
 
 ParsedExpression ParseAccessExpression(std::string_view text) {
-    return access::Run<ParsedExpression>(
-        text, [](access::Parser& parser) { return parser.WholeExpression(); });
+    return access::Run<ParsedExpression>(text, [](access::Parser& parser) {
+        parser.leading_equals = true;
+        return parser.WholeExpression();
+    });
 }
 
 ParsedExpression ParseAccessValidationRule(std::string_view text, std::string_view column) {

@@ -52,6 +52,7 @@ const Parsed kExpressions[] = {
      "(select (items (col \"y\")) (from (table \"U\"))))) (= (subquery (select (items (call "
      "Max (col \"z\"))) (from (table \"V\")))) (num 1)))"},
     {"(a)", "(paren (col \"a\"))"},
+    {"=\"x\" & Date()", "(& (text \"x\") (call Date))"},
     {"a Eqv b Imp c", "(imp (eqv (col \"a\") (col \"b\")) (col \"c\"))"},
 };
 

@@ -107,6 +107,18 @@ TEST(MySqlSqlWriter, ConstructsWithoutAnExactFormStayRefusedWithTheTypesKnown) {
     }
 }
 
+// Forms that repeat an operand, nested, are refused before their text grows without bound.
+TEST(MySqlSqlWriter, NestedRepeatingFormsAreRefusedNotExhaustingMemory) {
+    std::string concat = "T";
+    for (int i = 0; i < 40; ++i)
+        concat = "(" + concat + " & T)";
+    EXPECT_EQ(Write("SELECT " + concat + " FROM Nums").refusal, "表达式过长");
+    std::string rounds = "D";
+    for (int i = 0; i < 12; ++i)
+        rounds = "Round(" + rounds + ", 2)";
+    EXPECT_EQ(Write("SELECT " + rounds + " FROM Nums").refusal, "表达式过长");
+}
+
 TEST(MySqlSqlWriter, ValidationRulesAndDefaultsAreWrittenAsExpressions) {
     const auto rule = tw::data::ParseAccessValidationRule(">=0 And <1000000 Or Is Null", "Price");
     ASSERT_TRUE(rule.tree);
@@ -206,6 +218,10 @@ TEST(MySqlSqlWriterServer, RowsAreTheRowsAccessGives) {
          V{"2020-1-1 9:05 AM|09:05:07|1.1.20"}},
         {"SELECT StrComp(T, \"a\") FROM Nums ORDER BY ID", V{"0", "-1", null, "1", "1", "0"}},
         {"SELECT Replace(T, \"-\", \"+\") & String(2, T) FROM Nums WHERE ID = 5", V{"x+yxx"}},
+        {"SELECT InStrRev(T & \"-z-\", \"-\") FROM Nums ORDER BY ID",
+         V{"4", "3", "3", "4", "6", "4"}},
+        {"SELECT Round(IIf(ID > 3, D, D * 2), 1) FROM Nums ORDER BY ID",
+         V{"5", "7", "0.2", "1.1", "-0.1", null}},
         {"SELECT Choose(N, \"one\", \"two\", \"three\") FROM Nums ORDER BY ID",
          V{"two", null, null, null, null, null}},
         {"SELECT Choose(D, \"one\", \"two\", \"three\", \"four\") FROM Nums ORDER BY ID",
