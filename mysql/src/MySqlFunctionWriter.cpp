@@ -279,6 +279,41 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
             e.type = args[0].type;
         return e;
     }
+    if (key == "partition") {
+        // "lower:upper" of the range of width interval from start that holds the number, each
+        // side padded to as many characters as stop + 1 has; "   :start-1" below start,
+        // "stop+1:   " above stop; Null for Null.
+        arity(4, 4);
+        for (std::size_t i = 1; i < 4; ++i)
+            if (!IsInteger(args[i]))
+                Refuse("Partition 的范围参数不是整数常量");
+        if (args[0].type != ValueType::Integer)
+            Refuse("Partition 的数值不是整数");
+        const long long start = std::stoll(args[1].value);
+        const long long stop = std::stoll(args[2].value);
+        const long long interval = std::stoll(args[3].value);
+        if (start < 0 || stop <= start || interval < 1)
+            Refuse("Partition 的范围参数");
+        const std::string width = std::to_string(std::to_string(stop + 1).size());
+        const std::string& n = args[0].sql;
+        const auto pad = [&](const std::string& x) {
+            return "LPAD(" + x + ", " + width + ", ' ')";
+        };
+        const std::string lower = "(" + std::to_string(start) + " + (" + n + " - " +
+                                  std::to_string(start) + ") DIV " + std::to_string(interval) +
+                                  " * " + std::to_string(interval) + ")";
+        Written e =
+            Make("CASE WHEN " + n + " < " + std::to_string(start) + " THEN CONCAT(SPACE(" + width +
+                     "), ':', " + pad(std::to_string(start - 1)) + ") WHEN " + n + " > " +
+                     std::to_string(stop) + " THEN CONCAT(" + pad(std::to_string(stop + 1)) +
+                     ", ':', SPACE(" + width + ")) ELSE CONCAT(" + pad(lower) + ", ':', " +
+                     pad("LEAST(" + lower + " + " + std::to_string(interval - 1) + ", " +
+                         std::to_string(stop) + ")") +
+                     ") END",
+                 kAtom);
+        e.type = ValueType::Text;
+        return e;
+    }
     if (key == "instrrev") {
         // The last occurrence, found as the first in the reversed text; as with Replace, only
         // a sought text without letters compares the same way.
