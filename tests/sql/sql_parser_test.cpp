@@ -54,6 +54,11 @@ const Parsed kExpressions[] = {
     {"(a)", "(paren (col \"a\"))"},
     {"=\"x\" & Date()", "(& (text \"x\") (call Date))"},
     {"a Eqv b Imp c", "(imp (eqv (col \"a\") (col \"b\")) (col \"c\"))"},
+    {"DSum(\"[Qty] * 2\", \"[Order Lines]\", \"ID = 5\") + DCount(\"*\", \"T\") + DMax(x, \"T\")",
+     "(+ (+ (call DSum (text \"[Qty] * 2\") (text \"[Order Lines]\") (text \"ID = 5\") (domain "
+     "(select (items (* (col \"Qty\") (num 2))) (from (table \"Order Lines\")) (where (= (col "
+     "\"ID\") (num 5)))))) (call DCount (text \"*\") (text \"T\") (domain (select (items *) "
+     "(from (table \"T\")))))) (call DMax (col \"x\") (text \"T\")))"},
 };
 
 // Statements: every kind of saved query.
