@@ -485,6 +485,25 @@ TableRefPtr Parser::TablePrimary() {
     return MakeTableRef(std::move(table));
 }
 
+// In a validation rule, a value alone among And, Or, Xor and Not is the column's value:
+// "M" Or "F" is [c] = "M" Or [c] = "F".
+ExprPtr ImplyEquality(const ExprPtr& e, const std::string& column) {
+    if (e->kind == ExprKind::Literal && e->literal != sql::LiteralType::Null &&
+        e->literal != sql::LiteralType::Boolean)
+        return Binary(sql::BinaryOp::Equal, Column("", column), e);
+    const bool logical = (e->kind == ExprKind::Binary &&
+                          (e->binary == sql::BinaryOp::And || e->binary == sql::BinaryOp::Or ||
+                           e->binary == sql::BinaryOp::Xor)) ||
+                         (e->kind == ExprKind::Unary && e->unary == sql::UnaryOp::Not) ||
+                         e->kind == ExprKind::Paren;
+    if (!logical)
+        return e;
+    sql::Expr copy = *e;
+    for (auto& arg : copy.args)
+        arg = ImplyEquality(arg, column);
+    return Node(std::move(copy));
+}
+
 namespace {
 
 template <typename Result, typename Parse> Result Run(std::string_view text, Parse parse) {
@@ -519,7 +538,7 @@ ParsedExpression ParseAccessExpression(std::string_view text) {
 ParsedExpression ParseAccessValidationRule(std::string_view text, std::string_view column) {
     return access::Run<ParsedExpression>(text, [&](access::Parser& parser) {
         parser.implied_column = std::string(column);
-        return parser.WholeExpression();
+        return access::ImplyEquality(parser.WholeExpression(), std::string(column));
     });
 }
 

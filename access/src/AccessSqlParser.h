@@ -44,6 +44,8 @@ ExprPtr Binary(sql::BinaryOp op, ExprPtr left, ExprPtr right, bool negated = fal
 ExprPtr Column(std::string qualifier, std::string name);
 TableRefPtr MakeTableRef(sql::TableRef t);
 QueryPtr MakeQuery(sql::Query q);
+/// A validation rule's values alone among And, Or, Xor and Not compared with the column.
+ExprPtr ImplyEquality(const ExprPtr& e, const std::string& column);
 
 /// Reads one statement or expression from its tokens.
 class Parser {

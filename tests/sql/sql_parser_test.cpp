@@ -122,6 +122,10 @@ const Parsed kRules[] = {
      "(and (not-like (col \"Price\") (text \"x*\")) (<> (col \"Price\") (text \"\")))"},
     {"[Price] > 0", "(> (col \"Price\") (num 0))"},
     {"Not [Price] = 0", "(not (= (col \"Price\") (num 0)))"},
+    {"\"M\" Or (\"F\") Or Not 3", "(or (or (= (col \"Price\") (text \"M\")) (paren (= (col "
+                                  "\"Price\") (text \"F\")))) (not (= (col \"Price\") (num 3))))"},
+    {"In (\"A\") And Len([Price]) > 2",
+     "(and (in (col \"Price\") (text \"A\")) (> (call Len (col \"Price\")) (num 2)))"},
 };
 
 } // namespace

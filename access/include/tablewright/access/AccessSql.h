@@ -36,7 +36,7 @@ ParsedExpression ParseAccessExpression(std::string_view text);
 
 /// Parses a validation rule of the column `column`: where a comparison has no left side
 /// (">=0 And <1000000", "Is Null Or Like \"*@*.*\"", "In (\"A\",\"B\")", "Between 1 And 100"),
-/// the column is that side.
+/// the column is that side; a value alone ("M" Or "F") is the column's value.
 ParsedExpression ParseAccessValidationRule(std::string_view text, std::string_view column);
 
 } // namespace tw::data
