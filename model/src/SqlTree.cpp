@@ -159,6 +159,11 @@ void Print(std::string& out, const Expr& e) {
         if (e.count_star)
             out += " *";
         PrintArgs(out, e.args);
+        if (e.query) { // a domain aggregate's domain
+            out += " (domain ";
+            Print(out, *e.query);
+            out += ")";
+        }
         out += ")";
         return;
     case ExprKind::Paren:

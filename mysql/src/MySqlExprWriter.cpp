@@ -321,6 +321,15 @@ Written Writer::Add(const Written& left, const Written& right, bool minus) {
 }
 
 Written Writer::Expression(const sql::Expr& e) {
+    // Some forms repeat an operand (&'s Null test, rounding, DateDiff); nested, they would grow
+    // without bound.
+    Written w = Unbounded(e);
+    if (w.sql.size() > kMaxExpression)
+        Refuse("表达式过长");
+    return w;
+}
+
+Written Writer::Unbounded(const sql::Expr& e) {
     switch (e.kind) {
     case sql::ExprKind::Literal:
         switch (e.literal) {

@@ -89,6 +89,8 @@ ValueType ResultType(const std::string& key, const std::vector<Written>& args) {
             return ValueType::Double;
     if (key == "date" || key == "now")
         return ValueType::Date;
+    if (key == "iif" && args[1].type == args[2].type)
+        return args[1].type;
     return ValueType::Unknown;
 }
 
@@ -107,7 +109,6 @@ constexpr RefusedFunction kRefusedFunctions[] = {
     {"cvdate", "转换规则不同"},
     {"datevalue", "按区域设置解析日期"},
     {"timevalue", "按区域设置解析时间"},
-    {"instrrev", "比较方式不同"},
     {"rnd", "随机数"},
 };
 
@@ -274,6 +275,61 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         Written fallback = count == 2 ? args[1] : Make("''", kAtom);
         Written e = Call("IFNULL", {args[0].sql, fallback.sql});
         e.never_null = count == 1 || args[1].never_null;
+        if (count == 2 && args[0].type == args[1].type)
+            e.type = args[0].type;
+        return e;
+    }
+    if (key == "partition") {
+        // "lower:upper" of the range of width interval from start that holds the number, each
+        // side padded to as many characters as stop + 1 has; "   :start-1" below start,
+        // "stop+1:   " above stop; Null for Null.
+        arity(4, 4);
+        for (std::size_t i = 1; i < 4; ++i)
+            if (!IsInteger(args[i]))
+                Refuse("Partition 的范围参数不是整数常量");
+        if (args[0].type != ValueType::Integer)
+            Refuse("Partition 的数值不是整数");
+        const long long start = std::stoll(args[1].value);
+        const long long stop = std::stoll(args[2].value);
+        const long long interval = std::stoll(args[3].value);
+        if (start < 0 || stop <= start || interval < 1)
+            Refuse("Partition 的范围参数");
+        const std::string width = std::to_string(std::to_string(stop + 1).size());
+        const std::string& n = args[0].sql;
+        const auto pad = [&](const std::string& x) {
+            return "LPAD(" + x + ", " + width + ", ' ')";
+        };
+        const std::string lower = "(" + std::to_string(start) + " + (" + n + " - " +
+                                  std::to_string(start) + ") DIV " + std::to_string(interval) +
+                                  " * " + std::to_string(interval) + ")";
+        Written e =
+            Make("CASE WHEN " + n + " < " + std::to_string(start) + " THEN CONCAT(SPACE(" + width +
+                     "), ':', " + pad(std::to_string(start - 1)) + ") WHEN " + n + " > " +
+                     std::to_string(stop) + " THEN CONCAT(" + pad(std::to_string(stop + 1)) +
+                     ", ':', SPACE(" + width + ")) ELSE CONCAT(" + pad(lower) + ", ':', " +
+                     pad("LEAST(" + lower + " + " + std::to_string(interval - 1) + ", " +
+                         std::to_string(stop) + ")") +
+                     ") END",
+                 kAtom);
+        e.type = ValueType::Text;
+        return e;
+    }
+    if (key == "instrrev") {
+        // The last occurrence, found as the first in the reversed text; as with Replace, only
+        // a sought text without letters compares the same way.
+        arity(2, 2);
+        if (args[1].shape != Shape::String || args[1].value.empty())
+            Refuse("InStrRev 的查找内容不是非空字符串常量");
+        for (char c : args[1].value)
+            if (std::isalpha(static_cast<unsigned char>(c)) ||
+                static_cast<unsigned char>(c) >= 0x80)
+                Refuse("InStrRev 查找含字母的文本（比较方式不同）");
+        const std::string length = std::to_string(args[1].value.size());
+        Written e = Make("IF(LOCATE(" + args[1].sql + ", " + args[0].sql +
+                             ") = 0, 0, CHAR_LENGTH(" + args[0].sql + ") - LOCATE(REVERSE(" +
+                             args[1].sql + "), REVERSE(" + args[0].sql + ")) - " + length + " + 2)",
+                         kAtom);
+        e.type = ValueType::Integer;
         return e;
     }
     if (key == "isnull") {

@@ -29,6 +29,9 @@ Written RoundHalfEven(const Written& x, int digits, const std::string& what) {
         return x;
     if (x.type != ValueType::Decimal && x.type != ValueType::Double)
         Refuse(what + "（参数类型未知，无法确定舍入）");
+    // The value is repeated some thirty times.
+    if (x.sql.size() > kMaxExpression / 32)
+        Refuse("表达式过长");
     const std::string power = "1" + std::string(static_cast<std::size_t>(digits), '0');
     std::string result;
     if (x.type == ValueType::Decimal) {

@@ -463,6 +463,12 @@ std::string Writer::TableReference(const sql::TableRef& table, std::vector<std::
     return sql;
 }
 
+std::string Writer::RowExpression(const sql::Expr& e, const std::string& row_table) {
+    if (!row_table.empty())
+        scopes_.push_back({{row_table, row_table}});
+    return Expression(e).sql;
+}
+
 template <typename Write> WrittenSql Run(const SqlWriterContext& context, Write write) {
     WrittenSql result;
     try {
@@ -497,8 +503,9 @@ WrittenSql WriteMySqlView(std::string_view name, const sql::Statement& statement
 }
 
 WrittenSql WriteMySqlExpression(const sql::Expr& expression, const SqlWriterContext& context) {
-    return sqlwriter::Run(
-        context, [&](sqlwriter::Writer& writer) { return writer.Expression(expression).sql; });
+    return sqlwriter::Run(context, [&](sqlwriter::Writer& writer) {
+        return writer.RowExpression(expression, context.row_table);
+    });
 }
 
 } // namespace tw::data

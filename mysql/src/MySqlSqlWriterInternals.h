@@ -39,6 +39,9 @@ constexpr int kMul = 70;
 constexpr int kNegate = 80;
 constexpr int kAtom = 100;
 
+/// The longest MySQL text an expression may be written as.
+constexpr std::size_t kMaxExpression = 256 * 1024;
+
 enum class Shape { Other, String, Number, Null, Boolean, Column, Star };
 
 /// What is known of an expression's Access type, where the MySQL form depends on it: whole
@@ -109,6 +112,8 @@ public:
     /// A select or union statement at the top of a view.
     std::string TopStatement(const sql::Statement& statement);
     Written Expression(const sql::Expr& e);
+    /// An expression over one row of `row_table` (empty when not known).
+    std::string RowExpression(const sql::Expr& e, const std::string& row_table);
 
     std::vector<std::string> sources;
 
@@ -141,6 +146,7 @@ private:
     std::string TableReference(const sql::TableRef& table, std::vector<std::string>& tables);
     bool ExpandStars(std::vector<Item>& items) const;
 
+    Written Unbounded(const sql::Expr& e);
     Written Column(const sql::Expr& e);
     Written BinaryOperator(const sql::Expr& e);
     Written Like(const Written& left, const Written& pattern, bool negated, bool ansi);

@@ -52,7 +52,13 @@ const Parsed kExpressions[] = {
      "(select (items (col \"y\")) (from (table \"U\"))))) (= (subquery (select (items (call "
      "Max (col \"z\"))) (from (table \"V\")))) (num 1)))"},
     {"(a)", "(paren (col \"a\"))"},
+    {"=\"x\" & Date()", "(& (text \"x\") (call Date))"},
     {"a Eqv b Imp c", "(imp (eqv (col \"a\") (col \"b\")) (col \"c\"))"},
+    {"DSum(\"[Qty] * 2\", \"[Order Lines]\", \"ID = 5\") + DCount(\"*\", \"T\") + DMax(x, \"T\")",
+     "(+ (+ (call DSum (text \"[Qty] * 2\") (text \"[Order Lines]\") (text \"ID = 5\") (domain "
+     "(select (items (* (col \"Qty\") (num 2))) (from (table \"Order Lines\")) (where (= (col "
+     "\"ID\") (num 5)))))) (call DCount (text \"*\") (text \"T\") (domain (select (items *) "
+     "(from (table \"T\")))))) (call DMax (col \"x\") (text \"T\")))"},
 };
 
 // Statements: every kind of saved query.
@@ -116,6 +122,10 @@ const Parsed kRules[] = {
      "(and (not-like (col \"Price\") (text \"x*\")) (<> (col \"Price\") (text \"\")))"},
     {"[Price] > 0", "(> (col \"Price\") (num 0))"},
     {"Not [Price] = 0", "(not (= (col \"Price\") (num 0)))"},
+    {"\"M\" Or (\"F\") Or Not 3", "(or (or (= (col \"Price\") (text \"M\")) (paren (= (col "
+                                  "\"Price\") (text \"F\")))) (not (= (col \"Price\") (num 3))))"},
+    {"In (\"A\") And Len([Price]) > 2",
+     "(and (in (col \"Price\") (text \"A\")) (> (call Len (col \"Price\")) (num 2)))"},
 };
 
 } // namespace

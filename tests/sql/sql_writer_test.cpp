@@ -107,6 +107,18 @@ TEST(MySqlSqlWriter, ConstructsWithoutAnExactFormStayRefusedWithTheTypesKnown) {
     }
 }
 
+// Forms that repeat an operand, nested, are refused before their text grows without bound.
+TEST(MySqlSqlWriter, NestedRepeatingFormsAreRefusedNotExhaustingMemory) {
+    std::string concat = "T";
+    for (int i = 0; i < 40; ++i)
+        concat = "(" + concat + " & T)";
+    EXPECT_EQ(Write("SELECT " + concat + " FROM Nums").refusal, "表达式过长");
+    std::string rounds = "D";
+    for (int i = 0; i < 12; ++i)
+        rounds = "Round(" + rounds + ", 2)";
+    EXPECT_EQ(Write("SELECT " + rounds + " FROM Nums").refusal, "表达式过长");
+}
+
 TEST(MySqlSqlWriter, ValidationRulesAndDefaultsAreWrittenAsExpressions) {
     const auto rule = tw::data::ParseAccessValidationRule(">=0 And <1000000 Or Is Null", "Price");
     ASSERT_TRUE(rule.tree);
@@ -117,6 +129,15 @@ TEST(MySqlSqlWriter, ValidationRulesAndDefaultsAreWrittenAsExpressions) {
     ASSERT_TRUE(like.tree);
     EXPECT_EQ(tw::data::WriteMySqlExpression(*like.tree).text,
               "`mail` LIKE '%@%.%' AND `mail` NOT IN ('A')");
+    // With the row's table known, its columns' types decide the rounding.
+    const auto rounded = tw::data::ParseAccessExpression("CInt(N) + CLng(T)");
+    ASSERT_TRUE(rounded.tree);
+    SqlWriterContext context = Context();
+    context.row_table = "Nums";
+    EXPECT_EQ(tw::data::WriteMySqlExpression(*rounded.tree, context).refusal,
+              "函数 'CLng'（参数类型未知，无法确定舍入）");
+    const auto whole = tw::data::ParseAccessExpression("CInt(N)");
+    EXPECT_EQ(tw::data::WriteMySqlExpression(*whole.tree, context).text, "CAST(`n` AS SIGNED)");
     const auto yes = tw::data::ParseAccessExpression("Yes");
     ASSERT_TRUE(yes.tree);
     EXPECT_EQ(tw::data::WriteMySqlExpression(*yes.tree).text, "TRUE");
@@ -197,6 +218,14 @@ TEST(MySqlSqlWriterServer, RowsAreTheRowsAccessGives) {
          V{"2020-1-1 9:05 AM|09:05:07|1.1.20"}},
         {"SELECT StrComp(T, \"a\") FROM Nums ORDER BY ID", V{"0", "-1", null, "1", "1", "0"}},
         {"SELECT Replace(T, \"-\", \"+\") & String(2, T) FROM Nums WHERE ID = 5", V{"x+yxx"}},
+        {"SELECT InStrRev(T & \"-z-\", \"-\") FROM Nums ORDER BY ID",
+         V{"4", "3", "3", "4", "6", "4"}},
+        {"SELECT Partition(N, 0, 9, 5) FROM Nums ORDER BY ID",
+         V{" 0: 4", "  :-1", null, " 5: 9", " 0: 4", " 5: 9"}},
+        {"SELECT Partition(N, 1, 6, 4) FROM Nums ORDER BY ID",
+         V{"1:4", " :0", null, "7: ", " :0", "5:6"}},
+        {"SELECT Round(IIf(ID > 3, D, D * 2), 1) FROM Nums ORDER BY ID",
+         V{"5", "7", "0.2", "1.1", "-0.1", null}},
         {"SELECT Choose(N, \"one\", \"two\", \"three\") FROM Nums ORDER BY ID",
          V{"two", null, null, null, null, null}},
         {"SELECT Choose(D, \"one\", \"two\", \"three\", \"four\") FROM Nums ORDER BY ID",

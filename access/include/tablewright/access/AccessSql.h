@@ -30,12 +30,13 @@ struct ParsedExpression {
 /// UTF-8 is refused, never a crash.
 ParsedStatement ParseAccessQuery(std::string_view text);
 
-/// Parses an Access expression on its own (a default value, a calculated column's expression).
+/// Parses an Access expression on its own (a default value, a calculated column's expression);
+/// a leading '=' (="x", as defaults may be written) is skipped.
 ParsedExpression ParseAccessExpression(std::string_view text);
 
 /// Parses a validation rule of the column `column`: where a comparison has no left side
 /// (">=0 And <1000000", "Is Null Or Like \"*@*.*\"", "In (\"A\",\"B\")", "Between 1 And 100"),
-/// the column is that side.
+/// the column is that side; a value alone ("M" Or "F") is the column's value.
 ParsedExpression ParseAccessValidationRule(std::string_view text, std::string_view column);
 
 } // namespace tw::data

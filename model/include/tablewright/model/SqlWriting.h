@@ -16,6 +16,9 @@ struct SqlWriterContext {
     /// Decides forms that depend on the type (text or number, whole or not).
     std::function<std::optional<int>(const std::string& table, const std::string& column)>
         column_type;
+    /// For an expression: the table whose row the expression is evaluated on (a validation
+    /// rule's or calculated column's table), so that its columns' types are known.
+    std::string row_table;
 };
 
 /// MySQL text written from an Access syntax tree, or why there is none.
