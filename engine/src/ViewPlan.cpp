@@ -64,6 +64,10 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
         const data::QuerySchema& query = queries[i];
         PlannedView& plan = plans[i];
         plan.name = query.name;
+        if (!query.problem.empty()) {
+            plan.note = "查询的定义无法识别：" + query.problem;
+            continue;
+        }
         if (query.kind != data::QueryKind::Select && query.kind != data::QueryKind::Union) {
             plan.note = QueryKindName(query.kind) + "不能成为视图";
             continue;

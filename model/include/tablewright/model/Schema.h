@@ -151,6 +151,9 @@ struct QuerySchema {
     std::vector<std::string> sources;
     /// The query declares parameters the user is asked for when it runs.
     bool has_parameters = false;
+    /// Why the source's definition of the query could not be read (Chinese); `sql` is then
+    /// empty. Empty when it was read.
+    std::string problem;
 };
 
 /// A user table of the source and its number of rows.
