@@ -7,6 +7,7 @@
 #include "AccessQueries.h"
 
 #include "AccessInternals.h"
+#include "tablewright/access/AccessSql.h"
 
 #include <algorithm>
 #include <iterator>
@@ -766,6 +767,11 @@ std::vector<QuerySchema> Catalog::Queries() {
         query.kind = rebuilt.kind;
         query.sql = std::move(rebuilt.sql);
         query.problem = std::move(rebuilt.problem);
+        if (!query.sql.empty() && query.kind != QueryKind::PassThrough) {
+            ParsedStatement parsed = ParseAccessQuery(query.sql);
+            query.tree = std::move(parsed.tree);
+            query.tree_refusal = std::move(parsed.refusal);
+        }
     }
     return result;
 }
