@@ -71,8 +71,10 @@ Options:
   --no-drop             do not drop existing tables first
   --no-keys             bare tables: no primary keys, indexes, NOT NULL, AUTO_INCREMENT,
                         defaults, comments or foreign keys (by default all are carried over)
-  --no-views            do not turn the saved select and union queries into views (by default
-                        each one MySQL can express becomes a view after the tables)
+  --no-views            do not turn the saved queries into views and stored procedures (by
+                        default, after the tables, each select and union query MySQL can
+                        express becomes a view; each parameter, append, update, delete and
+                        make-table query a procedure that does its work when called)
   --ole-contents        store the file an OLE Object value embeds instead of the value's bytes,
                         where the OLE wrapper is of a known kind: a packed file (Package), a
                         picture (Paint.Picture/PBrush bitmaps become .bmp files; BMP, JPEG, PNG
@@ -757,7 +759,8 @@ int Run(const Options& options) {
             std::cerr << "  " << note << '\n';
     }
     if (!summary.query_notes.empty()) {
-        std::cerr << "tablewright-cli: " << summary.query_notes.size() << " 个查询未转换为视图：\n";
+        std::cerr << "tablewright-cli: " << summary.query_notes.size()
+                  << " 个查询未转换为视图或存储过程：\n";
         for (const auto& note : summary.query_notes)
             std::cerr << "  " << note << '\n';
     }

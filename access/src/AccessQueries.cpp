@@ -426,7 +426,8 @@ private:
                 Fail("参数 '" + row->name1 + "' 的类型 " + std::to_string(row->flag) + " 无法识别");
             if (row->name1.empty())
                 Fail("有一个参数没有名称");
-            std::string text = row->name1 + " " + type;
+            // A name with a space or other sign is in brackets, as Access's SQL view has it.
+            std::string text = Quoted(row->name1, false) + " " + type;
             if (row->flag == kParameterText && row->extra > 0)
                 text += "(" + std::to_string(row->extra) + ")";
             parameters.push_back(std::move(text));

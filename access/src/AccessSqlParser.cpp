@@ -338,6 +338,19 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
             statement->delete_what = Next().text + ".*";
             Next();
             Next();
+        } else if (!AtKeyword("FROM")) {
+            // DELETE t.a, t.b FROM ...: Access deletes whole rows of the table the fields name.
+            std::string table;
+            for (bool first = true; first || AcceptSymbol(","); first = false) {
+                const std::string qualifier = ExpectName();
+                if (!AcceptSymbol(".") && !AcceptSymbol("!"))
+                    Unexpected();
+                ExpectName();
+                if (!table.empty() && AsciiLower(table) != AsciiLower(qualifier))
+                    RefuseSql("DELETE 列出了不止一个表的字段");
+                table = qualifier;
+            }
+            statement->delete_what = table + ".*";
         }
         ExpectKeyword("FROM");
         statement->tables = TableList();

@@ -552,11 +552,15 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
     const ViewWriter writer = [&columns](const std::string& name, const sql::Statement& tree) {
         data::SqlWriterContext context;
         context.columns = columns;
-        data::WrittenSql written = data::WriteMySqlView(name, tree, context);
-        return ViewText{std::move(written.text), std::move(written.refusal)};
+        const bool procedure =
+            tree.kind != sql::StatementKind::Select || data::AsksForValues(tree) ||
+            (tree.query && !tree.query->parts.empty() && tree.query->parts.front().into);
+        data::WrittenSql written = procedure ? data::WriteMySqlProcedure(name, tree, context)
+                                             : data::WriteMySqlView(name, tree, context);
+        return ViewText{std::move(written.text), std::move(written.refusal), procedure};
     };
     for (PlannedView& plan : PlanViews(queries, converted, tables, writer)) {
-        ViewReport report{plan.name, !plan.statement.empty(), plan.note};
+        ViewReport report{plan.name, !plan.statement.empty(), plan.note, plan.procedure};
         if (plan.statement.empty()) {
             reports.push_back(std::move(report));
             continue;
@@ -567,17 +571,20 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
                 missing = dependency;
         if (target_ && !missing.empty()) {
             report.created = false;
-            report.note = "读取的视图 '" + missing + "' 未能建立，未创建视图";
+            report.note = "读取的视图 '" + missing + "' 未能建立，未创建" +
+                          (plan.procedure ? "存储过程" : "视图");
         } else if (target_) {
             try {
                 target_->Execute(plan.statement);
             } catch (const data::DataAccessError& e) {
                 report.created = false;
-                report.note = std::string("视图未能建立：") + e.what();
+                report.note =
+                    std::string(plan.procedure ? "存储过程" : "视图") + "未能建立：" + e.what();
             }
         } else if (!unsent_reason_.empty()) {
             report.created = false;
-            report.note = "视图未发送：" + unsent_reason_;
+            report.note =
+                std::string(plan.procedure ? "存储过程" : "视图") + "未发送：" + unsent_reason_;
         }
         if (!report.created)
             failed.insert(plan.name);

@@ -95,6 +95,14 @@ public:
     /// A select or union statement at the top of a view.
     std::string TopStatement(const sql::Statement& statement);
     Written Expression(const sql::Expr& e);
+    /// A select or union query at the top of a statement (a procedure's SELECT, the rows of
+    /// INSERT ... SELECT).
+    std::string TopQuery(const sql::Query& query) { return QueryBody(query, Context::Top); }
+    /// One FROM item as for a select (the tables of UPDATE and DELETE); `tables` gets the
+    /// names (or aliases) it defines, lower-cased.
+    std::string FromItem(const sql::TableRef& table, std::vector<std::string>& tables) {
+        return TableReference(table, tables);
+    }
 
     std::vector<std::string> sources;
 

@@ -42,6 +42,8 @@ constexpr const char* kScriptHeader[] = {
 };
 // Foreign keys are checked against the rows when they are added, as in a direct run.
 constexpr const char* kScriptForeignKeys = "/*!40014 SET FOREIGN_KEY_CHECKS=1 */;";
+// How a stored procedure's statement starts (the script file loads it between DELIMITER lines).
+constexpr std::string_view kCreateProcedure = "CREATE OR REPLACE PROCEDURE ";
 constexpr const char* kScriptFooter[] = {
     "/*!40101 COMMIT */;",
     "/*!40101 SET AUTOCOMMIT=@OLD_AUTOCOMMIT */;",
@@ -180,6 +182,15 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
         }
         EndExtendedInsert();
     }
+    if (StrSQL.starts_with(kCreateProcedure)) {
+        // A procedure's body has statements of its own: the client is told to end this one at
+        // ";;" instead, then back.
+        EndExtendedInsert();
+        AddScriptLine("DELIMITER ;;", 0, 0);
+        AddScriptLine(StrSQL + ";;", 1, 0);
+        AddScriptLine("DELIMITER ;", 0, 0);
+        return;
+    }
     AddScriptLine(StrSQL, 1, row ? 1 : 0);
 }
 
@@ -297,7 +308,10 @@ void ConversionRun::ConvertViews(const std::set<std::string>& converted) {
     for (const auto& view : views) {
         const std::string label =
             view.name.empty() ? std::string("查询") : "查询 '" + view.name + "'";
-        if (view.created) {
+        if (view.created && view.procedure) {
+            ++summary_.procedures;
+            log_ += WriteMessage() + " " + label + "：已转换为存储过程" + kCrLf;
+        } else if (view.created) {
             ++summary_.views;
             log_ += WriteMessage() + " " + label + "：已转换为视图" + kCrLf;
         } else {

@@ -436,7 +436,8 @@ TEST(AccessSchema, TablesAreNamedAsForOpenTable) {
 
 // ---------------------------------------------------------------------------------------------
 // Saved queries: the three files (Access 97, 2003 and 2010) hold the same nine queries, one of
-// every kind; their text is what Jackcess rebuilds from the same rows (with CR LF line breaks).
+// every kind; their text is what Jackcess rebuilds from the same rows (with CR LF line breaks),
+// but for a parameter's name with a space, in brackets as Access shows it.
 // Access 97 keeps no LvExtra column in MSysQueries.
 
 TEST(AccessSchema, SavedQueriesWithTheirSqlText) {
@@ -466,7 +467,7 @@ TEST(AccessSchema, SavedQueriesWithTheirSqlText) {
              false},
             {"UpdateQuery",
              QueryKind::Update,
-             "PARAMETERS User Name Text;\r\nUPDATE Table1\r\n"
+             "PARAMETERS [User Name] Text;\r\nUPDATE Table1\r\n"
              "SET Table1.col1 = \"foo\", Table1.col2 = [Table2].[col3], [Table2].[col1] = "
              "[User Name]\r\nWHERE ((([Table2].[col1]) Is Not Null));",
              {"Table1"},

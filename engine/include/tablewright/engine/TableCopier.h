@@ -88,6 +88,8 @@ struct ViewReport {
     bool created = false;
     /// Why not; empty when it was created.
     std::string note;
+    /// It is (or would have been) a stored procedure rather than a view.
+    bool procedure = false;
 };
 
 /// Copies tables from a source connection to a destination connection one at a time: the

@@ -19,6 +19,10 @@ struct SqlWriterContext {
     /// Decides forms that depend on the type (text or number, whole or not).
     std::function<std::optional<int>(const std::string& table, const std::string& column)>
         column_type;
+    /// The stored procedure's parameter (a MySQL name, without backticks) that stands for an
+    /// Access parameter (its name as the tree has it); unset where parameters are refused, as
+    /// in a view.
+    std::function<std::string(const std::string& parameter)> parameter;
 };
 
 /// MySQL text written from an Access syntax tree, or why there is none.
@@ -43,6 +47,16 @@ WrittenSql WriteMySqlSelect(const sql::Statement& statement, const SqlWriterCont
 /// refusal of WriteMySqlSelect.
 WrittenSql WriteMySqlView(std::string_view name, const sql::Statement& statement,
                           const SqlWriterContext& context = {});
+
+/// "CREATE OR REPLACE PROCEDURE `name`(IN ...) BEGIN ...; END" for a saved query that is not a
+/// view: a select or union query with parameters (or form references), an append, update,
+/// delete or make-table query, which it performs when called. Defined in MySqlRoutines.cpp.
+WrittenSql WriteMySqlProcedure(std::string_view name, const sql::Statement& statement,
+                               const SqlWriterContext& context = {});
+
+/// The statement asks for values when it runs (PARAMETERS, or a form or report reference), so
+/// that it becomes a procedure rather than a view.
+bool AsksForValues(const sql::Statement& statement);
 
 /// Writes an Access expression (a validation rule, a default, a calculated column) as a MySQL
 /// expression over the columns of one row; subqueries and aggregates are written as they are.
