@@ -272,6 +272,10 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
     if (AcceptKeyword("TRANSFORM")) {
         statement->kind = sql::StatementKind::Crosstab;
         statement->transform = Expression();
+        // Access writes the value's alias (TRANSFORM Count(x) AS CountOfx); the crosstab's
+        // columns are named by the PIVOT values, so it names nothing.
+        if (AcceptKeyword("AS"))
+            ExpectName();
         if (!AtKeyword("SELECT"))
             Unexpected();
         statement->query = QueryBody();
