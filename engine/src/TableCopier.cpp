@@ -8,6 +8,7 @@
 #include "tablewright/mysql/MySqlSqlWriter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 
@@ -549,9 +550,23 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
         }
     };
     // The one place the views' MySQL text is written.
-    const ViewWriter writer = [&columns](const std::string& name, const sql::Statement& tree) {
+    const ViewWriter writer = [this, &columns](const std::string& name,
+                                               const sql::Statement& tree) {
         data::SqlWriterContext context;
         context.columns = columns;
+        context.column_type = [this](const std::string& table,
+                                     const std::string& column) -> std::optional<int> {
+            try {
+                for (const auto& field : source_.ReadTableSchema(table).columns)
+                    if (std::equal(field.name.begin(), field.name.end(), column.begin(),
+                                   column.end(), [](unsigned char a, unsigned char b) {
+                                       return std::tolower(a) == std::tolower(b);
+                                   }))
+                        return field.ado_type;
+            } catch (const data::DataAccessError&) {
+            }
+            return std::nullopt;
+        };
         const bool procedure =
             tree.kind != sql::StatementKind::Select || data::AsksForValues(tree) ||
             (tree.query && !tree.query->parts.empty() && tree.query->parts.front().into);

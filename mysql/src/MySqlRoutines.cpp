@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 
 // Saved queries that are not views as stored procedures: a select or union query that asks for
 // values (PARAMETERS, a form or report reference) returns its rows for the values it is called
@@ -194,7 +196,148 @@ void CheckQualifiers(const std::set<std::string>& used, const std::vector<std::s
             Refuse("引用了 FROM 中没有的表 '" + table + "'（Access 把它当作参数）");
 }
 
-std::string Body(Writer& writer, const sql::Statement& statement) {
+// Markers standing in the written text for what a crosstab procedure fills in when it is
+// called: its columns, and the value each of them aggregates.
+constexpr char kColumnsMarker[] = "\x01";
+constexpr char kCellMarker[] = "\x02";
+
+sql::ExprPtr Marker(const char* marker) {
+    auto e = std::make_shared<sql::Expr>();
+    e->kind = sql::ExprKind::Parameter;
+    e->text = marker;
+    return e;
+}
+
+// `text` cut at the one place `marker` (as a written name) is: the text before and after it.
+std::pair<std::string, std::string> CutAt(const std::string& text, const std::string& marker) {
+    const std::string written = Name(marker);
+    const auto at = text.find(written);
+    if (at == std::string::npos || text.find(written, at + 1) != std::string::npos)
+        Refuse("交叉表查询的写法");
+    return {text.substr(0, at), text.substr(at + written.size())};
+}
+
+// The table a column of the crosstab's FROM clause belongs to (by its name or alias).
+std::optional<std::string> TableOf(const std::vector<sql::TableRefPtr>& from,
+                                   const std::string& qualifier) {
+    for (const auto& t : from) {
+        if (!t)
+            continue;
+        if (t->kind == sql::TableRefKind::Table &&
+            Utf8ToLower(t->alias.empty() ? t->name : t->alias) == Utf8ToLower(qualifier))
+            return t->name;
+        for (const auto& inner : {t->left, t->right, t->inner})
+            if (const auto found = TableOf({inner}, qualifier))
+                return found;
+    }
+    return std::nullopt;
+}
+
+// A crosstab query without fixed column headings: when called, the procedure reads the
+// headings (the PIVOT column's distinct values, sorted, Null first as "<>", as Access names
+// them) and runs the SELECT with one column per heading, each the TRANSFORM aggregate of that
+// heading's rows (Null where the row group has none, as Access leaves the cell empty).
+std::string Crosstab(Writer& writer, const sql::Statement& statement,
+                     const SqlWriterContext& context) {
+    if (!statement.parameters.empty() || AsksForValues(statement))
+        Refuse("带参数的交叉表查询");
+    if (!statement.pivot_in.empty())
+        Refuse("列标题固定的交叉表查询（PIVOT … IN）");
+    const sql::Query& query = *statement.query;
+    if (query.parts.size() != 1 || query.parts[0].table_form || query.parts[0].having ||
+        query.parts[0].group_by.empty())
+        Refuse("交叉表查询中的 HAVING 或联合");
+    const sql::Select& select = query.parts[0];
+    // Headings are named by the values' text; only a text column's values are named by MySQL
+    // as Access names them.
+    const sql::Expr& pivot = *statement.pivot;
+    const auto table = pivot.kind == sql::ExprKind::Column && !pivot.qualifier.empty()
+                           ? TableOf(select.from, pivot.qualifier)
+                           : std::nullopt;
+    const auto type =
+        table && context.column_type ? context.column_type(*table, pivot.text) : std::nullopt;
+    if (!type || (*type != 202 && *type != 130 && *type != 203 && *type != 200 && *type != 129))
+        Refuse("交叉表的列标题不是文本字段（列名无法与 Access 的相同）");
+    const sql::Expr& transform = *statement.transform;
+    const std::string function = AsciiLower(transform.text);
+    if (transform.kind != sql::ExprKind::Call ||
+        (function != "sum" && function != "avg" && function != "min" && function != "max" &&
+         function != "count") ||
+        (transform.args.size() != 1 && !transform.count_star))
+        Refuse("交叉表的值不是 Sum、Avg、Min、Max 或 Count");
+
+    // The rows: the SELECT with a marker where the heading columns go.
+    sql::Query rows = query;
+    sql::SelectItem columns_item;
+    columns_item.expr = Marker(kColumnsMarker);
+    columns_item.alias = "x";
+    rows.parts[0].items.push_back(columns_item);
+    auto [before, after] = CutAt(writer.TopQuery(rows), kColumnsMarker);
+    if (!before.ends_with(", ") || !after.starts_with(" AS `x`"))
+        Refuse("交叉表查询的写法");
+    before.resize(before.size() - 2);
+    after = after.substr(7);
+
+    // The headings: the distinct values of the rows WHERE keeps.
+    sql::Query headings;
+    sql::Select& heading_select = headings.parts.emplace_back();
+    heading_select.quantifier = sql::SetQuantifier::Distinct;
+    heading_select.items.push_back({statement.pivot, false, {}, std::string("v")});
+    heading_select.from = select.from;
+    heading_select.where = select.where;
+    const std::string headings_sql = writer.TopQuery(headings);
+
+    // One cell: the aggregate of the value where the heading matches (<=> matches Null).
+    sql::Expr cell = transform;
+    cell.count_star = false;
+    cell.args = {Marker(kCellMarker)};
+    const auto [aggregate_before, aggregate_after] =
+        CutAt(writer.Expression(cell).sql, kCellMarker);
+    const std::string value =
+        transform.count_star ? "1" : writer.Expression(*transform.args[0]).sql;
+    const std::string key = writer.Expression(pivot).sql + " <=> ";
+    const std::string column = "CONCAT(" + Quoted("IF(SUM(" + key) + ", QUOTE(h.v), " +
+                               Quoted(") > 0, " + aggregate_before + "IF(" + key) +
+                               ", QUOTE(h.v), " +
+                               Quoted(", " + value + ", NULL)" + aggregate_after + ", NULL) AS `") +
+                               ", REPLACE(IFNULL(h.v, '<>'), '`', '``'), '`')";
+    return "DECLARE tw_columns LONGTEXT; "
+           "SET @tw_crosstab_length = @@SESSION.group_concat_max_len; "
+           "SET SESSION group_concat_max_len = 1073741824; "
+           "SELECT GROUP_CONCAT(" +
+           column + " ORDER BY h.v SEPARATOR ', ') INTO tw_columns FROM (" + headings_sql +
+           ") AS h; "
+           "SET SESSION group_concat_max_len = @tw_crosstab_length; "
+           "SET @tw_crosstab = CONCAT(" +
+           Quoted(before) + ", IF(tw_columns IS NULL, '', CONCAT(', ', tw_columns)), " +
+           Quoted(after) +
+           "); "
+           "PREPARE tw_crosstab FROM @tw_crosstab; EXECUTE tw_crosstab; "
+           "DEALLOCATE PREPARE tw_crosstab;";
+}
+
+// Access, like MySQL, refuses an aggregate in WHERE; a procedure made of it would fail on every
+// call, so it is not made (subqueries have their own WHERE and are left to their select).
+void CheckNoAggregate(const sql::ExprPtr& e) {
+    if (!e)
+        return;
+    if (e->kind == sql::ExprKind::Call) {
+        static const char* const kAggregates[] = {"sum",  "avg",   "count",  "min", "max", "first",
+                                                  "last", "stdev", "stdevp", "var", "varp"};
+        const std::string name = AsciiLower(e->text);
+        for (const char* aggregate : kAggregates)
+            if (name == aggregate)
+                Refuse("WHERE 中的聚合函数 '" + e->text + "'");
+    }
+    for (const auto& arg : e->args)
+        CheckNoAggregate(arg);
+}
+
+std::string Body(Writer& writer, const sql::Statement& statement, const SqlWriterContext& context) {
+    CheckNoAggregate(statement.where);
+    if (statement.query)
+        for (const auto& part : statement.query->parts)
+            CheckNoAggregate(part.where);
     switch (statement.kind) {
     case sql::StatementKind::Select: {
         const sql::Select& first = statement.query->parts.front();
@@ -283,7 +426,7 @@ std::string Body(Writer& writer, const sql::Statement& statement) {
         return sql + ";";
     }
     case sql::StatementKind::Crosstab:
-        Refuse("交叉表查询（TRANSFORM/PIVOT）");
+        return Crosstab(writer, statement, context);
     case sql::StatementKind::DataDefinition:
         Refuse("数据定义查询（" + statement.definition + "）");
     }
@@ -316,10 +459,12 @@ WrittenSql WriteMySqlProcedure(std::string_view name, const sql::Statement& stat
 
         SqlWriterContext with_parameters = context;
         with_parameters.parameter = [&parameters](const std::string& access_name) {
+            if (access_name == kColumnsMarker || access_name == kCellMarker)
+                return access_name;
             return parameters.by_access_name.at(Utf8ToLower(access_name));
         };
         Writer writer(with_parameters);
-        const std::string body = Body(writer, statement);
+        const std::string body = Body(writer, statement, context);
         std::string sql = "CREATE OR REPLACE PROCEDURE ";
         MySqlDialect::AppendName(sql, name);
         sql += "(";

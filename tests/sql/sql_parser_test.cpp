@@ -74,7 +74,9 @@ const Parsed kStatements[] = {
      "(= (col \"c\") (param \"[Forms]![F]![C]\"))))))"},
     {"TRANSFORM Sum(Amount) AS S SELECT Name FROM T GROUP BY Name PIVOT Format(d, \"yyyy\") IN "
      "(\"2019\", \"2020\")",
-     "refused: 无法解析 'AS' 处的写法"},
+     "(crosstab (transform (call Sum (col \"Amount\"))) (select (items (col \"Name\")) (from "
+     "(table \"T\")) (group-by (col \"Name\"))) (pivot (call Format (col \"d\") (text "
+     "\"yyyy\")) (in (text \"2019\") (text \"2020\"))))"},
     {"TRANSFORM Sum(Amount) SELECT Name FROM T GROUP BY Name PIVOT Code IN (\"a\", \"b\")",
      "(crosstab (transform (call Sum (col \"Amount\"))) (select (items (col \"Name\")) (from "
      "(table \"T\")) (group-by (col \"Name\"))) (pivot (col \"Code\") (in (text \"a\") (text "
