@@ -1,29 +1,12 @@
-#include "AccessSqlLexer.h"
+#include "AccessSqlParser.h"
 #include "tablewright/access/AccessSql.h"
 
 #include <algorithm>
-#include <set>
 #include <utility>
 
-// Access SQL read by recursive descent with Access's operator precedence (VBA's): Imp, Eqv, Xor,
-// Or, And, Not, comparisons (= <> < > <= >= Like Is In Between), &, + -, Mod, \, * /, unary -, ^.
-// The parser builds the tree only; what a construct means in another dialect is the writer's
-// business. Two bounds keep hostile text from exhausting the stack: the parser's own recursion
-// (parentheses, unary operators, subqueries) and the depth of the tree it builds (long chains
-// of binary operators and joins, which a writer walks recursively).
+// Statements, queries and FROM clauses; the nodes' constructors and the entry points.
 
 namespace tw::data::access {
-namespace {
-
-using sql::ExprKind;
-using sql::ExprPtr;
-using sql::QueryPtr;
-using sql::TableRefPtr;
-
-// Nested parentheses, unary operators, calls and subqueries.
-constexpr int kMaxNesting = 64;
-// Nodes from the root of a tree to its deepest leaf.
-constexpr int kMaxDepth = 400;
 
 // Words that are never names when bare.
 bool IsReserved(std::string_view word) {
@@ -53,7 +36,7 @@ ExprPtr Node(sql::Expr e) {
     return std::make_shared<const sql::Expr>(std::move(e));
 }
 
-ExprPtr Literal(sql::LiteralType type, std::string text, std::string written = {}) {
+ExprPtr Literal(sql::LiteralType type, std::string text, std::string written) {
     sql::Expr e;
     e.kind = ExprKind::Literal;
     e.literal = type;
@@ -70,7 +53,7 @@ ExprPtr Unary(sql::UnaryOp op, ExprPtr operand) {
     return Node(std::move(e));
 }
 
-ExprPtr Binary(sql::BinaryOp op, ExprPtr left, ExprPtr right, bool negated = false) {
+ExprPtr Binary(sql::BinaryOp op, ExprPtr left, ExprPtr right, bool negated) {
     sql::Expr e;
     e.kind = ExprKind::Binary;
     e.binary = op;
@@ -87,9 +70,13 @@ ExprPtr Column(std::string qualifier, std::string name) {
     return Node(std::move(e));
 }
 
+namespace {
+
 int DepthOf(const sql::ExprPtr& e) {
     return e ? e->depth : 0;
 }
+
+} // namespace
 
 TableRefPtr MakeTableRef(sql::TableRef t) {
     int depth = 0;
@@ -122,139 +109,6 @@ QueryPtr MakeQuery(sql::Query q) {
     return std::make_shared<const sql::Query>(std::move(q));
 }
 
-class Parser {
-public:
-    Parser(std::vector<Token> tokens, int depth) : tokens_(std::move(tokens)), depth_(depth) {}
-
-    std::shared_ptr<const sql::Statement> Statement();
-    ExprPtr WholeExpression();
-
-    // For a validation rule: the column a comparison without a left side compares.
-    std::optional<std::string> implied_column;
-
-private:
-    // Counts nesting, so that deeply nested text is refused instead of exhausting the stack.
-    class Nesting {
-    public:
-        explicit Nesting(int& depth) : depth_(depth) {
-            if (++depth_ > kMaxNesting)
-                RefuseSql("嵌套层数过多");
-        }
-        ~Nesting() { --depth_; }
-        Nesting(const Nesting&) = delete;
-        Nesting& operator=(const Nesting&) = delete;
-
-    private:
-        int& depth_;
-    };
-
-    const Token& Peek(std::size_t ahead = 0) const {
-        const std::size_t i = std::min(pos_ + ahead, tokens_.size() - 1);
-        return tokens_[i];
-    }
-    const Token& Next() {
-        const Token& token = tokens_[pos_];
-        if (pos_ + 1 < tokens_.size())
-            ++pos_;
-        return token;
-    }
-    bool AtKeyword(std::string_view word, std::size_t ahead = 0) const {
-        const Token& token = Peek(ahead);
-        return token.kind == TokenKind::Word && IEquals(token.text, word);
-    }
-    bool AcceptKeyword(std::string_view word) {
-        if (!AtKeyword(word))
-            return false;
-        Next();
-        return true;
-    }
-    void ExpectKeyword(std::string_view word) {
-        if (!AcceptKeyword(word))
-            Unexpected();
-    }
-    bool AtSymbol(std::string_view symbol, std::size_t ahead = 0) const {
-        const Token& token = Peek(ahead);
-        return token.kind == TokenKind::Symbol && token.text == symbol;
-    }
-    bool AcceptSymbol(std::string_view symbol) {
-        if (!AtSymbol(symbol))
-            return false;
-        Next();
-        return true;
-    }
-    void ExpectSymbol(std::string_view symbol) {
-        if (!AcceptSymbol(symbol))
-            Unexpected();
-    }
-    // A name or alias: a bracketed name or a bare word that is not a keyword.
-    bool AtName(std::size_t ahead = 0) const {
-        const Token& token = Peek(ahead);
-        return token.kind == TokenKind::Bracket ||
-               (token.kind == TokenKind::Word && !IsReserved(token.text));
-    }
-    std::string ExpectName() {
-        if (!AtName())
-            Unexpected();
-        return Next().text;
-    }
-    [[noreturn]] void Unexpected() const {
-        if (Peek().kind == TokenKind::End)
-            RefuseSql("语句不完整");
-        RefuseSql("无法解析 '" + Describe(Peek()) + "' 处的写法");
-    }
-    bool AtComparisonSymbol() const {
-        const Token& token = Peek();
-        return token.kind == TokenKind::Symbol &&
-               (token.text == "=" || token.text == "<>" || token.text == "<" || token.text == ">" ||
-                token.text == "<=" || token.text == ">=");
-    }
-    // At an operator that needs a left side, where a validation rule implies its column.
-    bool AtImpliedComparison() const {
-        return implied_column &&
-               (AtComparisonSymbol() || AtKeyword("LIKE") || AtKeyword("ALIKE") ||
-                AtKeyword("IN") || AtKeyword("BETWEEN") || AtKeyword("IS") ||
-                (AtKeyword("NOT") && (AtKeyword("LIKE", 1) || AtKeyword("ALIKE", 1) ||
-                                      AtKeyword("IN", 1) || AtKeyword("BETWEEN", 1))));
-    }
-
-    void Parameters(sql::Statement& statement);
-    void EndOfStatement(sql::Statement& statement);
-    QueryPtr QueryBody();
-    QueryPtr BracketedQuery(const std::string& text);
-    sql::Select Select();
-    std::vector<sql::SelectItem> SelectList();
-    std::vector<sql::OrderItem> OrderBy();
-    std::vector<TableRefPtr> TableList();
-    TableRefPtr TableReference();
-    TableRefPtr TablePrimary();
-
-    ExprPtr Expression();
-    ExprPtr Imp();
-    ExprPtr Eqv();
-    ExprPtr Xor();
-    ExprPtr Or();
-    ExprPtr And();
-    ExprPtr NotLevel();
-    ExprPtr Comparison();
-    ExprPtr Concatenation();
-    ExprPtr Additive();
-    ExprPtr Modulo();
-    ExprPtr IntegerDivision();
-    ExprPtr Multiplicative();
-    ExprPtr UnaryLevel();
-    ExprPtr Power();
-    ExprPtr Primary();
-    ExprPtr NameReference();
-    ExprPtr FunctionCall();
-    QueryPtr ParenthesisedQuery();
-
-    std::vector<Token> tokens_;
-    std::size_t pos_ = 0;
-    int depth_ = 0;
-    // The names PARAMETERS declares, lower-cased.
-    std::set<std::string> parameters_;
-};
-
 std::shared_ptr<const sql::Statement> Parser::Statement() {
     if (Peek().kind == TokenKind::End)
         RefuseSql("空查询");
@@ -272,10 +126,8 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
     if (AcceptKeyword("TRANSFORM")) {
         statement->kind = sql::StatementKind::Crosstab;
         statement->transform = Expression();
-        // Access writes the value's alias (TRANSFORM Count(x) AS CountOfx); the crosstab's
-        // columns are named by the PIVOT values, so it names nothing.
         if (AcceptKeyword("AS"))
-            ExpectName();
+            statement->transform_alias = ExpectName();
         if (!AtKeyword("SELECT"))
             Unexpected();
         statement->query = QueryBody();
@@ -343,18 +195,15 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
             Next();
             Next();
         } else if (!AtKeyword("FROM")) {
-            // DELETE t.a, t.b FROM ...: Access deletes whole rows of the table the fields name.
-            std::string table;
+            // DELETE t.a, t.b FROM t: the fields name the table; whole rows are deleted.
             for (bool first = true; first || AcceptSymbol(","); first = false) {
-                const std::string qualifier = ExpectName();
-                if (!AcceptSymbol(".") && !AcceptSymbol("!"))
+                const ExprPtr field = NameReference();
+                if (field->kind != ExprKind::Column)
                     Unexpected();
-                ExpectName();
-                if (!table.empty() && AsciiLower(table) != AsciiLower(qualifier))
-                    RefuseSql("DELETE 列出了不止一个表的字段");
-                table = qualifier;
+                statement->delete_what += (first ? "" : ", ") +
+                                          (field->qualifier.empty() ? "" : field->qualifier + ".") +
+                                          field->text;
             }
-            statement->delete_what = table + ".*";
         }
         ExpectKeyword("FROM");
         statement->tables = TableList();
@@ -369,33 +218,52 @@ std::shared_ptr<const sql::Statement> Parser::Statement() {
     return statement;
 }
 
-// PARAMETERS name type, ...; each name as its value is referred to, each type as written.
+// PARAMETERS name type, ...; each name as its value is referred to, each type as written. A
+// name may be bracketed ([Start Date]), a reference ([Forms]![F]![C]) or bare words with spaces
+// (User Name Text): the type is the last word, with its size in parentheses.
 void Parser::Parameters(sql::Statement& statement) {
     for (bool first = true; first || AcceptSymbol(","); first = false) {
-        sql::ParameterDecl decl;
-        std::vector<std::string> parts{ExpectName()};
-        while (AcceptSymbol("!") || AcceptSymbol("."))
-            parts.push_back(ExpectName());
-        if (parts.size() == 1) {
-            decl.name = parts[0];
-        } else {
-            for (const auto& part : parts)
-                decl.name += (decl.name.empty() ? "[" : "]![") + part;
-            decl.name += "]";
-        }
-        // The type: words and a parenthesised size, up to ',' or ';'.
+        std::vector<Token> tokens;
         while (!AtSymbol(",") && !AtSymbol(";")) {
-            const Token& token = Peek();
-            if (token.kind == TokenKind::End)
+            if (Peek().kind == TokenKind::End)
                 Unexpected();
-            if (token.kind != TokenKind::Word && token.kind != TokenKind::Number &&
-                !AtSymbol("(") && !AtSymbol(")"))
-                Unexpected();
-            if (!decl.type.empty() && token.text != ")" && token.text != "(" &&
-                decl.type.back() != '(')
-                decl.type += ' ';
-            decl.type += Next().text;
+            tokens.push_back(Next());
         }
+        std::size_t type_at = tokens.size();
+        if (!tokens.empty() && tokens.back().kind == TokenKind::Symbol &&
+            tokens.back().text == ")") {
+            while (type_at > 0 && tokens[type_at - 1].text != "(")
+                --type_at;
+            if (type_at > 0)
+                --type_at;
+        }
+        if (type_at == 0 || tokens[type_at - 1].kind != TokenKind::Word)
+            RefuseSql("PARAMETERS 中无法识别的参数声明");
+        --type_at;
+        if (type_at == 0)
+            RefuseSql("PARAMETERS 中无法识别的参数声明");
+        sql::ParameterDecl decl;
+        for (std::size_t i = type_at; i < tokens.size(); ++i) {
+            const std::string& text = tokens[i].text;
+            if (!decl.type.empty() && text != ")" && text != "(" && decl.type.back() != '(')
+                decl.type += ' ';
+            decl.type += text;
+        }
+        const bool reference = std::any_of(tokens.begin(), tokens.begin() + type_at,
+                                           [](const Token& t) { return t.text == "!"; });
+        for (std::size_t i = 0; i < type_at; ++i) {
+            const Token& token = tokens[i];
+            if (token.kind == TokenKind::Symbol && (token.text == "!" || token.text == "."))
+                continue;
+            if (token.kind != TokenKind::Word && token.kind != TokenKind::Bracket)
+                RefuseSql("PARAMETERS 中无法识别的参数声明");
+            if (reference)
+                decl.name += (decl.name.empty() ? "[" : "]![") + token.text;
+            else
+                decl.name += (decl.name.empty() ? "" : " ") + token.text;
+        }
+        if (reference)
+            decl.name += "]";
         parameters_.insert(AsciiLower(decl.name));
         statement.parameters.push_back(std::move(decl));
     }
@@ -415,6 +283,8 @@ void Parser::EndOfStatement(sql::Statement& statement) {
 }
 
 ExprPtr Parser::WholeExpression() {
+    if (leading_equals)
+        AcceptSymbol("=");
     if (Peek().kind == TokenKind::End)
         RefuseSql("空表达式");
     ExprPtr e = Expression();
@@ -615,308 +485,7 @@ TableRefPtr Parser::TablePrimary() {
     return MakeTableRef(std::move(table));
 }
 
-ExprPtr Parser::Expression() {
-    Nesting nesting(depth_);
-    return Imp();
-}
-
-ExprPtr Parser::Imp() {
-    ExprPtr left = Eqv();
-    while (AcceptKeyword("IMP"))
-        left = Binary(sql::BinaryOp::Imp, left, Eqv());
-    return left;
-}
-
-ExprPtr Parser::Eqv() {
-    ExprPtr left = Xor();
-    while (AcceptKeyword("EQV"))
-        left = Binary(sql::BinaryOp::Eqv, left, Xor());
-    return left;
-}
-
-ExprPtr Parser::Xor() {
-    ExprPtr left = Or();
-    while (AcceptKeyword("XOR"))
-        left = Binary(sql::BinaryOp::Xor, left, Or());
-    return left;
-}
-
-ExprPtr Parser::Or() {
-    ExprPtr left = And();
-    while (AcceptKeyword("OR"))
-        left = Binary(sql::BinaryOp::Or, left, And());
-    return left;
-}
-
-ExprPtr Parser::And() {
-    ExprPtr left = NotLevel();
-    while (AcceptKeyword("AND"))
-        left = Binary(sql::BinaryOp::And, left, NotLevel());
-    return left;
-}
-
-ExprPtr Parser::NotLevel() {
-    if (!AtImpliedComparison() && AcceptKeyword("NOT")) {
-        Nesting nesting(depth_);
-        return Unary(sql::UnaryOp::Not, NotLevel());
-    }
-    return Comparison();
-}
-
-ExprPtr Parser::Comparison() {
-    ExprPtr left = AtImpliedComparison() ? Column("", *implied_column) : Concatenation();
-    for (;;) {
-        if (AtComparisonSymbol()) {
-            const std::string op = Next().text;
-            const sql::BinaryOp binary = op == "="    ? sql::BinaryOp::Equal
-                                         : op == "<>" ? sql::BinaryOp::NotEqual
-                                         : op == "<"  ? sql::BinaryOp::Less
-                                         : op == ">"  ? sql::BinaryOp::Greater
-                                         : op == "<=" ? sql::BinaryOp::LessEqual
-                                                      : sql::BinaryOp::GreaterEqual;
-            if (AtKeyword("ANY") || AtKeyword("SOME") || AtKeyword("ALL")) {
-                sql::Expr e;
-                e.kind = ExprKind::Quantified;
-                e.binary = binary;
-                const std::string quantifier = AsciiLower(Next().text);
-                e.text = quantifier == "all" ? "ALL" : quantifier == "some" ? "SOME" : "ANY";
-                e.args = {left};
-                e.query = ParenthesisedQuery();
-                left = Node(std::move(e));
-            } else {
-                left = Binary(binary, left, Concatenation());
-            }
-            continue;
-        }
-        bool negated = false;
-        if (AtKeyword("NOT") && (AtKeyword("LIKE", 1) || AtKeyword("ALIKE", 1) ||
-                                 AtKeyword("IN", 1) || AtKeyword("BETWEEN", 1))) {
-            Next();
-            negated = true;
-        }
-        if (AtKeyword("LIKE") || AtKeyword("ALIKE")) {
-            const bool ansi = AtKeyword("ALIKE");
-            Next();
-            left = Binary(ansi ? sql::BinaryOp::ALike : sql::BinaryOp::Like, left, Concatenation(),
-                          negated);
-        } else if (AcceptKeyword("IN")) {
-            sql::Expr e;
-            e.kind = ExprKind::In;
-            e.negated = negated;
-            e.args = {left};
-            ExpectSymbol("(");
-            if (AtKeyword("SELECT")) {
-                e.query = QueryBody();
-            } else {
-                for (bool first = true; first || AcceptSymbol(","); first = false)
-                    e.args.push_back(Expression());
-            }
-            ExpectSymbol(")");
-            left = Node(std::move(e));
-        } else if (AcceptKeyword("BETWEEN")) {
-            sql::Expr e;
-            e.kind = ExprKind::Between;
-            e.negated = negated;
-            e.args = {left, Concatenation()};
-            ExpectKeyword("AND");
-            e.args.push_back(Concatenation());
-            left = Node(std::move(e));
-        } else if (negated) {
-            Unexpected();
-        } else if (AcceptKeyword("IS")) {
-            sql::Expr e;
-            e.kind = ExprKind::IsNull;
-            e.negated = AcceptKeyword("NOT");
-            ExpectKeyword("NULL");
-            e.args = {left};
-            left = Node(std::move(e));
-        } else {
-            return left;
-        }
-    }
-}
-
-// ( SELECT ... ) after Exists, Any, Some, All.
-QueryPtr Parser::ParenthesisedQuery() {
-    ExpectSymbol("(");
-    if (!AtKeyword("SELECT"))
-        Unexpected();
-    QueryPtr query = QueryBody();
-    ExpectSymbol(")");
-    return query;
-}
-
-ExprPtr Parser::Concatenation() {
-    ExprPtr left = Additive();
-    while (AcceptSymbol("&"))
-        left = Binary(sql::BinaryOp::Concat, left, Additive());
-    return left;
-}
-
-ExprPtr Parser::Additive() {
-    ExprPtr left = Modulo();
-    while (AtSymbol("+") || AtSymbol("-")) {
-        const bool minus = Next().text == "-";
-        left = Binary(minus ? sql::BinaryOp::Subtract : sql::BinaryOp::Add, left, Modulo());
-    }
-    return left;
-}
-
-ExprPtr Parser::Modulo() {
-    ExprPtr left = IntegerDivision();
-    while (AcceptKeyword("MOD"))
-        left = Binary(sql::BinaryOp::Mod, left, IntegerDivision());
-    return left;
-}
-
-ExprPtr Parser::IntegerDivision() {
-    ExprPtr left = Multiplicative();
-    while (AcceptSymbol("\\"))
-        left = Binary(sql::BinaryOp::IntDivide, left, Multiplicative());
-    return left;
-}
-
-ExprPtr Parser::Multiplicative() {
-    ExprPtr left = UnaryLevel();
-    while (AtSymbol("*") || AtSymbol("/")) {
-        const bool divide = Next().text == "/";
-        left = Binary(divide ? sql::BinaryOp::Divide : sql::BinaryOp::Multiply, left, UnaryLevel());
-    }
-    return left;
-}
-
-ExprPtr Parser::UnaryLevel() {
-    if (AcceptSymbol("-")) {
-        Nesting nesting(depth_);
-        return Unary(sql::UnaryOp::Negate, UnaryLevel());
-    }
-    if (AcceptSymbol("+")) {
-        Nesting nesting(depth_);
-        return Unary(sql::UnaryOp::Plus, UnaryLevel());
-    }
-    return Power();
-}
-
-ExprPtr Parser::Power() {
-    ExprPtr left = Primary();
-    while (AcceptSymbol("^")) {
-        // The exponent may carry its own sign: 2^-1.
-        ExprPtr right = AcceptSymbol("-") ? Unary(sql::UnaryOp::Negate, Primary()) : Primary();
-        left = Binary(sql::BinaryOp::Power, left, right);
-    }
-    return left;
-}
-
-ExprPtr Parser::Primary() {
-    const Token& token = Peek();
-    switch (token.kind) {
-    case TokenKind::Number:
-        return Literal(sql::LiteralType::Number, Next().text);
-    case TokenKind::String:
-        return Literal(sql::LiteralType::Text, Next().text);
-    case TokenKind::Date: {
-        const std::optional<std::string> date = AccessDate(token.text);
-        if (!date)
-            RefuseSql("无法识别的日期 '#" + token.text + "#'");
-        return Literal(sql::LiteralType::Date, *date, "#" + Next().text + "#");
-    }
-    case TokenKind::Symbol:
-        if (AcceptSymbol("(")) {
-            sql::Expr e;
-            if (AtKeyword("SELECT")) {
-                e.kind = ExprKind::Subquery;
-                e.query = QueryBody();
-            } else {
-                e.kind = ExprKind::Paren;
-                e.args = {Expression()};
-            }
-            ExpectSymbol(")");
-            return Node(std::move(e));
-        }
-        Unexpected();
-    case TokenKind::Word: {
-        if (AcceptKeyword("NULL"))
-            return Literal(sql::LiteralType::Null, "Null", "Null");
-        // True, False and their synonyms Yes, No, On, Off (a bare word, not a call or a table).
-        const std::string word = AsciiLower(token.text);
-        const bool truth = word == "true" || word == "yes" || word == "on";
-        if (word == "true" || word == "false" ||
-            ((truth || word == "no" || word == "off") && !AtSymbol("(", 1) && !AtSymbol(".", 1) &&
-             !AtSymbol("!", 1)))
-            return Literal(sql::LiteralType::Boolean, truth ? "True" : "False", Next().text);
-        if (AcceptKeyword("NOT")) {
-            Nesting nesting(depth_);
-            return Unary(sql::UnaryOp::Not, Comparison());
-        }
-        if (AcceptKeyword("EXISTS")) {
-            sql::Expr e;
-            e.kind = ExprKind::Exists;
-            e.query = ParenthesisedQuery();
-            return Node(std::move(e));
-        }
-        // Left and Right are functions as well as joins.
-        if (AtSymbol("(", 1) &&
-            (!IsReserved(token.text) || AtKeyword("LEFT") || AtKeyword("RIGHT")))
-            return FunctionCall();
-        if (IsReserved(token.text))
-            Unexpected();
-        return NameReference();
-    }
-    case TokenKind::Bracket:
-        return NameReference();
-    case TokenKind::End:
-        break;
-    }
-    Unexpected();
-}
-
-// field, table.field, [table].[field], table!field, [Forms]![F]![C], a declared parameter
-ExprPtr Parser::NameReference() {
-    std::vector<std::string> parts{Next().text};
-    while (AtSymbol(".") || AtSymbol("!")) {
-        Next();
-        if (Peek().kind != TokenKind::Word && Peek().kind != TokenKind::Bracket)
-            Unexpected();
-        parts.push_back(Next().text);
-    }
-    std::string written;
-    for (const auto& part : parts)
-        written += (written.empty() ? "[" : "]![") + part;
-    written += "]";
-    const std::string root = AsciiLower(parts[0]);
-    const std::string declared = parts.size() == 1 ? parts[0] : written;
-    if ((parts.size() > 1 &&
-         (root == "forms" || root == "reports" || root == "screen" || root == "tempvars")) ||
-        parameters_.contains(AsciiLower(declared))) {
-        sql::Expr e;
-        e.kind = ExprKind::Parameter;
-        e.text = declared;
-        return Node(std::move(e));
-    }
-    if (parts.size() > 2)
-        RefuseSql("无法识别的名称 '" + written + "'");
-    if (parts.size() == 2)
-        return Column(parts[0], parts[1]);
-    return Column("", parts[0]);
-}
-
-ExprPtr Parser::FunctionCall() {
-    Nesting nesting(depth_);
-    sql::Expr e;
-    e.kind = ExprKind::Call;
-    e.text = Next().text;
-    ExpectSymbol("(");
-    if (AtSymbol("*") && AtSymbol(")", 1) && AsciiLower(e.text) == "count") {
-        Next();
-        e.count_star = true;
-    } else if (!AtSymbol(")")) {
-        do
-            e.args.push_back(Expression());
-        while (AcceptSymbol(","));
-    }
-    ExpectSymbol(")");
-    return Node(std::move(e));
-}
+namespace {
 
 template <typename Result, typename Parse> Result Run(std::string_view text, Parse parse) {
     Result result;
@@ -941,8 +510,10 @@ ParsedStatement ParseAccessQuery(std::string_view text) {
 }
 
 ParsedExpression ParseAccessExpression(std::string_view text) {
-    return access::Run<ParsedExpression>(
-        text, [](access::Parser& parser) { return parser.WholeExpression(); });
+    return access::Run<ParsedExpression>(text, [](access::Parser& parser) {
+        parser.leading_equals = true;
+        return parser.WholeExpression();
+    });
 }
 
 ParsedExpression ParseAccessValidationRule(std::string_view text, std::string_view column) {

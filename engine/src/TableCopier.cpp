@@ -6,11 +6,14 @@
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/Destination.h"
 #include "tablewright/mysql/MySqlSqlWriter.h"
+#include "tablewright/mysql/SqlText.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <optional>
 
 namespace tw::engine {
 
@@ -538,33 +541,40 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
         ConnectTarget();
     // Views the server did not take: a view that reads one of them is not sent.
     std::set<std::string> failed;
-    const ColumnLookup columns =
-        [this](const std::string& table) -> std::optional<std::vector<std::string>> {
-        try {
-            std::vector<std::string> names;
-            for (const auto& column : source_.ReadTableSchema(table).columns)
-                names.push_back(column.name);
-            return names;
-        } catch (const data::DataAccessError&) {
-            return std::nullopt;
-        }
-    };
-    // The one place the views' MySQL text is written.
-    const ViewWriter writer = [this, &columns](const std::string& name,
-                                               const sql::Statement& tree) {
-        data::SqlWriterContext context;
-        context.columns = columns;
-        context.column_type = [this](const std::string& table,
-                                     const std::string& column) -> std::optional<int> {
+    // The tables' definitions, read once each, for the columns and types of '*' and rounding.
+    auto definitions = std::make_shared<std::map<std::string, std::optional<data::TableSchema>>>();
+    const auto definition = [this, definitions](const std::string& table) {
+        auto found = definitions->find(table);
+        if (found == definitions->end()) {
+            std::optional<data::TableSchema> read;
             try {
-                for (const auto& field : source_.ReadTableSchema(table).columns)
-                    if (std::equal(field.name.begin(), field.name.end(), column.begin(),
-                                   column.end(), [](unsigned char a, unsigned char b) {
-                                       return std::tolower(a) == std::tolower(b);
-                                   }))
-                        return field.ado_type;
+                read = source_.ReadTableSchema(table);
             } catch (const data::DataAccessError&) {
             }
+            found = definitions->emplace(table, std::move(read)).first;
+        }
+        return found->second;
+    };
+    const ColumnLookup columns =
+        [definition](const std::string& table) -> std::optional<std::vector<std::string>> {
+        const auto read = definition(table);
+        if (!read)
+            return std::nullopt;
+        std::vector<std::string> names;
+        for (const auto& column : read->columns)
+            names.push_back(column.name);
+        return names;
+    };
+    // The one place the views' MySQL text is written.
+    const ViewWriter writer = [&](const std::string& name, const sql::Statement& tree) {
+        data::SqlWriterContext context;
+        context.columns = columns;
+        context.column_type = [&](const std::string& table,
+                                  const std::string& column) -> std::optional<int> {
+            if (const auto read = definition(table))
+                for (const auto& known : read->columns)
+                    if (data::Utf8ToLower(known.name) == data::Utf8ToLower(column))
+                        return known.ado_type;
             return std::nullopt;
         };
         const bool procedure =

@@ -159,6 +159,11 @@ void Print(std::string& out, const Expr& e) {
         if (e.count_star)
             out += " *";
         PrintArgs(out, e.args);
+        if (e.query) { // a domain aggregate's domain
+            out += " (domain ";
+            Print(out, *e.query);
+            out += ")";
+        }
         out += ")";
         return;
     case ExprKind::Paren:
@@ -306,16 +311,6 @@ public:
     std::vector<std::string> names;
 
     void Add(const Expr& e) {
-        if (e.kind == ExprKind::Call && IsDomainAggregate(e.text) && e.args.size() >= 2 &&
-            e.args[1]->kind == ExprKind::Literal && e.args[1]->literal == LiteralType::Text) {
-            for (const auto& arg : e.args)
-                Add(*arg);
-            std::string domain = e.args[1]->text;
-            if (domain.size() >= 2 && domain.front() == '[' && domain.back() == ']')
-                domain = domain.substr(1, domain.size() - 2);
-            names.push_back(domain);
-            return;
-        }
         for (const auto& arg : e.args)
             Add(*arg);
         if (e.query)
@@ -361,19 +356,6 @@ public:
             Add(part);
         for (const auto& item : q.order_by)
             Add(*item.expr);
-    }
-
-private:
-    static bool IsDomainAggregate(std::string_view name) {
-        std::string lower(name);
-        for (char& c : lower)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        for (const char* domain : {"dlookup", "dcount", "dsum", "davg", "dmin", "dmax", "dfirst",
-                                   "dlast", "dstdev", "dstdevp", "dvar", "dvarp"})
-            if (lower == domain)
-                return true;
-        return false;
     }
 };
 
@@ -422,6 +404,8 @@ std::string ToSExpr(const Statement& s) {
     if (s.kind == StatementKind::Crosstab) {
         out += " (transform ";
         Print(out, *s.transform);
+        if (!s.transform_alias.empty())
+            out += " as " + Quote(s.transform_alias);
         out += ")";
     }
     if (s.kind == StatementKind::Insert) {
@@ -438,7 +422,7 @@ std::string ToSExpr(const Statement& s) {
         }
     }
     if (s.kind == StatementKind::Delete && !s.delete_what.empty())
-        out += " (what " + s.delete_what + ")";
+        out += " (what " + Quote(s.delete_what) + ")";
     PrintTables(out, s.kind == StatementKind::Update ? "tables" : "from", s.tables);
     if (!s.assignments.empty()) {
         out += " (set";

@@ -1,4 +1,5 @@
 #include "MySqlSqlWriterInternals.h"
+#include "tablewright/model/AdoTypes.h"
 #include "tablewright/mysql/MySqlDialect.h"
 #include "tablewright/mysql/SqlText.h"
 
@@ -56,6 +57,12 @@ Written Make(std::string sql, int prec) {
 Written NumberLiteral(std::string text) {
     Written e = Make(text, kAtom);
     e.shape = Shape::Number;
+    // Access reads a literal with a point or an exponent, or beyond a Long, as a Double.
+    const bool real = text.find_first_of(".eE") != std::string::npos;
+    const std::string digits = text.front() == '-' ? text.substr(1) : text;
+    e.type = real || digits.size() > 10 || (digits.size() == 10 && digits > "2147483647")
+                 ? ValueType::Double
+                 : ValueType::Integer;
     e.value = std::move(text);
     e.never_null = true;
     return e;
@@ -107,6 +114,7 @@ Written Negated(const Written& e) {
     if (inner.front() == '-')
         inner = "(" + inner + ")";
     Written result = Make("-" + inner, kNegate);
+    result.type = e.type;
     if (e.shape == Shape::Number) {
         result.shape = Shape::Number;
         result.value = "-" + e.value;
@@ -308,10 +316,20 @@ Written Writer::Add(const Written& left, const Written& right, bool minus) {
     }
     Written e = Binary(left, minus ? "-" : "+", right, kAdd);
     e.never_null = left.never_null && right.never_null;
+    e.type = ArithmeticType(left.type, right.type);
     return e;
 }
 
 Written Writer::Expression(const sql::Expr& e) {
+    // Some forms repeat an operand (&'s Null test, rounding, DateDiff); nested, they would grow
+    // without bound.
+    Written w = Unbounded(e);
+    if (w.sql.size() > kMaxExpression)
+        Refuse("表达式过长");
+    return w;
+}
+
+Written Writer::Unbounded(const sql::Expr& e) {
     switch (e.kind) {
     case sql::ExprKind::Literal:
         switch (e.literal) {
@@ -323,12 +341,14 @@ Written Writer::Expression(const sql::Expr& e) {
             w.value = e.text;
             w.never_null = true;
             w.text_only = std::none_of(w.value.begin(), w.value.end(), IsDigit);
+            w.type = ValueType::Text;
             return w;
         }
         case sql::LiteralType::Date: {
             Written w = Make("TIMESTAMP'" + e.text + "'", kAtom);
             w.never_null = true;
             w.is_date = true;
+            w.type = ValueType::Date;
             return w;
         }
         case sql::LiteralType::Null: {
@@ -341,6 +361,7 @@ Written Writer::Expression(const sql::Expr& e) {
             Written w = Make(e.text == "True" ? "TRUE" : "FALSE", kAtom);
             w.shape = Shape::Boolean;
             w.never_null = true;
+            w.type = ValueType::Boolean;
             return w;
         }
         }
@@ -358,8 +379,11 @@ Written Writer::Expression(const sql::Expr& e) {
     case sql::ExprKind::Unary: {
         const Written operand = Expression(*e.args[0]);
         switch (e.unary) {
-        case sql::UnaryOp::Negate:
-            return Negated(operand);
+        case sql::UnaryOp::Negate: {
+            Written w = Negated(operand);
+            w.type = operand.type;
+            return w;
+        }
         case sql::UnaryOp::Plus:
             return operand;
         case sql::UnaryOp::Not:
@@ -432,7 +456,78 @@ Written Writer::Column(const sql::Expr& e) {
     } else {
         w.sql = Name(e.text);
     }
+    w.type = ColumnType(e);
     return w;
+}
+
+namespace {
+
+ValueType FromAdo(int ado_type) {
+    switch (ado_type) {
+    case adTinyInt:
+    case adUnsignedTinyInt:
+    case adSmallInt:
+    case adInteger:
+    case adBigInt:
+        return ValueType::Integer;
+    case adCurrency:
+    case adDecimal:
+    case adNumeric:
+        return ValueType::Decimal;
+    case adSingle:
+    case adDouble:
+        return ValueType::Double;
+    case adBoolean:
+        return ValueType::Boolean;
+    case adDate:
+        return ValueType::Date;
+    case adWChar:
+    case adVarWChar:
+    case adLongVarWChar:
+        return ValueType::Text;
+    default:
+        return ValueType::Unknown;
+    }
+}
+
+} // namespace
+
+// The type of a column of a table of the FROM clauses around it, innermost first; unknown when
+// the table is not one of the file's (a derived table) or the name is not found exactly once.
+ValueType Writer::ColumnType(const sql::Expr& column) const {
+    if (!context_.column_type)
+        return ValueType::Unknown;
+    const std::string name = Utf8ToLower(column.text);
+    const std::string qualifier = Utf8ToLower(column.qualifier);
+    for (auto scope = scopes_.rbegin(); scope != scopes_.rend(); ++scope) {
+        std::optional<std::string> found;
+        for (const auto& [handle, table] : *scope) {
+            if (!qualifier.empty()) {
+                if (Utf8ToLower(handle) != qualifier)
+                    continue;
+                if (table.empty())
+                    return ValueType::Unknown;
+                const auto type = context_.column_type(table, column.text);
+                return type ? FromAdo(*type) : ValueType::Unknown;
+            }
+            const auto names =
+                table.empty() || !context_.columns ? std::nullopt : context_.columns(table);
+            if (!names)
+                return ValueType::Unknown;
+            for (const auto& known : *names) {
+                if (Utf8ToLower(known) != name)
+                    continue;
+                if (found)
+                    return ValueType::Unknown;
+                found = table;
+            }
+        }
+        if (found) {
+            const auto type = context_.column_type(*found, column.text);
+            return type ? FromAdo(*type) : ValueType::Unknown;
+        }
+    }
+    return ValueType::Unknown;
 }
 
 const char* ComparisonSymbol(sql::BinaryOp op) {
@@ -494,15 +589,33 @@ Written Writer::BinaryOperator(const sql::Expr& e) {
     // Mod and \ round their operands to whole numbers first in Access; for whole numbers, as in
     // keys, counts and the like, MOD and DIV give the same (both keep the dividend's sign).
     case BinaryOp::Mod:
-        return Binary(left, "MOD", right, kMul);
-    case BinaryOp::IntDivide:
-        return Binary(left, "DIV", right, kMul);
-    case BinaryOp::Multiply:
-        return Binary(left, "*", right, kMul);
-    case BinaryOp::Divide:
+    case BinaryOp::IntDivide: {
+        // Access rounds a Currency, Decimal or Double operand to a whole number first (half to
+        // even): 7.5 Mod 2 is 0.
+        const char* what = e.binary == BinaryOp::Mod ? "运算符 'Mod'" : "运算符 '\\'";
+        const auto whole = [&](const Written& w) {
+            return w.type == ValueType::Decimal || w.type == ValueType::Double
+                       ? RoundHalfEven(w, 0, what)
+                       : w;
+        };
+        Written w =
+            Binary(whole(left), e.binary == BinaryOp::Mod ? "MOD" : "DIV", whole(right), kMul);
+        w.type = ArithmeticType(left.type, right.type) == ValueType::Unknown ? ValueType::Unknown
+                                                                             : ValueType::Integer;
+        return w;
+    }
+    case BinaryOp::Multiply: {
+        Written w = Binary(left, "*", right, kMul);
+        w.type = ArithmeticType(left.type, right.type);
+        return w;
+    }
+    case BinaryOp::Divide: {
         // Access divides in floating point; MySQL divides whole and decimal numbers as DECIMAL
         // with four more decimals (7 / 3 = 2.3333), so the dividend is made a double first.
-        return Binary(Binary(left, "*", NumberLiteral("1e0"), kMul), "/", right, kMul);
+        Written w = Binary(Binary(left, "*", NumberLiteral("1e0"), kMul), "/", right, kMul);
+        w.type = ValueType::Double;
+        return w;
+    }
     case BinaryOp::Power:
         return Call("POW", {left.sql, right.sql});
     default:
@@ -514,8 +627,16 @@ Written Writer::BinaryOperator(const sql::Expr& e) {
 }
 
 Written Writer::FunctionCall(const sql::Expr& e) {
-    if (e.count_star)
-        return Make("COUNT(*)", kAtom);
+    if (e.count_star) {
+        Written w = Make("COUNT(*)", kAtom);
+        w.type = ValueType::Integer;
+        return w;
+    }
+    std::string key = AsciiLower(e.text);
+    for (const char* domain : {"dlookup", "dcount", "dsum", "davg", "dmin", "dmax", "dfirst",
+                               "dlast", "dstdev", "dstdevp", "dvar", "dvarp"})
+        if (key == domain)
+            return DomainAggregate(e, key);
     std::vector<Written> args;
     for (const auto& arg : e.args)
         args.push_back(Expression(*arg));

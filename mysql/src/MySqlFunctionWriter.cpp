@@ -1,5 +1,6 @@
 #include "MySqlSqlWriterInternals.h"
 
+#include <cctype>
 #include <string>
 #include <utility>
 
@@ -62,9 +63,36 @@ constexpr DirectFunction kDirectFunctions[] = {
     {"now", 0, 0, "NOW", true},
 };
 
-constexpr const char* kDomainFunctions[] = {"dlookup", "dcount",  "dsum",   "davg",
-                                            "dmin",    "dmax",    "dfirst", "dlast",
-                                            "dstdev",  "dstdevp", "dvar",   "dvarp"};
+// The aggregate each domain aggregate applies to its domain; the others take a record whose
+// choice depends on the order of the records.
+constexpr std::pair<const char*, const char*> kDomainAggregates[] = {
+    {"dcount", "Count"}, {"dsum", "Sum"},       {"davg", "Avg"}, {"dmin", "Min"},   {"dmax", "Max"},
+    {"dstdev", "StDev"}, {"dstdevp", "StDevP"}, {"dvar", "Var"}, {"dvarp", "VarP"},
+};
+
+// The type of a direct function's result.
+ValueType ResultType(const std::string& key, const std::vector<Written>& args) {
+    for (const char* same : {"abs", "int", "sum", "min", "max"})
+        if (key == same)
+            return args[0].type;
+    for (const char* whole :
+         {"count", "len", "year", "month", "day", "hour", "minute", "second", "sgn"})
+        if (key == whole)
+            return ValueType::Integer;
+    for (const char* text :
+         {"left", "right", "mid", "ucase", "lcase", "trim", "ltrim", "rtrim", "space"})
+        if (key == text)
+            return ValueType::Text;
+    for (const char* real :
+         {"sqr", "exp", "log", "sin", "cos", "tan", "atn", "stdev", "stdevp", "var", "varp"})
+        if (key == real)
+            return ValueType::Double;
+    if (key == "date" || key == "now")
+        return ValueType::Date;
+    if (key == "iif" && args[1].type == args[2].type)
+        return args[1].type;
+    return ValueType::Unknown;
+}
 
 // Access's own functions that have no MySQL form giving the same values, with why.
 struct RefusedFunction {
@@ -73,28 +101,14 @@ struct RefusedFunction {
 };
 
 constexpr RefusedFunction kRefusedFunctions[] = {
-    {"round", "Access 按银行家舍入"},
-    {"cint", "Access 按银行家舍入"},
-    {"clng", "Access 按银行家舍入"},
-    {"cbyte", "Access 按银行家舍入"},
     {"first", "结果取决于记录顺序"},
     {"last", "结果取决于记录顺序"},
     {"val", "转换规则不同"},
-    {"str", "转换规则不同"},
-    {"cstr", "转换规则不同"},
-    {"cdbl", "转换规则不同"},
-    {"csng", "转换规则不同"},
-    {"ccur", "转换规则不同"},
+    {"csng", "单精度数的运算 MySQL 没有"},
     {"cdec", "转换规则不同"},
-    {"cdate", "转换规则不同"},
     {"cvdate", "转换规则不同"},
-    {"cbool", "转换规则不同"},
-    {"cvar", "转换规则不同"},
     {"datevalue", "按区域设置解析日期"},
     {"timevalue", "按区域设置解析时间"},
-    {"replace", "比较方式不同"},
-    {"instrrev", "比较方式不同"},
-    {"strcomp", "比较方式不同"},
     {"rnd", "随机数"},
 };
 
@@ -110,30 +124,108 @@ std::optional<std::string> IntervalUnit(std::string_view interval) {
     return std::nullopt;
 }
 
-// Format strings that DATE_FORMAT writes the same way; the others depend on the regional
-// settings (/, named formats) or format numbers.
+// A date format of Format as DATE_FORMAT's: the parts that do not depend on the regional
+// settings (digits of the year, month, day, hour, minute and second, AM/PM, literal characters);
+// nullopt for the others (the date separator '/', names of days and months, named formats,
+// numbers' formats). As in Access, m and mm after h or before s are minutes.
 std::optional<std::string> DateFormat(std::string_view format) {
-    static constexpr std::pair<const char*, const char*> kFormats[] = {
-        {"yyyy", "%Y"},
-        {"yy", "%y"},
-        {"mm", "%m"},
-        {"dd", "%d"},
-        {"yyyymm", "%Y%m"},
-        {"yyyymmdd", "%Y%m%d"},
-        {"yyyy-mm", "%Y-%m"},
-        {"yyyy-mm-dd", "%Y-%m-%d"},
-        {"hh:nn", "%H:%i"},
-        {"hh:nn:ss", "%H:%i:%s"},
-        {"yyyy-mm-dd hh:nn", "%Y-%m-%d %H:%i"},
-        {"yyyy-mm-dd hh:nn:ss", "%Y-%m-%d %H:%i:%s"},
+    if (format.empty())
+        return std::nullopt;
+    std::string lower;
+    for (char c : format)
+        lower += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    const bool twelve_hours = format.find("AM/PM") != std::string_view::npos;
+    std::string out;
+    std::string previous; // the last date part written
+    const auto literal = [&](char c) {
+        if (c == '%')
+            out += "%%";
+        else
+            out += c;
     };
-    for (const auto& [access, mysql] : kFormats)
-        if (format == access)
-            return std::string(mysql);
-    return std::nullopt;
+    for (std::size_t i = 0; i < lower.size();) {
+        const auto run = [&](char c) {
+            std::size_t k = i;
+            while (k < lower.size() && lower[k] == c)
+                ++k;
+            return k - i;
+        };
+        const char c = lower[i];
+        if (format.substr(i, 5) == "AM/PM") {
+            out += "%p";
+            i += 5;
+            continue;
+        }
+        if (c == '"') {
+            const std::size_t close = lower.find('"', i + 1);
+            if (close == std::string::npos)
+                return std::nullopt;
+            for (std::size_t k = i + 1; k < close; ++k)
+                literal(format[k]);
+            i = close + 1;
+            continue;
+        }
+        if (c == '\\') {
+            if (i + 1 >= format.size())
+                return std::nullopt;
+            literal(format[i + 1]);
+            i += 2;
+            continue;
+        }
+        if (c == ' ' || c == '-' || c == ':' || c == '.' || c == ',' || c == '_') {
+            literal(c);
+            ++i;
+            continue;
+        }
+        const std::size_t n = run(c);
+        std::string part;
+        if (c == 'y' && (n == 4 || n == 2))
+            part = n == 4 ? "%Y" : "%y";
+        else if (c == 'd' && n <= 2)
+            part = n == 2 ? "%d" : "%e";
+        else if (c == 'h' && n <= 2)
+            part = twelve_hours ? (n == 2 ? "%h" : "%l") : (n == 2 ? "%H" : "%k");
+        else if (c == 'n' && n == 2)
+            part = "%i";
+        else if (c == 's' && n == 2)
+            part = "%s";
+        else if (c == 'm' && n <= 2) {
+            std::size_t next = i + n;
+            while (next < lower.size() && !std::isalpha(static_cast<unsigned char>(lower[next])))
+                ++next;
+            const bool minutes = previous == "h" || (next < lower.size() && lower[next] == 's');
+            if (minutes && n == 1)
+                return std::nullopt;
+            part = minutes ? "%i" : (n == 2 ? "%m" : "%c");
+        } else {
+            return std::nullopt;
+        }
+        out += part;
+        previous = std::string(1, c);
+        i += n;
+    }
+    return out;
 }
 
 } // namespace
+
+// Weekday's and DatePart's firstdayofweek: a whole-number literal from 1 (Sunday) to 7; 0, the
+// system's setting, is not known.
+int FirstDayOfWeek(const Written& arg, const char* function) {
+    if (!IsInteger(arg) || arg.value.size() != 1 || arg.value[0] < '1' || arg.value[0] > '7')
+        Refuse(std::string(function) + " 的 firstdayofweek 参数");
+    return arg.value[0] - '0';
+}
+
+// The day of the week from 1, counted from first_day (1 Sunday ... 7 Saturday).
+Written Weekday(const Written& date, int first_day) {
+    Written e = first_day == 1 ? Call("DAYOFWEEK", {date.sql})
+                               : Make("(DAYOFWEEK(" + date.sql + ") + " +
+                                          std::to_string(7 - first_day) + ") MOD 7 + 1",
+                                      kAdd);
+    e.type = ValueType::Integer;
+    return e;
+}
 
 Written Writer::Function(const std::string& name, const std::vector<Written>& args) {
     std::string key = AsciiLower(name);
@@ -151,11 +243,13 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         arity(f.min_args, f.max_args);
         Written e = Call(f.mysql, args);
         e.is_date = f.date;
+        e.type = ResultType(key, args);
         return e;
     }
-    for (const char* domain : kDomainFunctions)
-        if (key == domain)
-            Refuse("域聚合函数 '" + name + "'");
+    for (const char* conversion : {"round", "cint", "clng", "cbyte", "ccur", "cdbl", "cbool",
+                                   "cstr", "str", "cvar", "cdate"})
+        if (key == conversion)
+            return Conversion(key, name, args);
     for (const auto& f : kRefusedFunctions)
         if (key == f.access)
             Refuse("函数 '" + name + "'（" + f.why + "）");
@@ -164,11 +258,15 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         // Access averages in floating point, MySQL whole numbers as DECIMAL with four more
         // decimals; as for '/', the values are made doubles first.
         arity(1, 1);
-        return Call("AVG", {Binary(args[0], "*", NumberLiteral("1e0"), kMul).sql});
+        Written e = Call("AVG", {Binary(args[0], "*", NumberLiteral("1e0"), kMul).sql});
+        e.type = ValueType::Double;
+        return e;
     }
     if (key == "fix") {
         arity(1, 1);
-        return Call("TRUNCATE", {args[0].sql, "0"});
+        Written e = Call("TRUNCATE", {args[0].sql, "0"});
+        e.type = args[0].type;
+        return e;
     }
     if (key == "nz") {
         // Without a second argument Nz gives "" in a query (a number wherever one is needed,
@@ -177,6 +275,61 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         Written fallback = count == 2 ? args[1] : Make("''", kAtom);
         Written e = Call("IFNULL", {args[0].sql, fallback.sql});
         e.never_null = count == 1 || args[1].never_null;
+        if (count == 2 && args[0].type == args[1].type)
+            e.type = args[0].type;
+        return e;
+    }
+    if (key == "partition") {
+        // "lower:upper" of the range of width interval from start that holds the number, each
+        // side padded to as many characters as stop + 1 has; "   :start-1" below start,
+        // "stop+1:   " above stop; Null for Null.
+        arity(4, 4);
+        for (std::size_t i = 1; i < 4; ++i)
+            if (!IsInteger(args[i]))
+                Refuse("Partition 的范围参数不是整数常量");
+        if (args[0].type != ValueType::Integer)
+            Refuse("Partition 的数值不是整数");
+        const long long start = std::stoll(args[1].value);
+        const long long stop = std::stoll(args[2].value);
+        const long long interval = std::stoll(args[3].value);
+        if (start < 0 || stop <= start || interval < 1)
+            Refuse("Partition 的范围参数");
+        const std::string width = std::to_string(std::to_string(stop + 1).size());
+        const std::string& n = args[0].sql;
+        const auto pad = [&](const std::string& x) {
+            return "LPAD(" + x + ", " + width + ", ' ')";
+        };
+        const std::string lower = "(" + std::to_string(start) + " + (" + n + " - " +
+                                  std::to_string(start) + ") DIV " + std::to_string(interval) +
+                                  " * " + std::to_string(interval) + ")";
+        Written e =
+            Make("CASE WHEN " + n + " < " + std::to_string(start) + " THEN CONCAT(SPACE(" + width +
+                     "), ':', " + pad(std::to_string(start - 1)) + ") WHEN " + n + " > " +
+                     std::to_string(stop) + " THEN CONCAT(" + pad(std::to_string(stop + 1)) +
+                     ", ':', SPACE(" + width + ")) ELSE CONCAT(" + pad(lower) + ", ':', " +
+                     pad("LEAST(" + lower + " + " + std::to_string(interval - 1) + ", " +
+                         std::to_string(stop) + ")") +
+                     ") END",
+                 kAtom);
+        e.type = ValueType::Text;
+        return e;
+    }
+    if (key == "instrrev") {
+        // The last occurrence, found as the first in the reversed text; as with Replace, only
+        // a sought text without letters compares the same way.
+        arity(2, 2);
+        if (args[1].shape != Shape::String || args[1].value.empty())
+            Refuse("InStrRev 的查找内容不是非空字符串常量");
+        for (char c : args[1].value)
+            if (std::isalpha(static_cast<unsigned char>(c)) ||
+                static_cast<unsigned char>(c) >= 0x80)
+                Refuse("InStrRev 查找含字母的文本（比较方式不同）");
+        const std::string length = std::to_string(args[1].value.size());
+        Written e = Make("IF(LOCATE(" + args[1].sql + ", " + args[0].sql +
+                             ") = 0, 0, CHAR_LENGTH(" + args[0].sql + ") - LOCATE(REVERSE(" +
+                             args[1].sql + "), REVERSE(" + args[0].sql + ")) - " + length + " + 2)",
+                         kAtom);
+        e.type = ValueType::Integer;
         return e;
     }
     if (key == "isnull") {
@@ -206,9 +359,53 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
     if (key == "weekday") {
         // Sunday is 1 by default, as in DAYOFWEEK.
         arity(1, 2);
-        if (count == 2 && !(args[1].shape == Shape::Number && args[1].value == "1"))
-            Refuse("Weekday 的 firstdayofweek 参数");
-        return Call("DAYOFWEEK", {args[0].sql});
+        return Weekday(args[0], count == 2 ? FirstDayOfWeek(args[1], "Weekday") : 1);
+    }
+    if (key == "strcomp") {
+        // -1, 0 or 1 comparing as the query compares text (compare 1, the default); Null when
+        // either is Null.
+        arity(2, 3);
+        if (count == 3 && !(IsInteger(args[2]) && args[2].value == "1"))
+            Refuse("StrComp 的比较方式参数");
+        Written e = Call("STRCMP", {args[0].sql, args[1].sql});
+        e.type = ValueType::Integer;
+        return e;
+    }
+    if (key == "replace") {
+        // Text comparison ignores case, REPLACE does not: only a sought text without letters
+        // is replaced the same way.
+        arity(3, 3);
+        if (args[1].shape != Shape::String)
+            Refuse("Replace 的查找内容不是字符串常量");
+        for (char c : args[1].value)
+            if (std::isalpha(static_cast<unsigned char>(c)) ||
+                static_cast<unsigned char>(c) >= 0x80)
+                Refuse("Replace 查找含字母的文本（比较方式不同）");
+        Written e = Call("REPLACE", {args[0].sql, args[1].sql, args[2].sql});
+        e.type = ValueType::Text;
+        return e;
+    }
+    if (key == "string") {
+        // The first character of the text, repeated.
+        arity(2, 2);
+        if (args[1].type != ValueType::Text ||
+            (args[1].shape == Shape::String && args[1].value.empty()))
+            Refuse("String 的字符参数不是文本");
+        Written e = Call("REPEAT", {Call("LEFT", {args[1].sql, "1"}).sql, args[0].sql});
+        e.type = ValueType::Text;
+        return e;
+    }
+    if (key == "choose") {
+        // The index is rounded to a whole number; Null when it is out of range.
+        if (count < 2)
+            Refuse("函数 '" + name + "' 的参数个数不对");
+        if (args[0].type == ValueType::Unknown)
+            Refuse("Choose 的索引类型未知");
+        const Written index = RoundHalfEven(args[0], 0, "函数 'Choose'");
+        std::string sql = "CASE " + index.sql;
+        for (std::size_t i = 1; i < count; ++i)
+            sql += " WHEN " + std::to_string(i) + " THEN " + args[i].sql;
+        return Make(sql + " END", kAtom);
     }
     if (key == "dateadd") {
         arity(3, 3);
@@ -234,10 +431,24 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         return DateDiff(*interval, args[1], args[2]);
     }
     if (key == "datepart") {
-        arity(2, 2);
+        arity(2, 4);
         const std::optional<std::string> interval = StringArgument(args[0]);
         if (!interval)
             Refuse("DatePart 的间隔不是字符串常量");
+        const int first_day = count >= 3 ? FirstDayOfWeek(args[2], "DatePart") : 1;
+        if (count == 4 && !(IsInteger(args[3]) && args[3].value == "1"))
+            Refuse("DatePart 的 firstweekofyear 参数");
+        if (*interval == "w")
+            return Weekday(args[1], first_day);
+        if (*interval == "ww") {
+            // Week 1 holds January 1st; a week starts on first_day.
+            const std::string offset = "(DAYOFWEEK(MAKEDATE(YEAR(" + args[1].sql + "), 1)) + " +
+                                       std::to_string(7 - first_day) + ") MOD 7";
+            Written e =
+                Make("(DAYOFYEAR(" + args[1].sql + ") - 1 + " + offset + ") DIV 7 + 1", kAdd);
+            e.type = ValueType::Integer;
+            return e;
+        }
         static constexpr std::pair<const char*, const char*> kParts[] = {
             {"yyyy", "YEAR"},   {"q", "QUARTER"},    {"m", "MONTH"},
             {"y", "DAYOFYEAR"}, {"d", "DAYOFMONTH"}, {"w", "DAYOFWEEK"},
@@ -266,16 +477,45 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
     }
     if (key == "format") {
         arity(1, 2);
-        const std::optional<std::string> format =
-            count == 2 ? StringArgument(args[1]) : std::optional<std::string>("");
-        if (!format)
+        if (count == 2 && args[1].shape != Shape::String)
             Refuse("Format 的格式不是字符串常量");
-        const std::optional<std::string> mysql = DateFormat(*format);
+        const std::optional<std::string> mysql = DateFormat(count == 2 ? args[1].value : "");
         if (!mysql)
             Refuse("Format 格式 '" + (count == 2 ? args[1].value : std::string()) + "'");
         return Call("DATE_FORMAT", {args[0].sql, Quoted(*mysql)});
     }
     Refuse("用户定义的函数 '" + name + "'");
+}
+
+// DCount("*", "Orders", "Amount > 0") and the like: the parser attached the domain as a query
+// (SELECT expr FROM domain WHERE criteria) when every argument is text it could parse; the
+// aggregate over it becomes a scalar subquery.
+Written Writer::DomainAggregate(const sql::Expr& call, const std::string& key) {
+    const char* aggregate = nullptr;
+    for (const auto& [domain, function] : kDomainAggregates)
+        if (key == domain)
+            aggregate = function;
+    if (!aggregate)
+        Refuse("域聚合函数 '" + call.text + "'（结果取决于记录顺序）");
+    if (!call.query)
+        Refuse("域聚合函数 '" + call.text + "'（参数不是可解析的字符串常量）");
+    sql::Query query = *call.query;
+    sql::SelectItem& item = query.parts[0].items[0];
+    auto function = std::make_shared<sql::Expr>();
+    function->kind = sql::ExprKind::Call;
+    function->text = aggregate;
+    if (item.star) {
+        if (key != "dcount")
+            Refuse("域聚合函数 '" + call.text + "' 的表达式 '*'");
+        function->count_star = true;
+    } else {
+        function->args = {item.expr};
+    }
+    item = sql::SelectItem{};
+    item.expr = function;
+    Written e = Make("(" + QueryBody(query, Context::Value) + ")", kAtom);
+    e.type = key == "dcount" ? ValueType::Integer : ValueType::Unknown;
+    return e;
 }
 
 // Access counts the interval boundaries crossed (DateDiff("yyyy", #12/31/2019#, #1/1/2020#) is

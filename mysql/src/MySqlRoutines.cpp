@@ -411,12 +411,24 @@ std::string Body(Writer& writer, const sql::Statement& statement, const SqlWrite
         std::set<std::string> used;
         QualifiersOf(statement.where, used);
         CheckQualifiers(used, tables);
+        // What is deleted: "t.*", or fields "t.a, t.b" of one table; whole rows either way.
         std::string target;
-        if (statement.delete_what.size() > 2 && statement.delete_what != "*")
-            target = Utf8ToLower(statement.delete_what.substr(0, statement.delete_what.size() - 2));
-        else if (tables.size() == 1)
+        std::size_t start = 0;
+        const std::string& what = statement.delete_what;
+        while (what != "*" && start < what.size()) {
+            const std::size_t end = std::min(what.find(", ", start), what.size());
+            const std::string field = what.substr(start, end - start);
+            const std::size_t dot = field.rfind('.');
+            const std::string table =
+                dot == std::string::npos ? "" : Utf8ToLower(field.substr(0, dot));
+            if (table.empty() || (!target.empty() && target != table))
+                Refuse("DELETE 列出的字段不属于同一个表");
+            target = table;
+            start = end + 2;
+        }
+        if (target.empty() && tables.size() == 1)
             target = tables.front();
-        else
+        else if (target.empty())
             Refuse("DELETE 没有指明删除哪个表的记录");
         if (std::find(tables.begin(), tables.end(), target) == tables.end())
             Refuse("DELETE 的表 '" + target + "' 不在 FROM 中");

@@ -9,6 +9,30 @@
 
 namespace tw::data::sqlwriter {
 
+namespace {
+
+// The tables of a FROM item: the name or alias each is known by, and the table (empty for a
+// derived table).
+void Leaves(const sql::TableRef& table, std::vector<std::pair<std::string, std::string>>& out) {
+    switch (table.kind) {
+    case sql::TableRefKind::Table:
+        out.emplace_back(table.alias.empty() ? table.name : table.alias, table.name);
+        return;
+    case sql::TableRefKind::Derived:
+        out.emplace_back(table.alias, std::string());
+        return;
+    case sql::TableRefKind::Join:
+        Leaves(*table.left, out);
+        Leaves(*table.right, out);
+        return;
+    case sql::TableRefKind::Paren:
+        Leaves(*table.inner, out);
+        return;
+    }
+}
+
+} // namespace
+
 void Writer::AddSource(const std::string& name) {
     const std::string key = Utf8ToLower(name);
     for (const auto& known : sources)
@@ -52,6 +76,20 @@ std::string Writer::QueryBody(const sql::Query& query, Context context) {
         Refuse("IN、ANY、ALL 子查询中的 TOP"); // MySQL has no LIMIT there
 
     std::string sql;
+    if (parts.size() == 1 && parts[0].percent) {
+        // TOP n PERCENT: the rows whose rank in the sort order is within n percent of the rows,
+        // rounded up, with the rows that tie with the last of them; without ORDER BY any such
+        // number of rows.
+        const std::string over =
+            order.empty() ? "ROW_NUMBER() OVER ()" : "RANK() OVER (" + order + ")";
+        std::string names;
+        for (const auto& name : parts[0].names)
+            names += (names.empty() ? "" : ", ") + Name(name);
+        return "SELECT " + names + " FROM (" + parts[0].head + ", " + over +
+               " AS `tw_rank`, COUNT(*) OVER () AS `tw_count`" + parts[0].tail +
+               ") AS `tw_top` WHERE `tw_rank` <= CEILING(`tw_count` * " + *parts[0].top +
+               " / 100) ORDER BY `tw_rank`";
+    }
     if (parts.size() == 1) {
         sql = parts[0].sql;
         if (!order.empty())
@@ -65,6 +103,8 @@ std::string Writer::QueryBody(const sql::Query& query, Context context) {
         return sql;
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].percent)
+            Refuse("联合查询中的 TOP n PERCENT");
         if (i > 0)
             sql += query.union_all[i - 1] ? " UNION ALL " : " UNION ";
         // A union's ORDER BY sorts the union, so a part's TOP picks any n of its rows.
@@ -94,14 +134,31 @@ std::string Writer::OrderBy(const std::vector<sql::OrderItem>& order, bool of_un
 Writer::SelectPart Writer::Select(const sql::Select& select, bool name_columns) {
     if (select.table_form) { // TABLE t is SELECT * FROM t
         AddSource(select.table);
-        return {"SELECT * FROM " + Name(select.table), std::nullopt};
+        SelectPart part;
+        part.sql = "SELECT * FROM " + Name(select.table);
+        return part;
     }
     const bool distinct = select.quantifier == sql::SetQuantifier::Distinct;
     const bool distinct_row = select.quantifier == sql::SetQuantifier::DistinctRow;
-    if (select.top && select.top_percent)
-        Refuse("TOP n PERCENT");
+    if (select.top && select.top_percent) {
+        // The ranks are counted before DISTINCT would drop rows; the names of the view's
+        // columns are needed to leave the ranks out.
+        if (distinct)
+            Refuse("TOP n PERCENT 与 DISTINCT");
+        if (!name_columns)
+            Refuse("子查询中的 TOP n PERCENT");
+        const std::string percent = *select.top;
+        if (percent.size() > 3 || std::stoi(percent) > 100)
+            Refuse("TOP n PERCENT 的 n 大于 100");
+    }
+    if (distinct_row)
+        if (const std::optional<sql::Select> semi_join = SemiJoin(select))
+            return Select(*semi_join, name_columns);
 
     unresolved_.emplace_back();
+    scopes_.emplace_back();
+    for (const auto& table : select.from)
+        Leaves(*table, scopes_.back());
     std::set<std::string> output_tables;
     std::set<std::string>* const outer_tables = output_tables_;
     output_tables_ = &output_tables;
@@ -142,6 +199,7 @@ Writer::SelectPart Writer::Select(const sql::Select& select, bool name_columns) 
         from += (i == 0 ? " GROUP BY " : ", ") + Expression(*select.group_by[i]).sql;
     if (select.having)
         from += " HAVING " + Expression(*select.having).sql;
+    scopes_.pop_back();
     output_tables_ = outer_tables;
     if (name_columns)
         ExpandStars(items);
@@ -187,14 +245,148 @@ Writer::SelectPart Writer::Select(const sql::Select& select, bool name_columns) 
                 item.alias = item.expr.qualifier + "." + item.expr.value;
         }
     }
+    SelectPart part;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (i > 0)
             sql += ", ";
         sql += items[i].expr.sql;
         if (items[i].alias)
             sql += " AS " + Name(*items[i].alias);
+        if (items[i].alias || items[i].expr.shape == Shape::Column)
+            part.names.push_back(items[i].alias ? *items[i].alias : items[i].expr.value);
+        else if (select.top_percent)
+            Refuse("TOP n PERCENT 与 *（列未知）");
     }
-    return {sql + from, select.top};
+    part.sql = sql + from;
+    part.top = select.top;
+    part.percent = select.top && select.top_percent;
+    part.head = sql;
+    part.tail = from;
+    return part;
+}
+
+namespace {
+
+// The tables of a FROM clause joined by inner joins only, and their join conditions; false when
+// an outer join is among them.
+bool InnerLeaves(const sql::TableRefPtr& table, std::vector<sql::TableRefPtr>& leaves,
+                 std::vector<sql::ExprPtr>& conditions) {
+    switch (table->kind) {
+    case sql::TableRefKind::Table:
+    case sql::TableRefKind::Derived:
+        leaves.push_back(table);
+        return true;
+    case sql::TableRefKind::Paren:
+        return InnerLeaves(table->inner, leaves, conditions);
+    case sql::TableRefKind::Join:
+        if (table->join == sql::JoinKind::Left || table->join == sql::JoinKind::Right)
+            return false;
+        conditions.push_back(table->on);
+        return InnerLeaves(table->left, leaves, conditions) &&
+               InnerLeaves(table->right, leaves, conditions);
+    }
+    return false;
+}
+
+// Collects the tables that columns name (lower-cased) in an expression, subqueries included;
+// false when a column names no table or an aggregate is among the expression's own calls.
+bool OutputTables(const sql::Expr& e, std::set<std::string>& tables, bool in_subquery) {
+    if (e.kind == sql::ExprKind::Column) {
+        if (e.qualifier.empty())
+            return in_subquery;
+        tables.insert(Utf8ToLower(e.qualifier));
+        return true;
+    }
+    if (e.kind == sql::ExprKind::Call && !in_subquery) {
+        const std::string key = AsciiLower(e.text);
+        for (const char* aggregate : {"count", "sum", "avg", "min", "max", "first", "last", "stdev",
+                                      "stdevp", "var", "varp"})
+            if (key == aggregate)
+                return false;
+    }
+    for (const auto& arg : e.args)
+        if (!OutputTables(*arg, tables, in_subquery))
+            return false;
+    if (e.query)
+        for (const auto& part : e.query->parts)
+            for (const auto& item : part.items)
+                if (item.expr && !OutputTables(*item.expr, tables, true))
+                    return false;
+    return true;
+}
+
+sql::ExprPtr AndOf(sql::ExprPtr left, sql::ExprPtr right) {
+    if (!left)
+        return right;
+    auto e = std::make_shared<sql::Expr>();
+    e->kind = sql::ExprKind::Binary;
+    e->binary = sql::BinaryOp::And;
+    auto paren = [](sql::ExprPtr inner) {
+        auto p = std::make_shared<sql::Expr>();
+        p->kind = sql::ExprKind::Paren;
+        p->args = {std::move(inner)};
+        return sql::ExprPtr(p);
+    };
+    e->args = {paren(std::move(left)), paren(std::move(right))};
+    return e;
+}
+
+} // namespace
+
+// DISTINCTROW over a join whose output has fields of only some of its tables: each combination
+// of those tables' records appears once when records of the other tables match it (a semi-join),
+// written as the output tables with EXISTS over the others. Nothing to rewrite when the output
+// has fields of every table (each row is then its own records' combination); refused with outer
+// joins, totals, or fields whose table is not named, where the meaning is not certain.
+std::optional<sql::Select> Writer::SemiJoin(const sql::Select& select) {
+    std::vector<sql::TableRefPtr> leaves;
+    std::vector<sql::ExprPtr> conditions;
+    bool inner_only = true;
+    for (const auto& table : select.from)
+        inner_only = InnerLeaves(table, leaves, conditions) && inner_only;
+    std::set<std::string> output;
+    bool star_all = false;
+    bool known = true;
+    for (const auto& item : select.items) {
+        if (item.star && item.star_table.empty())
+            star_all = true;
+        else if (item.star)
+            output.insert(Utf8ToLower(item.star_table));
+        else
+            known = OutputTables(*item.expr, output, false) && known;
+    }
+    const auto handle = [](const sql::TableRef& t) {
+        return Utf8ToLower(t.kind == sql::TableRefKind::Table && t.alias.empty() ? t.name
+                                                                                 : t.alias);
+    };
+    if (star_all || leaves.size() < 2 ||
+        std::all_of(leaves.begin(), leaves.end(),
+                    [&](const sql::TableRefPtr& t) { return output.contains(handle(*t)); }))
+        return std::nullopt;
+    if (!inner_only || !known || !select.group_by.empty() || select.having)
+        Refuse("DISTINCTROW（结果未包含每个表的字段，且有外部联接、汇总或未指明表的字段）");
+    sql::Select outer = select;
+    outer.quantifier = sql::SetQuantifier::None;
+    outer.from.clear();
+    sql::Select inner;
+    auto one = std::make_shared<sql::Expr>();
+    one->kind = sql::ExprKind::Literal;
+    one->literal = sql::LiteralType::Number;
+    one->text = "1";
+    inner.items.push_back(sql::SelectItem{one, false, {}, std::nullopt});
+    for (const auto& leaf : leaves)
+        (output.contains(handle(*leaf)) ? outer.from : inner.from).push_back(leaf);
+    for (const auto& condition : conditions)
+        inner.where = AndOf(inner.where, condition);
+    if (select.where)
+        inner.where = AndOf(inner.where, select.where);
+    auto query = std::make_shared<sql::Query>();
+    query->parts.push_back(std::move(inner));
+    auto exists = std::make_shared<sql::Expr>();
+    exists->kind = sql::ExprKind::Exists;
+    exists->query = query;
+    outer.where = exists;
+    return outer;
 }
 
 // Spells out '*' and 'table.*' as the columns they stand for, so that a column that two tables
@@ -271,6 +463,12 @@ std::string Writer::TableReference(const sql::TableRef& table, std::vector<std::
     return sql;
 }
 
+std::string Writer::RowExpression(const sql::Expr& e, const std::string& row_table) {
+    if (!row_table.empty())
+        scopes_.push_back({{row_table, row_table}});
+    return Expression(e).sql;
+}
+
 template <typename Write> WrittenSql Run(const SqlWriterContext& context, Write write) {
     WrittenSql result;
     try {
@@ -305,8 +503,9 @@ WrittenSql WriteMySqlView(std::string_view name, const sql::Statement& statement
 }
 
 WrittenSql WriteMySqlExpression(const sql::Expr& expression, const SqlWriterContext& context) {
-    return sqlwriter::Run(
-        context, [&](sqlwriter::Writer& writer) { return writer.Expression(expression).sql; });
+    return sqlwriter::Run(context, [&](sqlwriter::Writer& writer) {
+        return writer.RowExpression(expression, context.row_table);
+    });
 }
 
 } // namespace tw::data

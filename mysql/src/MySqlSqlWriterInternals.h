@@ -39,7 +39,15 @@ constexpr int kMul = 70;
 constexpr int kNegate = 80;
 constexpr int kAtom = 100;
 
+/// The longest MySQL text an expression may be written as.
+constexpr std::size_t kMaxExpression = 256 * 1024;
+
 enum class Shape { Other, String, Number, Null, Boolean, Column, Star };
+
+/// What is known of an expression's Access type, where the MySQL form depends on it: whole
+/// numbers (Byte, Integer, Long), exact decimals (Currency, Decimal; MySQL DECIMAL), floating
+/// point (Single, Double), text, dates, Yes/No.
+enum class ValueType { Unknown, Integer, Decimal, Double, Text, Date, Boolean };
 
 /// One written expression.
 struct Written {
@@ -56,7 +64,16 @@ struct Written {
     bool text_only = false;
     /// A date/time value: a date literal, Date(), Now() and the date functions' results.
     bool is_date = false;
+    ValueType type = ValueType::Unknown;
 };
+
+/// The type of an arithmetic result (+ - *) of operands of these types.
+ValueType ArithmeticType(ValueType left, ValueType right);
+
+/// `x` rounded to `digits` decimals (0 to 11) as Access rounds (half to even, on the exact
+/// value of a Currency, Decimal or Double); `what` names the function for the refusal when the
+/// type of x is not known.
+Written RoundHalfEven(const Written& x, int digits, const std::string& what);
 
 bool IsDigit(char c);
 std::string AsciiLower(std::string_view text);
@@ -95,6 +112,8 @@ public:
     /// A select or union statement at the top of a view.
     std::string TopStatement(const sql::Statement& statement);
     Written Expression(const sql::Expr& e);
+    /// An expression over one row of `row_table` (empty when not known).
+    std::string RowExpression(const sql::Expr& e, const std::string& row_table);
     /// A select or union query at the top of a statement (a procedure's SELECT, the rows of
     /// INSERT ... SELECT).
     std::string TopQuery(const sql::Query& query) { return QueryBody(query, Context::Top); }
@@ -114,6 +133,12 @@ private:
     struct SelectPart {
         std::string sql;
         std::optional<std::string> top;
+        /// TOP n PERCENT: the select list's part of sql ("SELECT a, b"), the rest (" FROM ..."),
+        /// and the names of the view's columns.
+        bool percent = false;
+        std::string head;
+        std::string tail;
+        std::vector<std::string> names;
     };
 
     struct Item {
@@ -124,10 +149,12 @@ private:
     void AddSource(const std::string& name);
     std::string QueryBody(const sql::Query& query, Context context);
     SelectPart Select(const sql::Select& select, bool name_columns);
+    std::optional<sql::Select> SemiJoin(const sql::Select& select);
     std::string OrderBy(const std::vector<sql::OrderItem>& order, bool of_union);
     std::string TableReference(const sql::TableRef& table, std::vector<std::string>& tables);
     bool ExpandStars(std::vector<Item>& items) const;
 
+    Written Unbounded(const sql::Expr& e);
     Written Column(const sql::Expr& e);
     Written BinaryOperator(const sql::Expr& e);
     Written Like(const Written& left, const Written& pattern, bool negated, bool ansi);
@@ -136,6 +163,10 @@ private:
     Written FunctionCall(const sql::Expr& e);
     Written Function(const std::string& name, const std::vector<Written>& args);
     Written DateDiff(const std::string& interval, const Written& first, const Written& last);
+    Written Conversion(const std::string& key, const std::string& name,
+                       const std::vector<Written>& args);
+    Written DomainAggregate(const sql::Expr& call, const std::string& key);
+    ValueType ColumnType(const sql::Expr& column) const;
 
     const SqlWriterContext& context_;
     // The tables named by the select list being written (lower-cased), for DISTINCTROW.
@@ -147,6 +178,10 @@ private:
     // defines; what a select's own FROM does not define passes to the select around it. Access
     // asks for the value of a column whose table no FROM clause names, as for a parameter.
     std::vector<std::set<std::string>> unresolved_;
+    // For each select being written, innermost last, the tables of its FROM clause: the name
+    // or alias they are known by and the table itself (empty for a derived table), for the
+    // types of its columns.
+    std::vector<std::vector<std::pair<std::string, std::string>>> scopes_;
 };
 
 } // namespace tw::data::sqlwriter

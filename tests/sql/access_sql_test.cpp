@@ -239,6 +239,18 @@ const Translated kTranslated[] = {
     // The derived table as older Access versions save it.
     {"SELECT * FROM [SELECT ID FROM Table1]. AS Q",
      "SELECT * FROM (SELECT `id` FROM `table1`) AS `q`"},
+    // Constructs refused before the syntax tree: a domain aggregate over literal text, TOP n
+    // PERCENT with ties, DISTINCTROW as a semi-join.
+    {"SELECT DCount(\"*\", \"Table1\") FROM Table1",
+     "SELECT (SELECT COUNT(*) FROM `table1`) AS `expr1000` FROM `table1`"},
+    {"SELECT TOP 10 PERCENT Name FROM Table1 ORDER BY Name",
+     "SELECT `name` FROM (SELECT `name`, RANK() OVER (ORDER BY `name`) AS `tw_rank`, COUNT(*) "
+     "OVER () AS `tw_count` FROM `table1`) AS `tw_top` WHERE `tw_rank` <= CEILING(`tw_count` * "
+     "10 / 100) ORDER BY `tw_rank`"},
+    {"SELECT DISTINCTROW Table1.Name FROM Table1 INNER JOIN [Table 2] ON Table1.ID = "
+     "[Table 2].ID",
+     "SELECT `table1`.`name` FROM `table1` WHERE EXISTS (SELECT 1 FROM `table 2` WHERE "
+     "`table1`.`id` = `table 2`.`id`)"},
     // Unions.
     {"SELECT Name FROM Table1 UNION SELECT [Col A] FROM [Table 2] ORDER BY Table1.Name",
      "SELECT `name` FROM `table1` UNION SELECT `col a` FROM `table 2` ORDER BY `name`"},
@@ -268,19 +280,17 @@ const Refusal kRefused[] = {
     {"SELECT * FROM Table1 IN 'c:\\other.mdb'", "外部数据库中的表"},
     {"SELECT * FROM [;DATABASE=c:\\other.mdb].Table1", "外部数据库中的表"},
     {"SELECT DLookup(\"Name\", \"Table1\") FROM Table1", "域聚合函数 'DLookup'"},
-    {"SELECT DCount(\"*\", \"Table1\") FROM Table1", "域聚合函数 'DCount'"},
     {"SELECT Foo(Name) FROM Table1", "用户定义的函数 'Foo'"},
     {"SELECT Round(Amount, 2) FROM Table1", "函数 'Round'"},
     {"SELECT CInt(Amount) FROM Table1", "函数 'CInt'"},
     {"SELECT Val(Code) FROM Table1", "函数 'Val'"},
     {"SELECT First(Name) FROM Table1", "函数 'First'"},
     {"SELECT Left(Name) FROM Table1", "函数 'Left' 的参数个数不对"},
-    {"SELECT TOP 10 PERCENT Name FROM Table1 ORDER BY Name", "TOP n PERCENT"},
     {"SELECT ID FROM Table1 WHERE ID In (SELECT TOP 1 ID FROM [Table 2])",
      "IN、ANY、ALL 子查询中的 TOP"},
-    {"SELECT DISTINCTROW Table1.Name FROM Table1 INNER JOIN [Table 2] ON Table1.ID = "
+    {"SELECT DISTINCTROW Table1.Name FROM Table1 LEFT JOIN [Table 2] ON Table1.ID = "
      "[Table 2].ID",
-     "DISTINCTROW（结果未包含每个表的字段）"},
+     "DISTINCTROW（结果未包含每个表的字段"},
     {"SELECT ID FROM Table1 WHERE Name Like \"[a-c]*\"", "Like 模式中的字符范围 '[a-c]'"},
     {"SELECT ID FROM Table1 WHERE Name Like Code", "Like 的模式不是字符串常量"},
     {"SELECT ID FROM Table1 WHERE Name Like \"*\" & Code", "Like 的模式不是字符串常量"},
@@ -291,7 +301,7 @@ const Refusal kRefused[] = {
     {"SELECT DateAdd(\"x\", 1, Created) FROM Table1", "DateAdd 的间隔 'x'"},
     {"SELECT DateDiff(\"w\", Created, Now()) FROM Table1", "DateDiff 的间隔 'w'"},
     {"SELECT DateDiff(\"ww\", Created, Now(), 2) FROM Table1", "DateDiff 的 firstdayofweek 参数"},
-    {"SELECT DatePart(\"ww\", Created) FROM Table1", "DatePart 的间隔 'ww'"},
+    {"SELECT DatePart(\"ww\", Created, 1, 2) FROM Table1", "DatePart 的 firstweekofyear 参数"},
     {"SELECT DateSerial(20, 1, 1) FROM Table1", "DateSerial 的两位数年份"},
     {"SELECT Format(Created, \"Short Date\") FROM Table1", "Format 格式 'Short Date'"},
     {"SELECT Format(Created, \"mm/dd/yyyy\") FROM Table1", "Format 格式 'mm/dd/yyyy'"},

@@ -30,7 +30,8 @@ struct ParsedExpression {
 /// UTF-8 is refused, never a crash.
 ParsedStatement ParseAccessQuery(std::string_view text);
 
-/// Parses an Access expression on its own (a default value, a calculated column's expression).
+/// Parses an Access expression on its own (a default value, a calculated column's expression);
+/// a leading '=' (="x", as defaults may be written) is skipped.
 ParsedExpression ParseAccessExpression(std::string_view text);
 
 /// Parses a validation rule of the column `column`: where a comparison has no left side

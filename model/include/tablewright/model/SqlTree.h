@@ -207,6 +207,7 @@ struct Statement {
     QueryPtr query;
     /// Crosstab: TRANSFORM's aggregate, PIVOT's expression and its IN list (empty when none).
     ExprPtr transform;
+    std::string transform_alias;
     ExprPtr pivot;
     std::vector<ExprPtr> pivot_in;
     /// Insert: the table appended to, its external database, the columns named (empty when
@@ -216,7 +217,7 @@ struct Statement {
     std::vector<std::string> columns;
     std::vector<ExprPtr> values;
     /// Update: the tables (UPDATE t1 INNER JOIN t2 ...) and assignments; Delete: FROM's tables
-    /// and what is deleted as written ("*", "t.*" or empty).
+    /// and what is deleted as written ("*", "t.*", "t.a, t.b" or empty).
     std::vector<TableRefPtr> tables;
     std::vector<Assignment> assignments;
     std::string delete_what;

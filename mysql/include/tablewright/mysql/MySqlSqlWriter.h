@@ -19,6 +19,9 @@ struct SqlWriterContext {
     /// Decides forms that depend on the type (text or number, whole or not).
     std::function<std::optional<int>(const std::string& table, const std::string& column)>
         column_type;
+    /// For WriteMySqlExpression: the table whose row the expression is evaluated on (a
+    /// validation rule's or calculated column's table), so that its columns' types are known.
+    std::string row_table;
     /// The stored procedure's parameter (a MySQL name, without backticks) that stands for an
     /// Access parameter (its name as the tree has it); unset where parameters are refused, as
     /// in a view.
