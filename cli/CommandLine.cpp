@@ -214,8 +214,10 @@ constexpr OptionSpec kOptions[] = {
      "defaults, comments or foreign keys (by default all are carried over)",
      [](Options& o, const Given&) { o.no_keys = true; }},
     {'\0', "--no-views", Argument::None, false, "--no-views",
-     "do not turn the saved select and union queries into views (by default\n"
-     "each one MySQL can express becomes a view after the tables)",
+     "do not turn the saved queries into views and stored procedures (by\n"
+     "default, after the tables, each select and union query MySQL can\n"
+     "express becomes a view; each parameter, append, update, delete and\n"
+     "make-table query a procedure that does its work when called)",
      [](Options& o, const Given&) { o.no_views = true; }},
     {'\0', "--ole-contents", Argument::None, false, "--ole-contents",
      "store the file an OLE Object value embeds instead of the value's bytes,\n"

@@ -361,7 +361,8 @@ int Run(const Options& options) {
             std::cerr << "  " << note << '\n';
     }
     if (!summary.query_notes.empty()) {
-        std::cerr << "tablewright-cli: " << summary.query_notes.size() << " 个查询未转换为视图：\n";
+        std::cerr << "tablewright-cli: " << summary.query_notes.size()
+                  << " 个查询未转换为视图或存储过程：\n";
         for (const auto& note : summary.query_notes)
             std::cerr << "  " << note << '\n';
     }

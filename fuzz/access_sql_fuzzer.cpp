@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)tw::sql::TableReferences(*query.tree);
         const auto written = tw::data::WriteMySqlView("v", *query.tree, context);
         Check(written.text.empty() != written.refusal.empty());
+        const auto procedure = tw::data::WriteMySqlProcedure("p", *query.tree, context);
+        Check(procedure.text.empty() != procedure.refusal.empty());
     }
     for (const auto& expression :
          {tw::data::ParseAccessExpression(text), tw::data::ParseAccessValidationRule(text, "c")}) {

@@ -4,6 +4,8 @@
 // view shows it: one clause a line (CR LF), ending with ';'. Data-definition and pass-through
 // queries keep their own text.
 
+#include "AccessQueries.h"
+
 #include "AccessInternals.h"
 #include "tablewright/access/AccessSql.h"
 
@@ -64,22 +66,43 @@ constexpr std::size_t kMaxJoins = 1024;
 
 constexpr std::string_view kNewline = "\r\n";
 
-// One row of MSysQueries. Missing values read as empty text and 0, which is how the rebuilt text
-// treats them.
-struct QueryRow {
-    std::int64_t attribute = -1;
-    std::string expression;
-    std::int64_t flag = 0;
-    std::int64_t extra = 0;
-    std::string name1;
-    std::string name2;
-    std::string order;
-};
-
 using Rows = std::vector<const QueryRow*>;
 
-// Thrown while putting together the text of a query whose rows contradict each other.
-struct Unreadable {};
+// The first and last row of every query's set carry nothing else.
+constexpr int kAttributeBegin = 0;
+constexpr int kAttributeEnd = 255;
+
+// The bits of the flag row this reader knows; a query with any other is not guessed at.
+constexpr int kKnownSelectFlags = kSelectStar | kSelectDistinct | kOwnerAccess |
+                                  kSelectDistinctRow | kSelectTop | kSelectTopPercent;
+
+// Thrown while putting together the text of a query whose rows contradict each other or hold
+// what this reader does not know; carries the reason.
+struct Unreadable {
+    std::string reason;
+};
+
+[[noreturn]] void Fail(std::string reason) {
+    throw Unreadable{std::move(reason)};
+}
+
+// What a row of an attribute holds, as the reasons name it.
+std::string AttributeName(std::int64_t attribute) {
+    switch (attribute) {
+    case kAttributeType:
+        return "类型行";
+    case kAttributeFlag:
+        return "选项行";
+    case kAttributeRemoteDatabase:
+        return "外部数据库行";
+    case kAttributeWhere:
+        return "WHERE 条件行";
+    case kAttributeHaving:
+        return "HAVING 条件行";
+    default:
+        return "属性 " + std::to_string(attribute) + " 的行";
+    }
+}
 
 std::optional<QueryKind> KindOfTypeRow(std::int64_t type) {
     switch (type) {
@@ -313,8 +336,12 @@ public:
             std::string text = Unique(kAttributeType).expression;
             while (!text.empty() && text.back() == '\0')
                 text.pop_back();
+            if (text.empty())
+                Fail("类型行中没有语句文本");
             return text;
         }
+        CheckAttributes();
+        CheckFlags(kind);
         std::string out = Parameters();
         switch (kind) {
         case QueryKind::Select:
@@ -343,7 +370,7 @@ public:
             out += Union();
             break;
         default:
-            throw Unreadable{};
+            Fail("未知类型的查询");
         }
         if (Flagged(kOwnerAccess))
             out += std::string(kNewline) + "WITH OWNERACCESS OPTION";
@@ -352,6 +379,15 @@ public:
     }
 
 private:
+    // Every row is of an attribute this reader knows.
+    void CheckAttributes() const {
+        for (const auto& row : rows_) {
+            if (row.attribute != kAttributeBegin && row.attribute != kAttributeEnd &&
+                (row.attribute < kAttributeType || row.attribute > kAttributeOrderBy))
+                Fail("有无法识别的定义行（Attribute " + std::to_string(row.attribute) + "）");
+        }
+    }
+
     Rows All(std::int64_t attribute) const {
         Rows rows;
         for (const auto& row : rows_) {
@@ -369,14 +405,16 @@ private:
         return kept;
     }
 
-    // The one row of a kind there can be only one of; an empty row when there is none.
-    static const QueryRow& Unique(const Rows& rows) {
+    // The one row of a kind there can be only one of (`what`); an empty row when there is none.
+    static const QueryRow& Unique(const Rows& rows, const std::string& what) {
         static const QueryRow kNone;
         if (rows.size() > 1)
-            throw Unreadable{};
+            Fail("有 " + std::to_string(rows.size()) + " 个" + what + "，应只有一个");
         return rows.empty() ? kNone : *rows.front();
     }
-    const QueryRow& Unique(std::int64_t attribute) const { return Unique(All(attribute)); }
+    const QueryRow& Unique(std::int64_t attribute) const {
+        return Unique(All(attribute), AttributeName(attribute));
+    }
 
     bool Flagged(std::int64_t mask) const { return (Unique(kAttributeFlag).flag & mask) != 0; }
 
@@ -385,8 +423,11 @@ private:
         for (const QueryRow* row : All(kAttributeParameter)) {
             const char* type = ParameterType(row->flag);
             if (!type)
-                throw Unreadable{};
-            std::string text = row->name1 + " " + type;
+                Fail("参数 '" + row->name1 + "' 的类型 " + std::to_string(row->flag) + " 无法识别");
+            if (row->name1.empty())
+                Fail("有一个参数没有名称");
+            // A name with a space or other sign is in brackets, as Access's SQL view has it.
+            std::string text = Quoted(row->name1, false) + " " + type;
             if (row->flag == kParameterText && row->extra > 0)
                 text += "(" + std::to_string(row->extra) + ")";
             parameters.push_back(std::move(text));
@@ -396,15 +437,47 @@ private:
         return "PARAMETERS " + Joined(parameters) + ";" + std::string(kNewline);
     }
 
+    // The words after SELECT: DISTINCT or DISTINCTROW, then TOP n [PERCENT]; Access keeps
+    // both (Access 97 marks every query DISTINCTROW, a TOP query too).
     std::string SelectType() const {
+        std::string out;
         if (Flagged(kSelectDistinct))
-            return "DISTINCT ";
-        if (Flagged(kSelectDistinctRow))
-            return "DISTINCTROW ";
+            out += "DISTINCT ";
+        else if (Flagged(kSelectDistinctRow))
+            out += "DISTINCTROW ";
         if (Flagged(kSelectTop))
-            return "TOP " + Unique(kAttributeFlag).name1 +
+            out += "TOP " + Unique(kAttributeFlag).name1 +
                    (Flagged(kSelectTopPercent) ? " PERCENT " : " ");
-        return {};
+        return out;
+    }
+
+    // The flag row holds only known bits, in combinations Access writes, and the count of a
+    // TOP query.
+    void CheckFlags(QueryKind kind) const {
+        const QueryRow& flags = Unique(kAttributeFlag);
+        if (kind == QueryKind::Union) {
+            // Access sets the first bit on union queries too (ALL or not).
+            constexpr std::int64_t kKnown = kSelectStar | kUnionDistinct | kOwnerAccess;
+            if ((flags.flag & ~kKnown) != 0)
+                Fail("联合查询的选项行中有无法识别的标志 " + std::to_string(flags.flag));
+            return;
+        }
+        if ((flags.flag & ~static_cast<std::int64_t>(kKnownSelectFlags)) != 0)
+            Fail("选项行中有无法识别的标志 " + std::to_string(flags.flag));
+        if ((flags.flag & kSelectDistinct) && (flags.flag & kSelectDistinctRow))
+            Fail("选项行同时标有 DISTINCT 和 DISTINCTROW");
+        if ((flags.flag & kSelectTopPercent) && !(flags.flag & kSelectTop))
+            Fail("选项行标有 PERCENT 却没有 TOP");
+        if (flags.flag & kSelectTop) {
+            const std::string& count = flags.name1;
+            const bool digits = !count.empty() && count.size() <= 9 &&
+                                std::all_of(count.begin(), count.end(),
+                                            [](char c) { return c >= '0' && c <= '9'; });
+            if (!digits || count.find_first_not_of('0') == std::string::npos)
+                Fail("TOP 的行数 '" + count + "' 不是正整数");
+            if ((flags.flag & kSelectTopPercent) && std::stoi(count) > 100)
+                Fail("TOP " + count + " PERCENT 超过 100");
+        }
     }
 
     // The tables of the FROM clause: each table row, then the joins combining them, in the
@@ -421,10 +494,12 @@ private:
         }
         const Rows joins = All(kAttributeJoin);
         if (joins.size() > kMaxJoins)
-            throw Unreadable{};
+            Fail("联接行多达 " + std::to_string(joins.size()) + " 个");
         for (const QueryRow* join : joins) {
             if (!JoinType(join->flag))
-                throw Unreadable{};
+                Fail("联接类型 " + std::to_string(join->flag) + " 无法识别");
+            if (join->name1.empty() || join->name2.empty() || join->expression.empty())
+                Fail("联接行缺少表名或联接条件");
             // Take out what holds either table; a join already holding both gains a condition.
             std::unique_ptr<Source> from;
             std::unique_ptr<Source> to;
@@ -446,7 +521,7 @@ private:
             }
             if (both) {
                 if (!both->left || both->type != join->flag)
-                    throw Unreadable{};
+                    Fail("表 '" + join->name1 + "' 与 '" + join->name2 + "' 的联接行互相矛盾");
                 // Access lists the conditions of one join last to first.
                 both->on.insert(both->on.begin(), join->expression);
                 continue;
@@ -541,8 +616,16 @@ private:
 
     std::string Crosstab() const {
         const Rows columns = All(kAttributeColumn);
-        const QueryRow& value = Unique(WithFlag(columns, kCrosstabPivot | kCrosstabNormal, false));
-        const QueryRow& pivot = Unique(WithFlag(columns, kCrosstabPivot));
+        const QueryRow& value =
+            Unique(WithFlag(columns, kCrosstabPivot | kCrosstabNormal, false), "交叉表的值列");
+        const QueryRow& pivot = Unique(WithFlag(columns, kCrosstabPivot), "交叉表的 PIVOT 列");
+        if (pivot.expression.empty())
+            Fail("交叉表查询没有 PIVOT 列");
+        for (const QueryRow* row : columns) {
+            if ((row->flag & ~static_cast<std::int64_t>(kCrosstabPivot | kCrosstabNormal)) != 0 ||
+                (row->flag & kCrosstabPivot && row->flag & kCrosstabNormal))
+                Fail("交叉表的列行中有无法识别的标志 " + std::to_string(row->flag));
+        }
         std::string out;
         if (!value.expression.empty())
             out += "TRANSFORM " + value.expression + Alias(value.name1) + std::string(kNewline);
@@ -560,8 +643,8 @@ private:
             else if (!second && row->name2 == kUnionSecond)
                 second = row;
         }
-        if (!first || !second)
-            throw Unreadable{};
+        if (!first || !second || first->expression.empty() || second->expression.empty())
+            Fail("联合查询缺少组成它的两部分");
         return UnionPart(first->expression) + std::string(kNewline) + "UNION " +
                (Flagged(kUnionDistinct) ? "" : "ALL ") + UnionPart(second->expression) + OrderBy();
     }
@@ -569,23 +652,28 @@ private:
     const std::vector<QueryRow>& rows_;
 };
 
-// The kind of a query: what its type row says, unless the object's flags name another kind.
-QueryKind KindOf(const CatalogObject& object, const std::vector<QueryRow>& rows) {
+// What the kind of query the type row names; fails when there is none, or several, or it
+// names a kind the object's flags contradict.
+QueryKind KindOf(std::uint32_t object_flags, const std::vector<QueryRow>& rows) {
     const QueryRow* type = nullptr;
     for (const auto& row : rows) {
         if (row.attribute != kAttributeType)
             continue;
         if (type)
-            return QueryKind::Other;
+            Fail("有多个类型行");
         type = &row;
     }
-    const auto by_flags = KindOfObjectFlags(object.flags);
+    if (rows.empty())
+        Fail("MSysQueries 中没有它的定义行");
     if (!type)
-        return by_flags.value_or(QueryKind::Other);
+        Fail("没有类型行");
     const auto by_row = KindOfTypeRow(type->flag);
+    if (!by_row)
+        Fail("类型行中的查询类型 " + std::to_string(type->flag) + " 无法识别");
     // The flags of a select query are 0, which some files keep for queries of every kind.
-    if (!by_row || ((object.flags & kQueryKindFlags) != 0 && by_row != by_flags))
-        return QueryKind::Other;
+    const auto by_flags = KindOfObjectFlags(object_flags);
+    if ((object_flags & kQueryKindFlags) != 0 && by_row != by_flags)
+        Fail("类型行与对象标志所说的查询类型不同");
     return *by_row;
 }
 
@@ -604,6 +692,21 @@ std::vector<std::string> SourcesOf(const std::vector<QueryRow>& rows) {
 
 } // namespace
 
+RebuiltQuery RebuildQuery(std::uint32_t object_flags, const std::vector<QueryRow>& rows) {
+    RebuiltQuery rebuilt;
+    try {
+        rebuilt.kind = KindOf(object_flags, rows);
+        rebuilt.sql = QueryText(rows).Build(rebuilt.kind);
+    } catch (const Unreadable& unreadable) {
+        // The query is listed with its kind as far as it is known, without a text.
+        if (rebuilt.kind == QueryKind::Other)
+            rebuilt.kind = KindOfObjectFlags(object_flags).value_or(QueryKind::Other);
+        rebuilt.sql.clear();
+        rebuilt.problem = unreadable.reason;
+    }
+    return rebuilt;
+}
+
 std::vector<QuerySchema> Catalog::Queries() {
     std::unordered_map<std::int32_t, std::vector<QueryRow>> rows_of;
     std::vector<const CatalogObject*> queries;
@@ -618,10 +721,16 @@ std::vector<QuerySchema> Catalog::Queries() {
         return {};
     const auto plan = Plan(*system);
 
-    enum { kAttribute, kExpression, kFlag, kExtra, kName1, kName2, kObjectId, kOrder };
-    static constexpr std::string_view kColumns[] = {
-        "Attribute", "Expression", "Flag", "LvExtra", "Name1", "Name2", "ObjectId", "Order"};
+    enum { kAttribute, kExpression, kFlag, kName1, kName2, kObjectId, kOrder };
+    static constexpr std::string_view kColumns[] = {"Attribute", "Expression", "Flag", "Name1",
+                                                    "Name2",     "ObjectId",   "Order"};
     const std::vector<std::size_t> at = LocateSystemColumns(*file_, *plan, kColumns, "MSysQueries");
+    // LvExtra (the size of a text parameter) came with Access 2000; Access 97 files lack it.
+    std::optional<std::size_t> extra_at;
+    for (std::size_t i = 0; i < plan->columns.size(); ++i) {
+        if (EqualsNoCase(plan->columns[i].name, "LvExtra"))
+            extra_at = i;
+    }
 
     RowReader reader(file_, plan);
     Value value;
@@ -634,7 +743,8 @@ std::vector<QuerySchema> Catalog::Queries() {
         row.attribute = Integer(reader, at[kAttribute], value);
         row.expression = Text(reader, at[kExpression], value);
         row.flag = Integer(reader, at[kFlag], value);
-        row.extra = Integer(reader, at[kExtra], value);
+        if (extra_at)
+            row.extra = Integer(reader, *extra_at, value);
         row.name1 = Text(reader, at[kName1], value);
         row.name2 = Text(reader, at[kName2], value);
         reader.Decode(at[kOrder], value);
@@ -650,23 +760,18 @@ std::vector<QuerySchema> Catalog::Queries() {
                          [](const QueryRow& a, const QueryRow& b) { return a.order < b.order; });
         QuerySchema& query = result.emplace_back();
         query.name = object->name;
-        query.kind = KindOf(*object, rows);
         query.sources = SourcesOf(rows);
         query.has_parameters = std::any_of(rows.begin(), rows.end(), [](const QueryRow& row) {
             return row.attribute == kAttributeParameter;
         });
-        if (query.kind == QueryKind::Other)
-            continue;
-        try {
-            query.sql = QueryText(rows).Build(query.kind);
-            if (query.kind != QueryKind::PassThrough) {
-                ParsedStatement parsed = ParseAccessQuery(query.sql);
-                query.tree = std::move(parsed.tree);
-                query.tree_refusal = std::move(parsed.refusal);
-            }
-        } catch (const Unreadable&) {
-            // Rows that contradict each other: the query is listed, without its text.
-            query.kind = QueryKind::Other;
+        RebuiltQuery rebuilt = RebuildQuery(object->flags, rows);
+        query.kind = rebuilt.kind;
+        query.sql = std::move(rebuilt.sql);
+        query.problem = std::move(rebuilt.problem);
+        if (!query.sql.empty() && query.kind != QueryKind::PassThrough) {
+            ParsedStatement parsed = ParseAccessQuery(query.sql);
+            query.tree = std::move(parsed.tree);
+            query.tree_refusal = std::move(parsed.refusal);
         }
     }
     return result;

@@ -6,6 +6,7 @@
 #include "tablewright/model/Text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -508,11 +509,11 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
                         return known.ado_type;
             return std::nullopt;
         };
-        data::WrittenSql written = script_.WriteView(name, tree, context);
-        return ViewText{std::move(written.text), std::move(written.refusal)};
+        data::WrittenSql written = script_.WriteSavedQuery(name, tree, context);
+        return ViewText{std::move(written.text), std::move(written.refusal), written.procedure};
     };
     for (PlannedView& plan : PlanViews(queries, converted, tables, writer)) {
-        ViewReport report{plan.name, !plan.statement.empty(), plan.note};
+        ViewReport report{plan.name, !plan.statement.empty(), plan.note, plan.procedure};
         if (plan.statement.empty()) {
             reports.push_back(std::move(report));
             continue;
@@ -524,18 +525,27 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
         if (sending_ && !missing.empty()) {
             // Not sent: the script destination only hands the statement back.
             report.created = false;
-            report.note = "读取的视图 '" + missing + "' 未能建立，未创建视图";
-            script_.CreateView(plan.statement);
+            report.note = "读取的视图 '" + missing + "' 未能建立，未创建" +
+                          (plan.procedure ? "存储过程" : "视图");
+            if (plan.procedure)
+                script_.CreateProcedure(plan.statement);
+            else
+                script_.CreateView(plan.statement);
         } else {
             try {
-                target_->CreateView(plan.statement);
+                if (plan.procedure)
+                    target_->CreateProcedure(plan.statement);
+                else
+                    target_->CreateView(plan.statement);
             } catch (const data::DataAccessError& e) {
                 report.created = false;
-                report.note = std::string("视图未能建立：") + e.what();
+                report.note =
+                    std::string(plan.procedure ? "存储过程" : "视图") + "未能建立：" + e.what();
             }
             if (!sending_ && !unsent_reason_.empty()) {
                 report.created = false;
-                report.note = "视图未发送：" + unsent_reason_;
+                report.note =
+                    std::string(plan.procedure ? "存储过程" : "视图") + "未发送：" + unsent_reason_;
             }
         }
         if (!report.created)

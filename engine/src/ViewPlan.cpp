@@ -63,12 +63,15 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
         const data::QuerySchema& query = queries[i];
         PlannedView& plan = plans[i];
         plan.name = query.name;
-        if (query.kind != data::QueryKind::Select && query.kind != data::QueryKind::Union) {
-            plan.note = QueryKindName(query.kind) + "不能成为视图";
+        if (!query.problem.empty()) {
+            plan.note = "查询的定义无法识别：" + query.problem;
             continue;
         }
-        if (query.has_parameters) {
-            plan.note = "参数查询（PARAMETERS）没有对应的视图";
+        // Data-definition and pass-through queries change or read what only Access (or the
+        // server they are passed to) has: they are left as they are.
+        if (query.kind == data::QueryKind::DataDefinition ||
+            query.kind == data::QueryKind::PassThrough || query.kind == data::QueryKind::Other) {
+            plan.note = QueryKindName(query.kind) + "不转换为视图或存储过程";
             continue;
         }
         if (!query.tree) {
@@ -82,18 +85,25 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
             plan.note = "MySQL 中没有结果相同的写法：" + view.refusal;
             continue;
         }
+        plan.procedure = view.procedure;
+        const std::string object = view.procedure ? "存储过程" : "视图";
+        // The table a make-table query makes need not be there before.
+        std::string made;
+        if (query.tree->query && !query.tree->query->parts.empty() &&
+            query.tree->query->parts.front().into)
+            made = Key(*query.tree->query->parts.front().into);
         // The tables and queries the view reads, each once, in the order the query names them.
         std::set<std::string> seen;
         for (const auto& source : sql::TableReferences(*query.tree)) {
             const std::string key = Key(source);
-            if (!seen.insert(key).second)
+            if (!seen.insert(key).second || key == made)
                 continue;
             if (query_at.contains(key)) {
                 plan.depends_on.push_back(queries[query_at[key]].name);
             } else if (!converted_keys.contains(key)) {
                 plan.note = table_keys.contains(key)
-                                ? "表 '" + source + "' 未在本次转换，未创建视图"
-                                : "读取了文件中没有的表或查询 '" + source + "'，未创建视图";
+                                ? "表 '" + source + "' 未在本次转换，未创建" + object
+                                : "读取了文件中没有的表或查询 '" + source + "'，未创建" + object;
                 break;
             }
         }
@@ -116,12 +126,15 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
         for (const auto& dependency : plan.depends_on) {
             const std::size_t d = query_at[Key(dependency)];
             if (state[d] == 1) {
-                plan.note = "与查询 '" + dependency + "' 互相引用，未创建视图";
+                plan.note = "与查询 '" + dependency + "' 互相引用，未创建" +
+                            (plan.procedure ? "存储过程" : "视图");
                 break;
             }
             place(d);
-            if (plans[d].statement.empty()) {
-                plan.note = "读取的查询 '" + dependency + "' 未转换为视图，未创建视图";
+            // A query reads another through its view; a procedure gives no rows to read.
+            if (plans[d].statement.empty() || plans[d].procedure) {
+                plan.note = "读取的查询 '" + dependency + "' 未转换为视图，未创建" +
+                            (plan.procedure ? "存储过程" : "视图");
                 break;
             }
         }

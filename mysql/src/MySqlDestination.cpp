@@ -201,9 +201,20 @@ void MySqlDestination::AddForeignKey(const RelationshipSchema& relationship) {
     Made(statement_, StatementKind::ForeignKey, 0, [&] { SendForeignKey(statement_); });
 }
 
-WrittenSql MySqlDestination::WriteView(std::string_view name, const sql::Statement& query,
-                                       const SqlWriterContext& context) {
-    return WriteMySqlView(name, query, context);
+WrittenSql MySqlDestination::WriteSavedQuery(std::string_view name, const sql::Statement& query,
+                                             const SqlWriterContext& context) {
+    // A query that changes data, asks for values or makes a table does its work when called.
+    const bool procedure =
+        query.kind != sql::StatementKind::Select || AsksForValues(query) ||
+        (query.query && !query.query->parts.empty() && query.query->parts.front().into);
+    WrittenSql written = procedure ? WriteMySqlProcedure(name, query, context)
+                                   : WriteMySqlView(name, query, context);
+    written.procedure = procedure;
+    return written;
+}
+
+void MySqlDestination::CreateProcedure(std::string& statement) {
+    Made(statement, StatementKind::Procedure, 0, [&] { Send(statement); });
 }
 
 void MySqlDestination::CreateView(std::string& statement) {

@@ -369,6 +369,8 @@ Written Writer::Unbounded(const sql::Expr& e) {
     case sql::ExprKind::Column:
         return Column(e);
     case sql::ExprKind::Parameter: {
+        if (context_.parameter)
+            return Make(Name(context_.parameter(e.text)), kAtom);
         const std::string root = AsciiLower(e.text.substr(0, e.text.find(']') + 1));
         if (root == "[forms]" || root == "[reports]" || root == "[screen]" || root == "[tempvars]")
             Refuse("引用窗体或报表的参数 '" + e.text + "'");

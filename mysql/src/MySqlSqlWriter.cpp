@@ -42,7 +42,7 @@ void Writer::AddSource(const std::string& name) {
 }
 
 std::string Writer::TopStatement(const sql::Statement& statement) {
-    if (!statement.parameters.empty())
+    if (!statement.parameters.empty() && !context_.parameter)
         Refuse("参数查询（PARAMETERS）");
     switch (statement.kind) {
     case sql::StatementKind::Select:

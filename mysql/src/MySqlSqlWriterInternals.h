@@ -114,6 +114,14 @@ public:
     Written Expression(const sql::Expr& e);
     /// An expression over one row of `row_table` (empty when not known).
     std::string RowExpression(const sql::Expr& e, const std::string& row_table);
+    /// A select or union query at the top of a statement (a procedure's SELECT, the rows of
+    /// INSERT ... SELECT).
+    std::string TopQuery(const sql::Query& query) { return QueryBody(query, Context::Top); }
+    /// One FROM item as for a select (the tables of UPDATE and DELETE); `tables` gets the
+    /// names (or aliases) it defines, lower-cased.
+    std::string FromItem(const sql::TableRef& table, std::vector<std::string>& tables) {
+        return TableReference(table, tables);
+    }
 
     std::vector<std::string> sources;
 

@@ -106,6 +106,15 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
             ++unwritten_rows_;
         return;
     }
+    if (made && made->kind == data::StatementKind::Procedure) {
+        // A procedure's body has statements of its own: the client is told to end this one at
+        // ";;" instead, then back.
+        EndExtendedInsert();
+        AddScriptLine("DELIMITER ;;", 0, 0);
+        AddScriptLine(StrSQL + ";;", 1, 0);
+        AddScriptLine("DELIMITER ;", 0, 0);
+        return;
+    }
     const int joined = window_.ExtendedInsertRows();
     if (joined != 1) {
         if (row && made->row_prefix > 0 && made->row_prefix < StrSQL.size()) {
@@ -247,7 +256,10 @@ void ConversionRun::ConvertViews(const std::set<std::string>& converted) {
     for (const auto& view : views) {
         const std::string label =
             view.name.empty() ? std::string("查询") : "查询 '" + view.name + "'";
-        if (view.created) {
+        if (view.created && view.procedure) {
+            ++summary_.procedures;
+            log_ += WriteMessage() + " " + label + "：已转换为存储过程" + kCrLf;
+        } else if (view.created) {
             ++summary_.views;
             log_ += WriteMessage() + " " + label + "：已转换为视图" + kCrLf;
         } else {

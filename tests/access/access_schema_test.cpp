@@ -435,8 +435,10 @@ TEST(AccessSchema, TablesAreNamedAsForOpenTable) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Saved queries: both files hold the same nine queries, one of every kind; their text is what
-// Jackcess rebuilds from the same rows (with CR LF line breaks).
+// Saved queries: the three files (Access 97, 2003 and 2010) hold the same nine queries, one of
+// every kind; their text is what Jackcess rebuilds from the same rows (with CR LF line breaks),
+// but for a parameter's name with a space, in brackets as Access shows it.
+// Access 97 keeps no LvExtra column in MSysQueries.
 
 TEST(AccessSchema, SavedQueriesWithTheirSqlText) {
     const std::map<std::string, QuerySchema> expected = [] {
@@ -465,7 +467,7 @@ TEST(AccessSchema, SavedQueriesWithTheirSqlText) {
              false},
             {"UpdateQuery",
              QueryKind::Update,
-             "PARAMETERS User Name Text;\r\nUPDATE Table1\r\n"
+             "PARAMETERS [User Name] Text;\r\nUPDATE Table1\r\n"
              "SET Table1.col1 = \"foo\", Table1.col2 = [Table2].[col3], [Table2].[col1] = "
              "[User Name]\r\nWHERE ((([Table2].[col1]) Is Not Null));",
              {"Table1"},
@@ -519,6 +521,9 @@ TEST(AccessSchema, SavedQueriesWithTheirSqlText) {
         {"ace14-queries.accdb",
          {"AppendQuery", "CrosstabQuery", "DataDefinitionQuery", "DeleteQuery", "MakeTableQuery",
           "PassthroughQuery", "SelectQuery", "UnionQuery", "UpdateQuery"}},
+        {"jet3-queries.mdb",
+         {"AppendQuery", "CrosstabQuery", "DataDefinitionQuery", "DeleteQuery", "MakeTableQuery",
+          "PassthroughQuery", "SelectQuery", "UnionQuery", "UpdateQuery"}},
         {"gen-schema.mdb", {}},
     };
     for (const auto& [file, names] : files) {
@@ -532,6 +537,7 @@ TEST(AccessSchema, SavedQueriesWithTheirSqlText) {
             EXPECT_EQ(query.sql, want.sql) << query.name;
             EXPECT_EQ(query.sources, want.sources) << query.name;
             EXPECT_EQ(query.has_parameters, want.has_parameters) << query.name;
+            EXPECT_EQ(query.problem, "") << query.name;
         }
         EXPECT_EQ(got, names) << file;
     }

@@ -570,13 +570,15 @@ TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
     server.Execute("DROP DATABASE tw_e2e_script");
 }
 
-// Saved select queries become views that return the rows Access would; every other query is
-// reported by kind, and a view whose table was not converted is not made, with the reason.
+// Saved select queries become views that return the rows Access would; delete and make-table
+// queries procedures that do their work only when called; every other query is reported with
+// its reason, and a view whose table was not converted is not made, with the reason. The Access
+// 97, 2003 and 2010 files hold the same queries and give the same objects.
 TEST(EndToEnd, SavedQueriesBecomeViewsOrAreReportedWithTheirReason) {
     TW_REQUIRE_SERVER(target);
     ServerSession server(target);
     const std::string database = "tw_e2e_views";
-    for (const char* file : {"jet4-queries.mdb", "ace14-queries.accdb"}) {
+    for (const char* file : {"jet3-queries.mdb", "jet4-queries.mdb", "ace14-queries.accdb"}) {
         SCOPED_TRACE(file);
         const std::string path = test::TestDataPath(file);
         const std::string script = TempPath("views.sql");
@@ -586,20 +588,32 @@ TEST(EndToEnd, SavedQueriesBecomeViewsOrAreReportedWithTheirReason) {
         const auto conversion = Convert(target, path, database, options);
         EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
         EXPECT_EQ(conversion.summary.views, 1) << conversion.log;
+        EXPECT_EQ(conversion.summary.procedures, 2) << conversion.log;
         for (const char* line : {
                  "查询 'SelectQuery'：已转换为视图",
-                 "查询 'CrosstabQuery' 未转换：交叉表查询不能成为视图",
-                 "查询 'AppendQuery' 未转换：追加查询不能成为视图",
-                 "查询 'UpdateQuery' 未转换：更新查询不能成为视图",
-                 "查询 'DeleteQuery' 未转换：删除查询不能成为视图",
-                 "查询 'MakeTableQuery' 未转换：生成表查询不能成为视图",
-                 "查询 'DataDefinitionQuery' 未转换：数据定义查询不能成为视图",
-                 "查询 'PassthroughQuery' 未转换：传递查询不能成为视图",
+                 "查询 'DeleteQuery'：已转换为存储过程",
+                 "查询 'MakeTableQuery'：已转换为存储过程",
+                 // Access refuses it too.
+                 "查询 'CrosstabQuery' 未转换：MySQL 中没有结果相同的写法：WHERE 中的聚合函数 "
+                 "'Avg'",
+                 // MySQL refuses a column named twice.
+                 "查询 'AppendQuery' 未转换：MySQL 中没有结果相同的写法：追加查询的目标列 'col2' "
+                 "出现了不止一次",
+                 // Table2 is not in its FROM: Access asks for its columns as parameters.
+                 "查询 'UpdateQuery' 未转换：MySQL 中没有结果相同的写法：引用了 FROM 中没有的表 "
+                 "'table2'",
+                 "查询 'DataDefinitionQuery' 未转换：数据定义查询不转换为视图或存储过程",
+                 "查询 'PassthroughQuery' 未转换：传递查询不转换为视图或存储过程",
                  // Its parts read no table: Access asks for their columns as parameters.
                  "查询 'UnionQuery' 未转换：MySQL 中没有结果相同的写法：引用了 FROM 中没有的表",
              })
             EXPECT_NE(conversion.log.find(line), std::string::npos) << line << "\n"
                                                                     << conversion.log;
+        EXPECT_NE(ReadFile(script).find("DELIMITER ;;\r\nCREATE OR REPLACE PROCEDURE "
+                                        "`deletequery`() BEGIN DELETE `table1` FROM `table1` "
+                                        "WHERE (((`table1`.`col1`) > 'blah')); END;;\r\n"
+                                        "DELIMITER ;\r\n"),
+                  std::string::npos);
         EXPECT_NE(ReadFile(script).find("CREATE OR REPLACE VIEW `selectquery` AS SELECT DISTINCT"),
                   std::string::npos);
 
@@ -623,10 +637,23 @@ TEST(EndToEnd, SavedQueriesBecomeViewsOrAreReportedWithTheirReason) {
                                 database + "' AND TABLE_NAME = 'selectquery'"),
                   "table1.col1,table1.col2,table1.col3,table2.col1,table2.col2,table3.col3");
 
-        // The script file makes the same view with the plain client.
+        // The delete query removes Table1's rows whose col1 sorts after "blah"; the make-table
+        // query makes Table4 from rows the joins leave none of.
+        server.Execute("INSERT INTO table1 VALUES ('abc','d','w')");
+        server.Execute("CALL deletequery()");
+        EXPECT_EQ(server.Query("SELECT * FROM table1"),
+                  (std::vector<test::Row>{{"abc", "d", "w"}}));
+        server.Execute("CALL maketablequery()");
+        EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM table4"), "0");
+
+        // The script file makes the same view and procedures with the plain client.
         server.FreshDatabase(database);
         ASSERT_EQ(LoadWithClient(target, database, script), 0);
         EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM " + database + ".selectquery"), "0");
+        EXPECT_EQ(server.Scalar("SELECT GROUP_CONCAT(ROUTINE_NAME ORDER BY ROUTINE_NAME) FROM "
+                                "information_schema.ROUTINES WHERE ROUTINE_SCHEMA = '" +
+                                database + "'"),
+                  "deletequery,maketablequery");
 
         // Without Table2 the view is not made, and the log says why.
         server.FreshDatabase(database);

@@ -89,6 +89,8 @@ struct ViewReport {
     bool created = false;
     /// Why not; empty when it was created.
     std::string note;
+    /// It is (or would have been) a stored procedure rather than a view.
+    bool procedure = false;
 };
 
 /// Copies tables from a source connection to a destination one at a time: the table from the

@@ -21,21 +21,26 @@ struct ViewText {
     std::string statement;
     /// The construct that has no form giving the same rows (Chinese); empty when written.
     std::string refusal;
+    /// The statement makes a stored procedure (a query that asks for values or changes data)
+    /// rather than a view.
+    bool procedure = false;
 };
 
 /// Writes the view of a saved select or union query (its name and parsed tree) in the
-/// destination's SQL.
+/// destination's SQL, or the stored procedure of a query that is not a view.
 using ViewWriter = std::function<ViewText(const std::string& name, const sql::Statement& tree)>;
 
 /// What becomes of one saved query of the source.
 struct PlannedView {
     /// The query's name as the source spells it.
     std::string name;
-    /// "CREATE OR REPLACE VIEW `name` AS SELECT ...;" or empty when the query does not become a
-    /// view.
+    /// "CREATE OR REPLACE VIEW `name` AS SELECT ...;", the procedure's statement, or empty when
+    /// the query becomes neither.
     std::string statement;
-    /// Why the query does not become a view; empty when it does.
+    /// Why the query becomes neither; empty when it becomes one.
     std::string note;
+    /// The statement makes a stored procedure rather than a view.
+    bool procedure = false;
     /// The queries (views) this view reads; they come before it in the plan.
     std::vector<std::string> depends_on;
 };
@@ -43,9 +48,10 @@ struct PlannedView {
 /// The name of a kind of query as the log calls it ("选择查询", "交叉表查询", ...).
 std::string QueryKindName(data::QueryKind kind);
 
-/// Turns the source's saved queries into views: select and union queries whose tree (parsed by
-/// the source) `writer` writes, and that read only tables in `converted` (names as the source
-/// spells them) and other queries that become views. Every query appears once, in an order in
+/// Turns the source's saved queries into views and stored procedures: queries other than
+/// data-definition and pass-through ones whose tree (parsed by the source) `writer` writes, and
+/// that read only tables in `converted` (names as the source spells them) and other queries
+/// that become views. Every query appears once, in an order in
 /// which each view comes after the views it reads; `source_tables` are all tables of the source,
 /// so that a table left out of this run is told apart from a name the file does not have.
 std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries,

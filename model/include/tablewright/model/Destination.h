@@ -47,7 +47,7 @@ enum class SessionPoint {
 };
 
 /// What a statement a destination made does.
-enum class StatementKind { Drop, Table, Row, Key, ForeignKey, View };
+enum class StatementKind { Drop, Table, Row, Key, ForeignKey, View, Procedure };
 
 /// One statement a destination made, handed back for the log and the script file.
 struct MadeStatement {
@@ -121,10 +121,13 @@ public:
     virtual void AddForeignKey(const RelationshipSchema& relationship) = 0;
     /// Makes a view from a statement already made in this destination's dialect.
     virtual void CreateView(std::string& statement) = 0;
-    /// Writes the statement that makes a saved select or union query a view in this
-    /// destination's dialect, or names the construct the dialect has no exact form for.
-    virtual WrittenSql WriteView(std::string_view name, const sql::Statement& query,
-                                 const SqlWriterContext& context) = 0;
+    /// Makes a stored procedure from a statement already made in this destination's dialect.
+    virtual void CreateProcedure(std::string& statement) = 0;
+    /// Writes the statement that makes a saved query a view (select and union queries) or a
+    /// stored procedure (parameter and action queries) in this destination's dialect, or names
+    /// the construct the dialect has no exact form for.
+    virtual WrittenSql WriteSavedQuery(std::string_view name, const sql::Statement& query,
+                                       const SqlWriterContext& context) = 0;
 
     /// The destination's name of the type a column of the given ADO type becomes, as its type
     /// table has it (mixed case).

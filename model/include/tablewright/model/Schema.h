@@ -154,6 +154,9 @@ struct QuerySchema {
     std::vector<std::string> sources;
     /// The query declares parameters the user is asked for when it runs.
     bool has_parameters = false;
+    /// Why the source's definition of the query could not be read (Chinese); `sql` is then
+    /// empty. Empty when it was read.
+    std::string problem;
     /// The sql parsed by the source; null when the source could not parse it (see
     /// tree_refusal) or does not parse queries.
     std::shared_ptr<const sql::Statement> tree;

@@ -19,6 +19,10 @@ struct SqlWriterContext {
     /// For an expression: the table whose row the expression is evaluated on (a validation
     /// rule's or calculated column's table), so that its columns' types are known.
     std::string row_table;
+    /// The stored procedure's parameter (a name of the destination, unquoted) that stands for an
+    /// Access parameter (its name as the tree has it); unset where parameters are refused, as
+    /// in a view.
+    std::function<std::string(const std::string& parameter)> parameter;
 };
 
 /// MySQL text written from an Access syntax tree, or why there is none.
@@ -31,6 +35,8 @@ struct WrittenSql {
     /// The tables and queries the text reads, spelt as in the query, in order of first
     /// appearance, each once (names compared without case); empty when refused.
     std::vector<std::string> sources;
+    /// For a saved query: true when the text makes a stored procedure rather than a view.
+    bool procedure = false;
 };
 
 } // namespace tw::data

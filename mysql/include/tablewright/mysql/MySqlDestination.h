@@ -29,8 +29,9 @@ public:
                  std::vector<std::string>& notes) override;
     void AddForeignKey(const RelationshipSchema& relationship) override;
     void CreateView(std::string& statement) override;
-    WrittenSql WriteView(std::string_view name, const sql::Statement& query,
-                         const SqlWriterContext& context) override;
+    void CreateProcedure(std::string& statement) override;
+    WrittenSql WriteSavedQuery(std::string_view name, const sql::Statement& query,
+                               const SqlWriterContext& context) override;
     std::string TypeName(int ado_type) override;
     std::string ColumnType(const ColumnSchema& column) override;
     std::string TableClause(const std::string& engine) override;

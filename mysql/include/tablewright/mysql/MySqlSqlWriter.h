@@ -22,6 +22,16 @@ WrittenSql WriteMySqlSelect(const sql::Statement& statement, const SqlWriterCont
 WrittenSql WriteMySqlView(std::string_view name, const sql::Statement& statement,
                           const SqlWriterContext& context = {});
 
+/// "CREATE OR REPLACE PROCEDURE `name`(IN ...) BEGIN ...; END" for a saved query that is not a
+/// view: a select or union query with parameters (or form references), an append, update,
+/// delete or make-table query, which it performs when called. Defined in MySqlRoutines.cpp.
+WrittenSql WriteMySqlProcedure(std::string_view name, const sql::Statement& statement,
+                               const SqlWriterContext& context = {});
+
+/// The statement asks for values when it runs (PARAMETERS, or a form or report reference), so
+/// that it becomes a procedure rather than a view.
+bool AsksForValues(const sql::Statement& statement);
+
 /// Writes an Access expression (a validation rule, a default, a calculated column) as a MySQL
 /// expression over the columns of one row; subqueries and aggregates are written as they are.
 WrittenSql WriteMySqlExpression(const sql::Expr& expression, const SqlWriterContext& context = {});

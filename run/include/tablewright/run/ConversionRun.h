@@ -143,6 +143,8 @@ struct RunSummary {
     int foreign_keys = 0;
     /// Saved queries that became views.
     int views = 0;
+    /// Saved queries that became stored procedures.
+    int procedures = 0;
     /// Saved queries that did not, each as "查询 'name'：reason".
     std::vector<std::string> query_notes;
     /// True when nothing failed and the run was not cancelled.

@@ -1,0 +1,164 @@
+// Saved queries that are not views, as stored procedures on a real server: a parameter query
+// returns the rows Access gives for the values it is called with; append, update, delete and
+// make-table queries change nothing until they are called, then exactly the rows worked out by
+// hand. What MySQL would do differently is refused with its reason.
+
+#include "ServerSession.h"
+#include "tablewright/access/AccessSql.h"
+#include "tablewright/mysql/MySqlSqlWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace tw::data {
+namespace {
+
+using test::Row;
+
+WrittenSql Procedure(const std::string& name, const std::string& access_sql) {
+    const ParsedStatement parsed = ParseAccessQuery(access_sql);
+    if (!parsed.tree)
+        return {{}, "parse: " + parsed.refusal, {}};
+    // The text columns of the tables below.
+    SqlWriterContext context;
+    context.column_type = [](const std::string&, const std::string& column) -> std::optional<int> {
+        std::string lower = column;
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == "customer" || lower == "city" || lower == "name")
+            return 202;
+        return lower == "id" ? std::optional<int>(3) : std::nullopt;
+    };
+    return WriteMySqlProcedure(name, *parsed.tree, context);
+}
+
+TEST(AccessRoutines, RefusedWhereMySqlWouldDoOtherwise) {
+    const std::pair<const char*, const char*> cases[] = {
+        // MySQL's UPDATE would read the new Amount; Access reads the old one.
+        {"UPDATE Orders SET Orders.Amount = 1, Orders.ID = Orders.Amount;", "先赋值的字段"},
+        {"INSERT INTO Archive SELECT Orders.ID FROM Orders;", "没有列出目标列"},
+        {"INSERT INTO Archive (ID, ID) SELECT Orders.ID, Orders.ID FROM Orders;", "出现了不止一次"},
+        {"PARAMETERS X Binary; SELECT Orders.ID FROM Orders WHERE Orders.ID = X;", "'Binary'"},
+        {"UPDATE Orders SET Orders.Amount = Other.Amount;", "'other'"},
+        {"DELETE FROM Orders INNER JOIN Customers ON Orders.Customer = Customers.Name;",
+         "删除哪个表"},
+        // Number headings: MySQL would name the columns otherwise.
+        {"TRANSFORM Sum(Orders.Amount) SELECT Orders.Customer FROM Orders GROUP BY "
+         "Orders.Customer PIVOT Orders.ID;",
+         "不是文本字段"},
+        {"TRANSFORM Sum(Orders.Amount) SELECT Orders.Customer FROM Orders GROUP BY "
+         "Orders.Customer PIVOT Orders.Customer IN (\"Ann\", \"Bob\");",
+         "PIVOT … IN"},
+        {"TRANSFORM Sum(Orders.Amount) SELECT Orders.Customer FROM Orders WHERE "
+         "Avg(Orders.Amount) > 1 GROUP BY Orders.Customer PIVOT Orders.Customer;",
+         "WHERE 中的聚合函数 'Avg'"},
+        {"TRANSFORM First(Orders.Amount) SELECT Orders.Customer FROM Orders GROUP BY "
+         "Orders.Customer PIVOT Orders.Customer;",
+         "不是 Sum"},
+    };
+    for (const auto& [access, reason] : cases) {
+        SCOPED_TRACE(access);
+        const WrittenSql written = Procedure("p", access);
+        EXPECT_EQ(written.text, "");
+        EXPECT_NE(written.refusal.find(reason), std::string::npos) << written.refusal;
+    }
+}
+
+TEST(AccessRoutinesServer, ProceduresReturnAndChangeTheRowsAccessWould) {
+    TW_REQUIRE_SERVER(target);
+    test::ServerSession server(target);
+    server.FreshDatabase("tw_access_routines");
+    server.Execute("USE tw_access_routines");
+    server.Execute("CREATE TABLE `orders` (`id` int, `customer` varchar(20), `amount` "
+                   "decimal(19,4), `shipped` datetime) DEFAULT CHARSET=utf8mb4");
+    server.Execute("CREATE TABLE `customers` (`name` varchar(20), `city` varchar(20)) DEFAULT "
+                   "CHARSET=utf8mb4");
+    server.Execute("CREATE TABLE `archive` (`id` int, `amount` decimal(19,4)) DEFAULT "
+                   "CHARSET=utf8mb4");
+    server.Execute("INSERT INTO `orders` VALUES (1, 'Ann', 10, '2020-01-05'), (2, 'Bob', 25, "
+                   "'2020-02-10'), (3, 'Ann', 40, NULL), (4, 'Cid', 5, '2020-03-01')");
+    server.Execute("INSERT INTO `customers` VALUES ('Ann', 'Oslo'), ('Bob', 'Rome'), ('Cid', "
+                   "'Oslo')");
+
+    const std::pair<const char*, const char*> queries[] = {
+        {"ByAmount", "PARAMETERS [Min Amount] Currency, Who Text (20);\r\nSELECT Orders.ID "
+                     "FROM Orders WHERE Orders.Amount >= [Min Amount] AND Orders.Customer = Who "
+                     "ORDER BY Orders.ID;"},
+        {"CityOf", "SELECT Customers.City FROM Customers WHERE Customers.Name = "
+                   "[Forms]![Orders]![Customer];"},
+        {"Unshipped", "INSERT INTO Archive (ID, Amount) SELECT Orders.ID, Orders.Amount FROM "
+                      "Orders WHERE Orders.Shipped Is Null;"},
+        {"Double Oslo", "UPDATE Orders INNER JOIN Customers ON Orders.Customer = Customers.Name "
+                        "SET Orders.Amount = Orders.Amount * 2 WHERE Customers.City = \"Oslo\";"},
+        {"Drop Rome", "DELETE Orders.* FROM Orders INNER JOIN Customers ON Orders.Customer = "
+                      "Customers.Name WHERE Customers.City = \"Rome\";"},
+        {"Make Totals", "SELECT Orders.Customer, Sum(Orders.Amount) AS Total INTO Totals FROM "
+                        "Orders GROUP BY Orders.Customer;"},
+        {"By City", "TRANSFORM Sum(Orders.Amount) AS SumOfAmount SELECT Customers.City, "
+                    "Count(*) AS Orders FROM Orders LEFT JOIN Customers ON Orders.Customer = "
+                    "Customers.Name WHERE Orders.ID <> 2 GROUP BY Customers.City ORDER BY "
+                    "Customers.City PIVOT Orders.Customer;"},
+        {"Count By City", "TRANSFORM Count(Orders.Shipped) SELECT Customers.City FROM Orders "
+                          "LEFT JOIN Customers ON Orders.Customer = Customers.Name GROUP BY "
+                          "Customers.City ORDER BY Customers.City PIVOT Customers.Name;"},
+    };
+    for (const auto& [name, access] : queries) {
+        SCOPED_TRACE(name);
+        const WrittenSql written = Procedure(name, access);
+        ASSERT_EQ(written.refusal, "");
+        server.Execute(written.text);
+    }
+    // Made, nothing done.
+    EXPECT_EQ(server.Scalar("SELECT SUM(amount) FROM orders"), "80.0000");
+    EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM archive"), "0");
+    EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                            "'tw_access_routines' AND TABLE_NAME = 'totals'"),
+              "0");
+    // The parameters, named from the Access names.
+    EXPECT_EQ(server.Scalar("SELECT GROUP_CONCAT(CONCAT(PARAMETER_NAME, ' ', DTD_IDENTIFIER) "
+                            "ORDER BY SPECIFIC_NAME, ORDINAL_POSITION) FROM "
+                            "information_schema.PARAMETERS WHERE SPECIFIC_SCHEMA = "
+                            "'tw_access_routines'"),
+              "p_min_amount decimal(19,4),p_who varchar(20),p_forms_orders_customer "
+              "varchar(255)");
+
+    EXPECT_EQ(server.Query("CALL `byamount`(10, 'Ann')"), (std::vector<Row>{{"1"}, {"3"}}));
+    EXPECT_EQ(server.Query("CALL `byamount`(50, 'Ann')"), (std::vector<Row>{}));
+    EXPECT_EQ(server.Query("CALL `cityof`('Bob')"), (std::vector<Row>{{"Rome"}}));
+
+    // Crosstabs: the headings are the customers that have rows after WHERE (Bob's only order
+    // is left out), sorted; a city without a customer's orders has an empty cell. Order 5 has a
+    // customer Customers lacks: its city is Null, and the name heading Null is "<>".
+    server.Execute("INSERT INTO `orders` VALUES (5, 'Dan', 7, NULL)");
+    EXPECT_EQ(server.Query("CALL `by city`()"),
+              (std::vector<Row>{{std::nullopt, "1", std::nullopt, std::nullopt, "7.0000"},
+                                {"Oslo", "3", "50.0000", "5.0000", std::nullopt}}));
+    EXPECT_EQ(server.Query("CALL `count by city`()"),
+              (std::vector<Row>{{std::nullopt, "0", std::nullopt, std::nullopt, std::nullopt},
+                                {"Oslo", std::nullopt, "1", std::nullopt, "1"},
+                                {"Rome", std::nullopt, std::nullopt, "1", std::nullopt}}));
+    server.Execute("DELETE FROM `orders` WHERE id = 5");
+
+    server.Execute("CALL `unshipped`()");
+    EXPECT_EQ(server.Query("SELECT id, amount FROM archive"), (std::vector<Row>{{"3", "40.0000"}}));
+    server.Execute("CALL `double oslo`()");
+    EXPECT_EQ(
+        server.Query("SELECT id, amount FROM orders ORDER BY id"),
+        (std::vector<Row>{{"1", "20.0000"}, {"2", "25.0000"}, {"3", "80.0000"}, {"4", "10.0000"}}));
+    server.Execute("CALL `drop rome`()");
+    EXPECT_EQ(server.Query("SELECT id FROM orders ORDER BY id"),
+              (std::vector<Row>{{"1"}, {"3"}, {"4"}}));
+    EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM customers"), "3");
+    // Twice: the second call replaces the table the first made.
+    server.Execute("CALL `make totals`()");
+    server.Execute("CALL `make totals`()");
+    EXPECT_EQ(server.Query("SELECT customer, total FROM totals ORDER BY customer"),
+              (std::vector<Row>{{"Ann", "100.0000"}, {"Cid", "10.0000"}}));
+    server.Execute("DROP DATABASE tw_access_routines");
+}
+
+} // namespace
+} // namespace tw::data
