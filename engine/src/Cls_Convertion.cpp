@@ -25,6 +25,12 @@ Cls_Convertion::Cls_Convertion(data::ProviderFactory factory)
         if (ExecuteInfo)
             ExecuteInfo(statement);
     };
+    copy_events_.refused = [this](std::string& statement) {
+        statement_refused_ = true;
+        if (ExecuteInfo)
+            ExecuteInfo(statement);
+        statement_refused_ = false;
+    };
     copy_events_.progress = [this](std::int32_t& percent) {
         if (Progress)
             Progress(percent);

@@ -2,9 +2,11 @@
 
 #include "tablewright/access/OleObject.h"
 #include "tablewright/engine/ComplexTables.h"
+#include "tablewright/engine/TableRules.h"
 #include "tablewright/engine/ViewPlan.h"
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/Destination.h"
+#include "tablewright/mysql/MySqlRules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -68,9 +70,17 @@ bool TableCopier::Report(std::string& statement, const std::function<void()>& se
     } else if (counted && !unsent_reason_.empty()) {
         CountFailure(unsent_reason_);
     }
-    if (events_.statement)
-        events_.statement(statement);
+    Emit(statement, accepted);
     return accepted;
+}
+
+// Reports a statement; one the server refused is reported as such, so that the script file,
+// which holds only statements a server like this one takes, leaves it out.
+void TableCopier::Emit(std::string& statement, bool accepted) {
+    if (!accepted && events_.refused)
+        events_.refused(statement);
+    else if (events_.statement)
+        events_.statement(statement);
 }
 
 // The table's definition: the columns and their types exactly as the recordset reports them
@@ -222,8 +232,11 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
     }
 
     counting_rows_ = true;
-    if (options.with_data && !(rs.IsEOF() && rs.IsBOF()))
-        CopyRows(rs, schema, options, progress);
+    if (options.with_data && !(rs.IsEOF() && rs.IsBOF())) {
+        CopyOptions made_as = options;
+        made_as.table = table_options; // NOT NULL only where the table statement declared it
+        CopyRows(rs, schema, made_as, progress);
+    }
     if (target_) {
         // Rows the destination still holds back are sent now, so that their failures count
         // for this table.
@@ -358,6 +371,7 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
     const std::string prefix = MySqlDialect::InsertPrefix(schema.name);
     if (target_)
         target_->BeginRows(schema);
+    RequiredColumns required(schema, options.table.keys);
     while (!rs.IsEOF() && !stop_) {
         std::string unreadable;
         for (int i = 0; i < count; ++i) {
@@ -376,6 +390,15 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
         }
         if (!unreadable.empty())
             CountFailure(unreadable);
+        // A Required column without a value in this row allows NULL from now on, before the
+        // row goes out.
+        for (const std::size_t column : required.FirstNulls(values)) {
+            std::string relax =
+                data::MySqlRules::AllowNull(schema, schema.columns[column], options.table);
+            counting_rows_ = false;
+            Report(relax, [&] { target_->Execute(relax); });
+            counting_rows_ = true;
+        }
         // The row's text is written once: for the statement reported and for the destination.
         statement.assign(prefix);
         MySqlDialect::AppendRowTuple(statement, values, schema.columns);
@@ -407,6 +430,8 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
     }
     for (std::string& note : DescribeChanges(schema, changes))
         report_->column_warnings.push_back(note_prefix_ + std::move(note));
+    for (std::string& note : required.Notes(schema))
+        Note(std::move(note));
 }
 
 // Gives the filled table its keys: all in one statement, and when the server refuses that, one
@@ -469,8 +494,7 @@ TableCopier::AddRelationships(const std::set<std::string>& converted, const Copy
             report.created = false;
             report.note = "外键未发送：" + unsent_reason_;
         }
-        if (events_.statement)
-            events_.statement(statement);
+        Emit(statement, report.created || !target_);
         Yield();
     };
     for (const auto& relationship : relationships) {
@@ -573,8 +597,7 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
         }
         if (!report.created)
             failed.insert(plan.name);
-        if (events_.statement)
-            events_.statement(plan.statement);
+        Emit(plan.statement, report.created || !target_);
         Yield();
         reports.push_back(std::move(report));
     }

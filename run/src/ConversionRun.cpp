@@ -160,6 +160,10 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
             ++unwritten_rows_;
         return;
     }
+    // The script file holds only what the server took: a statement it refused would stop the
+    // client that loads the file (its failure is counted by the engine).
+    if (engine_.StatementRefused())
+        return;
     const int joined = window_.ExtendedInsertRows();
     if (joined != 1) {
         if (const auto insert = SplitInsert(StrSQL)) {

@@ -26,6 +26,9 @@ public:
     std::function<void()> DoEvents;
     /// Raised with each produced statement, after it was sent (unless statements only).
     std::function<void(std::string& StrSQL)> ExecuteInfo;
+    /// True while ExecuteInfo reports a statement the server refused: the script file leaves it
+    /// out, so that the client loading the file does not stop at it.
+    bool StatementRefused() const { return statement_refused_; }
     /// Raised with the whole percentage of the current table's rows done, when it changes.
     std::function<void(std::int32_t& ProgressStatus)> Progress;
 
@@ -139,6 +142,7 @@ private:
     std::unique_ptr<data::Connection> source_connection_;
     std::unique_ptr<data::Connection> destination_connection_;
     CopyEvents copy_events_;
+    bool statement_refused_ = false;
     std::unique_ptr<TableCopier> copier_;
     TableReport last_report_;
 };

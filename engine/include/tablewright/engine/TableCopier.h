@@ -66,6 +66,9 @@ struct CopyOptions {
 struct CopyEvents {
     /// Each produced statement, after it was sent (unless statements only).
     std::function<void(std::string& statement)> statement;
+    /// A produced statement the server refused, in place of `statement` (which gets it when
+    /// this is not set).
+    std::function<void(std::string& statement)> refused;
     /// The whole percentage of the current table's rows done, when it changes.
     std::function<void(std::int32_t& percent)> progress;
     /// Lets the window process its pending events once.
@@ -118,6 +121,7 @@ private:
     enum class Refusal { Counted, Handled };
     bool Report(std::string& statement, const std::function<void()>& send,
                 Refusal refusal = Refusal::Counted);
+    void Emit(std::string& statement, bool accepted);
     bool FillTable(data::TableSchema schema, data::Recordset& rs, const CopyOptions& options,
                    bool progress);
     void CopyChildTables(const std::string& table, const CopyOptions& options,

@@ -1,0 +1,48 @@
+#include "tablewright/mysql/MySqlRules.h"
+
+#include "tablewright/mysql/MySqlDialect.h"
+#include "tablewright/mysql/SqlText.h"
+
+namespace tw::data {
+
+namespace {
+
+// The longest comment MySQL keeps on a column, in characters.
+constexpr std::size_t kColumnCommentChars = 1024;
+
+// The first `chars` characters of UTF-8 text.
+std::string CutChars(std::string_view text, std::size_t chars) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == chars)
+            return std::string(text.substr(0, i));
+    }
+    return std::string(text);
+}
+
+void AppendComment(std::string& out, std::string_view text) {
+    out += " COMMENT '";
+    AppendEscapedText(out, CutChars(text, kColumnCommentChars));
+    out += '\'';
+}
+
+} // namespace
+
+std::string MySqlRules::AllowNull(const TableSchema& table, const ColumnSchema& column,
+                                  const TableOptions& options) {
+    std::string statement = "ALTER TABLE ";
+    MySqlDialect::AppendName(statement, table.name);
+    statement += " MODIFY ";
+    MySqlDialect::AppendName(statement, column.name);
+    statement += ' ' + MySqlDialect::ColumnType(column) + " NULL";
+    if (options.keys) {
+        if (const std::string value = MySqlDialect::DefaultValue(column); !value.empty())
+            statement += " DEFAULT " + value;
+        if (!column.description.empty())
+            AppendComment(statement, column.description);
+    }
+    statement += ';';
+    return statement;
+}
+
+} // namespace tw::data
