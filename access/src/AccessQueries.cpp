@@ -5,6 +5,7 @@
 // queries keep their own text.
 
 #include "AccessInternals.h"
+#include "tablewright/access/AccessSql.h"
 
 #include <algorithm>
 #include <iterator>
@@ -658,6 +659,11 @@ std::vector<QuerySchema> Catalog::Queries() {
             continue;
         try {
             query.sql = QueryText(rows).Build(query.kind);
+            if (query.kind != QueryKind::PassThrough) {
+                ParsedStatement parsed = ParseAccessQuery(query.sql);
+                query.tree = std::move(parsed.tree);
+                query.tree_refusal = std::move(parsed.refusal);
+            }
         } catch (const Unreadable&) {
             // Rows that contradict each other: the query is listed, without its text.
             query.kind = QueryKind::Other;

@@ -7,6 +7,7 @@
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/Destination.h"
 #include "tablewright/mysql/MySqlRules.h"
+#include "tablewright/mysql/MySqlSqlWriter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -571,7 +572,14 @@ std::vector<ViewReport> TableCopier::AddViews(const std::set<std::string>& conve
             return std::nullopt;
         }
     };
-    for (PlannedView& plan : PlanViews(queries, converted, tables, columns)) {
+    // The one place the views' MySQL text is written.
+    const ViewWriter writer = [&columns](const std::string& name, const sql::Statement& tree) {
+        data::SqlWriterContext context;
+        context.columns = columns;
+        data::WrittenSql written = data::WriteMySqlView(name, tree, context);
+        return ViewText{std::move(written.text), std::move(written.refusal)};
+    };
+    for (PlannedView& plan : PlanViews(queries, converted, tables, writer)) {
         ViewReport report{plan.name, !plan.statement.empty(), plan.note};
         if (plan.statement.empty()) {
             reports.push_back(std::move(report));

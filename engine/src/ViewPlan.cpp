@@ -1,6 +1,5 @@
 #include "tablewright/engine/ViewPlan.h"
 
-#include "tablewright/mysql/MySqlDialect.h"
 #include "tablewright/mysql/SqlText.h"
 
 #include <functional>
@@ -47,7 +46,7 @@ std::string QueryKindName(data::QueryKind kind) {
 std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries,
                                    const std::set<std::string>& converted,
                                    const std::vector<std::string>& source_tables,
-                                   const ColumnLookup& columns) {
+                                   const ViewWriter& writer) {
     std::set<std::string> converted_keys;
     for (const auto& table : converted)
         converted_keys.insert(Key(table));
@@ -72,13 +71,23 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
             plan.note = "参数查询（PARAMETERS）没有对应的视图";
             continue;
         }
-        const QueryTranslation translation = TranslateAccessQuery(query.sql, columns);
-        if (!translation.refusal.empty()) {
-            plan.note = "MySQL 中没有结果相同的写法：" + translation.refusal;
+        if (!query.tree) {
+            plan.note =
+                "MySQL 中没有结果相同的写法：" +
+                (query.tree_refusal.empty() ? std::string("查询文本未能解析") : query.tree_refusal);
             continue;
         }
-        for (const auto& source : translation.sources) {
+        const ViewText view = writer(query.name, *query.tree);
+        if (!view.refusal.empty()) {
+            plan.note = "MySQL 中没有结果相同的写法：" + view.refusal;
+            continue;
+        }
+        // The tables and queries the view reads, each once, in the order the query names them.
+        std::set<std::string> seen;
+        for (const auto& source : sql::TableReferences(*query.tree)) {
             const std::string key = Key(source);
+            if (!seen.insert(key).second)
+                continue;
             if (query_at.contains(key)) {
                 plan.depends_on.push_back(queries[query_at[key]].name);
             } else if (!converted_keys.contains(key)) {
@@ -92,9 +101,7 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
             plan.depends_on.clear();
             continue;
         }
-        plan.statement = "CREATE OR REPLACE VIEW ";
-        data::MySqlDialect::AppendName(plan.statement, query.name);
-        plan.statement += " AS " + translation.select + ";";
+        plan.statement = view.statement;
     }
 
     // Views in an order in which each comes after those it reads; a view that reads a query

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "tablewright/model/SqlTree.h"
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -164,6 +167,11 @@ struct QuerySchema {
     std::vector<std::string> sources;
     /// The query declares parameters the user is asked for when it runs.
     bool has_parameters = false;
+    /// The sql parsed by the source; null when the source could not parse it (see
+    /// tree_refusal) or does not parse queries.
+    std::shared_ptr<const sql::Statement> tree;
+    /// Why sql could not be parsed (the construct named); empty when it was.
+    std::string tree_refusal;
 };
 
 /// A user table of the source and its number of rows.
