@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -79,6 +80,10 @@ Options:
                         and GIF stored whole), a document stored whole (PDF, RTF, ZIP-based
                         Office files, Word/Excel/PowerPoint 97-2003); any other value keeps its
                         bytes (default: every value byte for byte as Access keeps it)
+  --source-charset CS   the character set of an Access 97 file's text (any iconv name, e.g.
+                        CP936, GBK, BIG5) when its header names another code page; also
+                        source-charset= in an option file's [tablewright] group (default: the
+                        header's; Access 2000 and later files keep Unicode and ignore it)
   --table-type T        MyISAM (default), InnoDB, Aria, MEMORY or HEAP
   --batch-rows N        rows joined into one INSERT sent to the server (default 1000;
                         1 sends one statement per row); reported statements are unchanged
@@ -144,6 +149,9 @@ struct Options {
     bool no_keys = false;
     bool no_views = false;
     bool ole_contents = false;
+    /// The character set of an Access 97 file's text when its header names the wrong code page
+    /// (any iconv name); empty: the header's.
+    std::string source_charset;
     std::string table_type = "MyISAM";
     int batch_rows = tw::data::kDefaultBatchRows;
     /// Rows joined into one INSERT of the script file (1: one INSERT per row).
@@ -223,6 +231,54 @@ tw::data::MySqlProtocol Protocol(const std::string& text) {
     if (EqualsNoCase(text, "SOCKET"))
         return tw::data::MySqlProtocol::Socket;
     throw UsageError{"--protocol 只能是 TCP 或 SOCKET：'" + text + "'"};
+}
+
+// The last value of `name` in the [tablewright] group of the option files the run reads (the
+// usual ones, or the one --defaults-file names, then --defaults-extra-file's); empty when none
+// sets it. Only this tool's own settings are read here: the client library reads the rest.
+std::string OptionFileValue(const tw::data::MySqlOptionFiles& files, const std::string& name) {
+    if (!files.read)
+        return {};
+    std::vector<std::string> paths;
+    if (!files.only_file.empty()) {
+        paths.push_back(files.only_file);
+    } else {
+        paths = {"/etc/my.cnf", "/etc/mysql/my.cnf"};
+        if (const char* home = std::getenv("HOME"))
+            paths.push_back(std::string(home) + "/.my.cnf");
+    }
+    if (!files.extra_file.empty())
+        paths.push_back(files.extra_file);
+    auto trim = [](std::string text) {
+        const auto first = text.find_first_not_of(" \t\r");
+        const auto last = text.find_last_not_of(" \t\r");
+        return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    };
+    std::string found;
+    for (const auto& path : paths) {
+        std::ifstream in(path);
+        std::string line;
+        bool in_group = false;
+        while (std::getline(in, line)) {
+            line = trim(line);
+            if (line.empty() || line[0] == '#' || line[0] == ';')
+                continue;
+            if (line[0] == '[') {
+                in_group = trim(line.substr(1, line.find(']') - 1)) == "tablewright";
+                continue;
+            }
+            const auto equals = line.find('=');
+            std::string key = trim(line.substr(0, equals));
+            std::replace(key.begin(), key.end(), '_', '-');
+            if (in_group && equals != std::string::npos && key == name) {
+                found = trim(line.substr(equals + 1));
+                if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') &&
+                    found.back() == found.front())
+                    found = found.substr(1, found.size() - 2);
+            }
+        }
+    }
+    return found;
 }
 
 // Takes the option files named by the first arguments, as the mariadb client does: either
@@ -420,6 +476,10 @@ Options ParseArguments(int argc, char** argv, bool& show_help) {
         } else if (arg == "--ole-contents") {
             flag();
             options.ole_contents = true;
+        } else if (arg == "--source-charset") {
+            options.source_charset = value();
+            if (options.source_charset.empty())
+                throw UsageError{"--source-charset 不能为空"};
         } else if (arg == "--no-drop") {
             flag();
             options.no_drop = true;
@@ -628,6 +688,9 @@ int Run(const Options& options) {
     } else if (const char* from_environment = std::getenv("TABLEWRIGHT_SOURCE_PASSWORD")) {
         source_password = from_environment;
     }
+    engine.SetSourceCharset(!options.source_charset.empty()
+                                ? options.source_charset
+                                : OptionFileValue(options.option_files, "source-charset"));
     const bool opened = engine.OpenSourceDB(options.file, source_password);
     // The engine keeps what it needs; this copy is wiped (through a volatile pointer, so that
     // the writes to a string about to die are not left out).

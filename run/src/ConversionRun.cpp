@@ -357,6 +357,8 @@ void ConversionRun::RunConversion() {
     }
     const std::uint64_t start = TickCount();
     log_ = WriteMessage() + " Start conversion ...." + kCrLf + kCrLf;
+    if (const std::string encoding = engine_.SourceTextEncoding(); !encoding.empty())
+        log_ += WriteMessage() + " " + encoding + kCrLf + kCrLf;
     // Linked tables are not in the table list: their data lives elsewhere. The log says so, so
     // that a user missing one learns why.
     if (const auto links = engine_.LinkedTables(); !links.empty()) {
