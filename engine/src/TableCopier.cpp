@@ -248,8 +248,11 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
         }
     }
     counting_rows_ = false;
-    if (table_options.keys && made)
+    if (table_options.keys && made) {
         AddKeys(schema, options);
+        if (!stop_)
+            AddChecks(schema);
+    }
     return made;
 }
 

@@ -45,4 +45,55 @@ std::string MySqlRules::AllowNull(const TableSchema& table, const ColumnSchema& 
     return statement;
 }
 
+std::string MySqlRules::AddCheck(std::string_view table, std::string_view name,
+                                 std::string_view condition) {
+    std::string statement = "ALTER TABLE ";
+    MySqlDialect::AppendName(statement, table);
+    statement += " ADD CONSTRAINT ";
+    MySqlDialect::AppendName(statement, name);
+    statement += " CHECK (";
+    statement += condition;
+    statement += ");";
+    return statement;
+}
+
+std::string MySqlRules::AddCheckIfKept(std::string_view table, std::string_view name,
+                                       std::string_view condition) {
+    std::string add = AddCheck(table, name, condition);
+    add.pop_back(); // a prepared statement has no ';'
+    std::string statement = "SET @tw_check = IF(EXISTS(SELECT 1 FROM ";
+    MySqlDialect::AppendName(statement, table);
+    statement += " WHERE NOT (";
+    statement += condition;
+    statement += ")), 'DO 0', '";
+    AppendEscapedText(statement, add);
+    statement += "'); PREPARE tw_check FROM @tw_check; EXECUTE tw_check; DEALLOCATE PREPARE "
+                 "tw_check;";
+    return statement;
+}
+
+std::string MySqlRules::CountBreaking(std::string_view table, std::string_view condition) {
+    std::string query = "SELECT COUNT(*) FROM ";
+    MySqlDialect::AppendName(query, table);
+    query += " WHERE NOT (";
+    query += condition;
+    query += ')';
+    return query;
+}
+
+std::string MySqlRules::FirstBreaking(std::string_view table, std::string_view condition,
+                                      const std::vector<std::string>& key, int limit) {
+    std::string query = "SELECT CONCAT_WS(', '";
+    for (const auto& column : key) {
+        query += ", ";
+        MySqlDialect::AppendName(query, column);
+    }
+    query += ") FROM ";
+    MySqlDialect::AppendName(query, table);
+    query += " WHERE NOT (";
+    query += condition;
+    query += ") LIMIT " + std::to_string(limit);
+    return query;
+}
+
 } // namespace tw::data

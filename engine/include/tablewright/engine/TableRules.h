@@ -30,3 +30,28 @@ private:
 };
 
 } // namespace tw::engine
+
+namespace tw::engine {
+
+/// One validation rule of a table (a column's, the table's own, or AllowZeroLength = No) as a
+/// MySQL condition for a CHECK constraint, or why it has none.
+struct PlannedCheck {
+    /// The constraint's name (ck_ and the column's or the table's name, unique in the table).
+    std::string name;
+    /// The MySQL condition; empty when refused.
+    std::string condition;
+    /// What the rule belongs to, for the log ("列 'Salary' 的有效性规则 >=0 And <1000000").
+    std::string what;
+    /// The message Access shows when the rule is broken; empty when none.
+    std::string text;
+    /// Why the server cannot hold the rule; empty when it can.
+    std::string refusal;
+};
+
+/// The CHECK constraints a table's rules become, in column order, the table's rule last. A rule
+/// keeps Access's meaning: a NULL value breaks it only where it says so (a CHECK that is not
+/// false holds). Rules that call non-deterministic functions (Date(), Now()), read other tables
+/// or have no exact MySQL form are refused with the reason.
+std::vector<PlannedCheck> PlanChecks(const data::TableSchema& schema);
+
+} // namespace tw::engine
