@@ -251,7 +251,7 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
     if (table_options.keys && made) {
         AddKeys(schema, options);
         if (!stop_)
-            AddChecks(schema);
+            AddChecks(schema, options);
     }
     return made;
 }

@@ -105,6 +105,7 @@ std::vector<PlannedCheck> PlanChecks(const data::TableSchema& schema) {
     auto plan = [&](const std::string& owner, const std::string& rule, const std::string& column,
                     const std::string& text) {
         PlannedCheck check;
+        check.column = column;
         check.name = data::MySqlDialect::UniqueName("ck_" + owner, taken);
         check.what = (column.empty() ? std::string("表的有效性规则 ")
                                      : "列 '" + column + "' 的有效性规则 ") +
@@ -131,6 +132,7 @@ std::vector<PlannedCheck> PlanChecks(const data::TableSchema& schema) {
             plan(column.name, column.validation_rule, column.name, column.validation_text);
         if (column.allow_zero_length == false) {
             PlannedCheck check;
+            check.column = column.name;
             check.name = data::MySqlDialect::UniqueName("ck_" + column.name + "_nonempty", taken);
             check.what = "列 '" + column.name + "' 不允许空字符串";
             std::string name;
@@ -155,13 +157,30 @@ namespace tw::engine {
 // added only when no row breaks it (the log names those rows instead: no row is lost to a
 // rule); in a script file written without a server, the statement itself adds the constraint
 // only when the loaded rows keep it.
-void TableCopier::AddChecks(const data::TableSchema& schema) {
+void TableCopier::AddChecks(const data::TableSchema& schema, const CopyOptions& options) {
+    // The server takes no CHECK on a column that a cascading foreign key changes, and the
+    // foreign key comes later: such a column keeps the key, and its rule is reported.
+    std::set<std::string> cascaded;
+    if (data::MySqlDialect::KeepsForeignKeys(options.table.engine)) {
+        try {
+            for (const auto& relationship : source_.ReadRelationships())
+                if (relationship.enforced &&
+                    Lower(relationship.child_table) == Lower(schema.name) &&
+                    (relationship.cascade_update || relationship.cascade_delete))
+                    for (const auto& column : relationship.columns)
+                        cascaded.insert(Lower(column.child));
+        } catch (const data::DataAccessError&) {
+        }
+    }
     std::vector<std::string> key;
     for (const auto& index : schema.indexes)
         if (index.primary)
             for (const auto& column : index.columns)
                 key.push_back(column.name);
     for (PlannedCheck& check : PlanChecks(schema)) {
+        if (check.refusal.empty() && !check.column.empty() &&
+            cascaded.contains(Lower(check.column)))
+            check.refusal = "该列由级联更新的外键改写，服务器不允许在其上建 CHECK 约束";
         if (!check.refusal.empty()) {
             Note(check.what + " 未转换为 CHECK 约束：" + check.refusal);
             continue;

@@ -110,3 +110,107 @@ TEST(TableRules, TrailingSpacesKeepUniqueKeysApart) {
     server.Execute("DROP DATABASE tw_rules_spaces");
     server.Execute("DROP DATABASE tw_rules_spaces_script");
 }
+
+// gen-rules.accdb (gen-rules.md) on the server and through the script file, with and without
+// the server: every rule of Employees becomes a CHECK that refuses a breaking row and takes a
+// good one; Legacy keeps its 6 rows (3 without the Required Note), and its rule, which 2 rows
+// break, is reported and left out.
+TEST(TableRules, GenRulesBecomeCheckConstraintsAndKeepEveryRow) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    const std::string file = test::TestDataPath("gen-rules.accdb");
+    const std::string both = TempPath("rules_both.sql");
+    const std::string only = TempPath("rules_only.sql");
+    std::string log;
+    {
+        engine::Cls_Convertion engine;
+        engine.ShowCriticalMessage = [](const std::string& text) { ADD_FAILURE() << text; };
+        ASSERT_TRUE(engine.OpenSourceDB(file));
+        server.FreshDatabase("tw_rules_gen");
+        EXPECT_TRUE(ConvertAll(engine, target, "tw_rules_gen", both, 2, &log).Clean()) << log;
+        EXPECT_NE(log.find("列 'Note' 在 Access 中为必填，但有 3 行没有值"), std::string::npos)
+            << log;
+        EXPECT_NE(log.find("列 'Amount' 的有效性规则 >0 未建立为 CHECK 约束：2 行不满足它"
+                           "（Access 在这些行写入之后才设了规则），主键 3；5"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("（Access 的提示文字：离职日期不能早于入职日期）"), std::string::npos)
+            << log;
+    }
+    {
+        engine::Cls_Convertion engine;
+        ASSERT_TRUE(engine.OpenSourceDB(file));
+        std::string script_log;
+        EXPECT_TRUE(ConvertAll(engine, target, "unused", only, 1, &script_log).Clean())
+            << script_log;
+    }
+    for (const auto& [database, script] : std::vector<std::pair<std::string, std::string>>{
+             {"tw_rules_gen", ""}, {"tw_rules_gen_both", both}, {"tw_rules_gen_only", only}}) {
+        SCOPED_TRACE(database);
+        if (!script.empty()) {
+            server.FreshDatabase(database);
+            ASSERT_EQ(LoadWithClient(target, database, script), 0);
+        }
+        server.Execute("USE " + database);
+        EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM employees"), "200");
+        EXPECT_EQ(server.Query("SELECT id, amount, note FROM legacy ORDER BY id"),
+                  (Rows{{"1", "3", "n3"},
+                        {"2", "7", "n7"},
+                        {"3", "-2", std::nullopt},
+                        {"4", "11", "n11"},
+                        {"5", "0", std::nullopt},
+                        {"6", "4", std::nullopt}}));
+        EXPECT_EQ(server.Query("SELECT constraint_name FROM information_schema.table_constraints "
+                               "WHERE constraint_schema = DATABASE() AND constraint_type = "
+                               "'CHECK' ORDER BY table_name, constraint_name"),
+                  (Rows{{"ck_code"},
+                        {"ck_email"},
+                        {"ck_employees"},
+                        {"ck_grade"},
+                        {"ck_hired"},
+                        {"ck_lastname_nonempty"},
+                        {"ck_qty"},
+                        {"ck_salary"}}));
+        // Each rule refuses a row that breaks it and takes one that keeps it (the row of ID 1
+        // copied with one value changed).
+        const std::string copy = "INSERT INTO employees (id, firstname, lastname, salary, hired, "
+                                 "ended, email, grade, code, qty) SELECT ";
+        const std::string rest = " FROM employees WHERE id = 1";
+        struct Probe {
+            const char* column;
+            const char* bad;
+            const char* good;
+        };
+        const Probe probes[] = {
+            {"salary", "-1", "5"},
+            {"hired", "'1989-12-31'", "'1990-01-01'"},
+            {"email", "'nobody'", "'a@b.c'"},
+            {"grade", "'D'", "'B'"},
+            {"code", "'12345'", "'123456'"},
+            {"qty", "101", "100"},
+            {"lastname", "''", "'X'"},
+            {"ended", "'1980-01-01'", "'2030-01-01'"},
+        };
+        int next_id = 1000;
+        for (const Probe& probe : probes) {
+            SCOPED_TRACE(probe.column);
+            auto row = [&](const char* value) {
+                std::string columns;
+                for (const char* name :
+                     {"salary", "hired", "ended", "email", "grade", "code", "qty"}) {
+                    columns += ", ";
+                    columns += std::string(name) == probe.column ? value : name;
+                }
+                const std::string last =
+                    std::string(probe.column) == "lastname" ? value : "lastname";
+                return copy + std::to_string(next_id++) + ", firstname, " + last + columns + rest;
+            };
+            EXPECT_THROW(server.Execute(row(probe.bad)), std::exception);
+            EXPECT_NO_THROW(server.Execute(row(probe.good)));
+        }
+    }
+    for (const char* database : {"tw_rules_gen", "tw_rules_gen_both", "tw_rules_gen_only"})
+        server.Execute(std::string("DROP DATABASE ") + database);
+    std::remove(both.c_str());
+    std::remove(only.c_str());
+}

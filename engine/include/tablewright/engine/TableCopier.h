@@ -128,7 +128,7 @@ private:
                          data::Destination* connected, const std::string& unconnected);
     void Note(std::string text);
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
-    void AddChecks(const data::TableSchema& schema);
+    void AddChecks(const data::TableSchema& schema, const CopyOptions& options);
     void CopyRows(data::Recordset& rs, const data::TableSchema& schema, const CopyOptions& options,
                   bool progress);
     bool ConnectTarget();

@@ -38,6 +38,8 @@ namespace tw::engine {
 struct PlannedCheck {
     /// The constraint's name (ck_ and the column's or the table's name, unique in the table).
     std::string name;
+    /// The column whose rule it is; empty for the table's rule.
+    std::string column;
     /// The MySQL condition; empty when refused.
     std::string condition;
     /// What the rule belongs to, for the log ("列 'Salary' 的有效性规则 >=0 And <1000000").
