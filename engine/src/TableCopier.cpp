@@ -252,6 +252,8 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
         AddKeys(schema, options);
         if (!stop_)
             AddChecks(schema, options);
+        if (!stop_)
+            AddGenerated(schema);
     }
     return made;
 }

@@ -241,3 +241,100 @@ void TableCopier::AddChecks(const data::TableSchema& schema, const CopyOptions& 
 }
 
 } // namespace tw::engine
+
+namespace tw::engine {
+
+namespace {
+
+std::string TextOf(const data::Value& value) {
+    if (const auto* text = std::get_if<std::string>(&value))
+        return "'" + *text + "'";
+    return "NULL";
+}
+
+} // namespace
+
+// Calculated columns become generated columns computed by the server, where the expression has
+// an exact MySQL form and, on every row, gives the value Access stored; otherwise they stay
+// plain columns with Access's values, their expression in the comment, and the log says why.
+void TableCopier::AddGenerated(const data::TableSchema& schema) {
+    std::vector<std::string> key;
+    for (const auto& index : schema.indexes)
+        if (index.primary)
+            for (const auto& column : index.columns)
+                key.push_back(column.name);
+    data::SqlWriterContext context;
+    context.column_type = [&schema](const std::string&,
+                                    const std::string& column) -> std::optional<int> {
+        for (const auto& c : schema.columns)
+            if (Lower(c.name) == Lower(column))
+                return c.ado_type;
+        return std::nullopt;
+    };
+    for (const data::ColumnSchema& column : schema.columns) {
+        if (!column.calculated || column.calculated_expression.empty())
+            continue;
+        const std::string what =
+            "计算列 '" + column.name + "'（= " + column.calculated_expression + "）";
+        std::string refusal;
+        std::string expression;
+        const data::ParsedExpression parsed =
+            data::ParseAccessExpression(column.calculated_expression);
+        if (!parsed.tree) {
+            refusal = "无法读取表达式：" + parsed.refusal;
+        } else if (std::string why = Unfit(*parsed.tree); !why.empty()) {
+            refusal = std::move(why);
+        } else {
+            data::WrittenSql written = data::WriteMySqlExpression(*parsed.tree, context);
+            if (written.text.empty())
+                refusal = "MySQL 没有含义相同的写法：" + written.refusal;
+            else
+                expression = std::move(written.text);
+        }
+        auto keep_plain = [&](const std::string& why) {
+            Note(what + " 保留为普通列，值照 Access 保存的原样：" + why);
+            std::string statement = data::MySqlRules::CommentExpression(schema, column);
+            Report(
+                statement, [&] { target_->Execute(statement); }, Refusal::Handled);
+        };
+        if (!refusal.empty()) {
+            keep_plain(refusal);
+            continue;
+        }
+        if (!target_) {
+            std::string statement =
+                data::MySqlRules::MakeGeneratedIfEqual(schema, column, expression);
+            Report(
+                statement, [] {}, Refusal::Handled);
+            report_->column_warnings.push_back(
+                note_prefix_ + what +
+                " 写为生成列（STORED）；脚本只在载入的每一行的值都等于表达式的值时才改为生成列");
+            continue;
+        }
+        std::string example;
+        try {
+            auto first = destination_.OpenRecordset(
+                data::MySqlRules::FirstDiffering(schema, column, expression, key));
+            if (!first->IsEOF())
+                example = "例如主键 " + TextOf(first->GetField(0).GetValue()) +
+                          " 的行：Access 保存的值 " + TextOf(first->GetField(1).GetValue()) +
+                          "，服务器按表达式算出 " + TextOf(first->GetField(2).GetValue());
+        } catch (const data::DataAccessError& e) {
+            keep_plain(std::string("服务器无法计算表达式 ") + expression + "：" + e.what());
+            continue;
+        }
+        if (!example.empty()) {
+            keep_plain("服务器按 " + expression + " 算出的值与 Access 保存的不同，" + example);
+            continue;
+        }
+        std::string statement = data::MySqlRules::MakeGenerated(schema, column, expression);
+        if (Report(
+                statement, [&] { target_->Execute(statement); }, Refusal::Handled))
+            report_->column_warnings.push_back(note_prefix_ + what + " 已改为生成列 " + expression +
+                                               "（STORED：值与 Access 保存的逐行相同）");
+        else
+            keep_plain("服务器不接受生成列：" + last_refusal_);
+    }
+}
+
+} // namespace tw::engine

@@ -72,6 +72,78 @@ std::string MySqlRules::AddCheckIfKept(std::string_view table, std::string_view 
     return statement;
 }
 
+namespace {
+
+std::string ModifyComputed(const TableSchema& table, const ColumnSchema& column,
+                           std::string_view expression) {
+    std::string statement = "ALTER TABLE ";
+    MySqlDialect::AppendName(statement, table.name);
+    statement += " MODIFY ";
+    MySqlDialect::AppendName(statement, column.name);
+    statement += ' ' + MySqlDialect::ColumnType(column);
+    if (expression.empty()) {
+        statement += " NULL";
+    } else {
+        statement += " GENERATED ALWAYS AS (";
+        statement += expression;
+        statement += ") STORED";
+    }
+    AppendComment(statement, "= " + column.calculated_expression);
+    statement += ';';
+    return statement;
+}
+
+} // namespace
+
+std::string MySqlRules::MakeGenerated(const TableSchema& table, const ColumnSchema& column,
+                                      std::string_view expression) {
+    return ModifyComputed(table, column, expression);
+}
+
+std::string MySqlRules::CommentExpression(const TableSchema& table, const ColumnSchema& column) {
+    return ModifyComputed(table, column, {});
+}
+
+std::string MySqlRules::Differs(const ColumnSchema& column, std::string_view expression) {
+    std::string condition = "NOT (";
+    MySqlDialect::AppendName(condition, column.name);
+    condition += " <=> (";
+    condition += expression;
+    condition += "))";
+    return condition;
+}
+
+std::string MySqlRules::MakeGeneratedIfEqual(const TableSchema& table, const ColumnSchema& column,
+                                             std::string_view expression) {
+    std::string make = ModifyComputed(table, column, expression);
+    make.pop_back();
+    std::string statement = "SET @tw_generated = IF(EXISTS(SELECT 1 FROM ";
+    MySqlDialect::AppendName(statement, table.name);
+    statement += " WHERE " + Differs(column, expression) + "), 'DO 0', '";
+    AppendEscapedText(statement, make);
+    statement += "'); PREPARE tw_generated FROM @tw_generated; EXECUTE tw_generated; DEALLOCATE "
+                 "PREPARE tw_generated;";
+    return statement;
+}
+
+std::string MySqlRules::FirstDiffering(const TableSchema& table, const ColumnSchema& column,
+                                       std::string_view expression,
+                                       const std::vector<std::string>& key) {
+    std::string query = "SELECT CONCAT_WS(', '";
+    for (const auto& name : key) {
+        query += ", ";
+        MySqlDialect::AppendName(query, name);
+    }
+    query += "), CAST(";
+    MySqlDialect::AppendName(query, column.name);
+    query += " AS CHAR), CAST((";
+    query += expression;
+    query += ") AS CHAR) FROM ";
+    MySqlDialect::AppendName(query, table.name);
+    query += " WHERE " + Differs(column, expression) + " LIMIT 1";
+    return query;
+}
+
 std::string MySqlRules::CountBreaking(std::string_view table, std::string_view condition) {
     std::string query = "SELECT COUNT(*) FROM ";
     MySqlDialect::AppendName(query, table);

@@ -171,6 +171,14 @@ TEST(TableRules, GenRulesBecomeCheckConstraintsAndKeepEveryRow) {
                         {"ck_lastname_nonempty"},
                         {"ck_qty"},
                         {"ck_salary"}}));
+        // Every calculated column is computed by the server, from values that equal the file's.
+        EXPECT_EQ(server.Query("SELECT column_name FROM information_schema.columns WHERE "
+                               "table_schema = DATABASE() AND table_name = 'employees' AND "
+                               "generation_expression IS NOT NULL ORDER BY ordinal_position"),
+                  (Rows{{"fullname"}, {"monthlysalary"}, {"bonus"}, {"yearshired"}}));
+        EXPECT_EQ(server.Query("SELECT fullname, monthlysalary, bonus, yearshired FROM employees "
+                               "WHERE id = 2"),
+                  (Rows{{"李明 D'Arcy", "9349.795833333334", "11219.755", "15"}}));
         // Each rule refuses a row that breaks it and takes one that keeps it (the row of ID 1
         // copied with one value changed).
         const std::string copy = "INSERT INTO employees (id, firstname, lastname, salary, hired, "

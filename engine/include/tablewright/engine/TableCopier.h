@@ -129,6 +129,7 @@ private:
     void Note(std::string text);
     void AddKeys(const data::TableSchema& schema, const CopyOptions& options);
     void AddChecks(const data::TableSchema& schema, const CopyOptions& options);
+    void AddGenerated(const data::TableSchema& schema);
     void CopyRows(data::Recordset& rs, const data::TableSchema& schema, const CopyOptions& options,
                   bool progress);
     bool ConnectTarget();

@@ -25,6 +25,24 @@ public:
     /// (a prepared statement chosen by the rows; plain SQL, no delimiter needed).
     static std::string AddCheckIfKept(std::string_view table, std::string_view name,
                                       std::string_view condition);
+    /// "ALTER TABLE `t` MODIFY `c` <type> GENERATED ALWAYS AS (expression) STORED COMMENT
+    /// '<Access expression>';": the column computed by the server from now on.
+    static std::string MakeGenerated(const TableSchema& table, const ColumnSchema& column,
+                                     std::string_view expression);
+    /// The same, for a script file written without a server: only when every loaded row's
+    /// value equals the expression's (see AddCheckIfKept).
+    static std::string MakeGeneratedIfEqual(const TableSchema& table, const ColumnSchema& column,
+                                            std::string_view expression);
+    /// "ALTER TABLE `t` MODIFY `c` <type> NULL COMMENT '<Access expression>';": a calculated
+    /// column kept as a plain one, its expression told in its comment.
+    static std::string CommentExpression(const TableSchema& table, const ColumnSchema& column);
+    /// "NOT (`c` <=> (expression))": the rows whose stored value differs from the expression's.
+    static std::string Differs(const ColumnSchema& column, std::string_view expression);
+    /// The key, the stored value and the expression's value (as text) of the first row whose
+    /// value differs from the expression's.
+    static std::string FirstDiffering(const TableSchema& table, const ColumnSchema& column,
+                                      std::string_view expression,
+                                      const std::vector<std::string>& key);
     /// "SELECT COUNT(*) FROM `t` WHERE NOT (condition)": the rows that break a condition.
     static std::string CountBreaking(std::string_view table, std::string_view condition);
     /// The key values of the first `limit` rows that break a condition, each row's columns
