@@ -227,6 +227,16 @@ constexpr OptionSpec kOptions[] = {
      "Office files, Word/Excel/PowerPoint 97-2003); any other value keeps its\n"
      "bytes (default: every value byte for byte as Access keeps it)",
      [](Options& o, const Given&) { o.ole_contents = true; }},
+    {'\0', "--source-charset", Argument::Required, false, "--source-charset CS",
+     "the character set of an Access 97 file's text (any iconv name, e.g.\n"
+     "CP936, GBK, BIG5) when its header names another code page; also\n"
+     "source-charset= in an option file's [tablewright] group (default: the\n"
+     "header's; Access 2000 and later files keep Unicode and ignore it)",
+     [](Options& o, const Given& g) {
+         if (g.value->empty())
+             throw UsageError{"--source-charset 不能为空"};
+         o.source_charset = *g.value;
+     }},
     {'\0', "--table-type", Argument::Required, false, "--table-type T",
      "MyISAM (default), InnoDB, Aria, MEMORY or HEAP",
      [](Options& o, const Given& g) { o.table_type = TableType(*g.value); }},

@@ -52,6 +52,9 @@ struct Options {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    /// The character set of an Access 97 file's text when its header names the wrong code page
+    /// (any iconv name); empty: the header's.
+    std::string source_charset;
     bool verify = false;
     bool verify_only = false;
     /// Change only what differs on the server instead of dropping and reloading.

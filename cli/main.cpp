@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -180,6 +181,54 @@ int VerifyStatus(const tw::run::VerifyReport& report, int conversion_status) {
     }
 }
 
+// The last value of `name` in the [tablewright] group of the option files the run reads (the
+// usual ones, or the one --defaults-file names, then --defaults-extra-file's); empty when none
+// sets it. Only this tool's own settings are read here: the client library reads the rest.
+std::string OptionFileValue(const tw::data::MySqlOptionFiles& files, const std::string& name) {
+    if (!files.read)
+        return {};
+    std::vector<std::string> paths;
+    if (!files.only_file.empty()) {
+        paths.push_back(files.only_file);
+    } else {
+        paths = {"/etc/my.cnf", "/etc/mysql/my.cnf"};
+        if (const char* home = std::getenv("HOME"))
+            paths.push_back(std::string(home) + "/.my.cnf");
+    }
+    if (!files.extra_file.empty())
+        paths.push_back(files.extra_file);
+    auto trim = [](std::string text) {
+        const auto first = text.find_first_not_of(" \t\r");
+        const auto last = text.find_last_not_of(" \t\r");
+        return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    };
+    std::string found;
+    for (const auto& path : paths) {
+        std::ifstream in(path);
+        std::string line;
+        bool in_group = false;
+        while (std::getline(in, line)) {
+            line = trim(line);
+            if (line.empty() || line[0] == '#' || line[0] == ';')
+                continue;
+            if (line[0] == '[') {
+                in_group = trim(line.substr(1, line.find(']') - 1)) == "tablewright";
+                continue;
+            }
+            const auto equals = line.find('=');
+            std::string key = trim(line.substr(0, equals));
+            std::replace(key.begin(), key.end(), '_', '-');
+            if (in_group && equals != std::string::npos && key == name) {
+                found = trim(line.substr(equals + 1));
+                if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') &&
+                    found.back() == found.front())
+                    found = found.substr(1, found.size() - 2);
+            }
+        }
+    }
+    return found;
+}
+
 int Run(const Options& options) {
     tw::engine::Cls_Convertion engine(tw::data::DefaultProviderFactory(),
                                       tw::data::DefaultScriptDestinationFactory());
@@ -196,6 +245,9 @@ int Run(const Options& options) {
     } else if (const char* from_environment = std::getenv("TABLEWRIGHT_SOURCE_PASSWORD")) {
         source_password = from_environment;
     }
+    engine.SetSourceCharset(!options.source_charset.empty()
+                                ? options.source_charset
+                                : OptionFileValue(options.option_files, "source-charset"));
     const bool opened = engine.OpenSourceDB(options.file, source_password);
     // The engine keeps what it needs; this copy is wiped (through a volatile pointer, so that
     // the writes to a string about to die are not left out).

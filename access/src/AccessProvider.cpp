@@ -24,6 +24,11 @@ public:
     explicit AccessProvider(std::shared_ptr<const AccessFile> file)
         : file_(std::move(file)), catalog_(file_) {}
 
+    std::string TextEncoding() const override { return text_encoding; }
+
+    /// How the file's text was decoded, for the log.
+    std::string text_encoding;
+
     void Execute(std::string_view) override {
         throw DataAccessError("Access 数据库 " + Quoted(file_->path) +
                               " 以只读方式打开，不能执行语句。");
@@ -110,8 +115,30 @@ std::unique_ptr<Provider> OpenChecked(std::shared_ptr<const AccessFile> file) {
 } // namespace
 
 std::unique_ptr<Provider> OpenAccessProvider(const std::string& path,
-                                             const std::optional<std::string>& password) {
-    return OpenChecked(access::OpenFile(path, password));
+                                             const std::optional<std::string>& password,
+                                             const std::optional<std::string>& charset) {
+    auto file = access::OpenFile(path, password);
+    std::string encoding;
+    if (charset && !charset->empty()) {
+        const auto code_page = access::CodePageForCharset(*charset);
+        if (!code_page)
+            throw DataAccessError("无法打开数据库 " + Quoted(path) + "：不认识字符集 '" + *charset +
+                                  "'（iconv 没有这个名字）");
+        if (file->jet3) {
+            encoding = "Access 97 文件的文本按 " + *charset + " 解码（文件头写的代码页是 " +
+                       std::to_string(file->header.code_page) + "）";
+            file->header.code_page = *code_page;
+        } else {
+            encoding =
+                "源字符集 " + *charset + " 未使用：Access 2000 及以后的文件以 Unicode 保存文本";
+        }
+    } else if (file->jet3) {
+        encoding = "Access 97 文件的文本按文件头写的代码页 " +
+                   std::to_string(file->header.code_page) + " 解码";
+    }
+    auto provider = OpenChecked(std::move(file));
+    static_cast<AccessProvider&>(*provider).text_encoding = std::move(encoding);
+    return provider;
 }
 
 namespace access {

@@ -607,6 +607,8 @@ TableSchema Catalog::Describe(const CatalogObject& table) {
     TableSchema schema;
     schema.name = table.name;
     schema.description = TextProperty(properties_of(nullptr), "Description");
+    schema.validation_rule = TextProperty(properties_of(nullptr), "ValidationRule");
+    schema.validation_text = TextProperty(properties_of(nullptr), "ValidationText");
 
     // Types and sizes are what the table's recordset fields report; only the calculated Decimal
     // columns need the recordset itself, which measures them from their values.
@@ -645,6 +647,10 @@ TableSchema Catalog::Describe(const CatalogObject& table) {
             column.allow_zero_length = BoolProperty(own, "AllowZeroLength");
         column.default_expression = TextProperty(own, "DefaultValue");
         column.description = TextProperty(own, "Description");
+        column.validation_rule = TextProperty(own, "ValidationRule");
+        column.validation_text = TextProperty(own, "ValidationText");
+        if (column.calculated)
+            column.calculated_expression = TextProperty(own, "Expression");
     }
 
     for (const auto& index : plan->indexes) {

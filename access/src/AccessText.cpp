@@ -2,8 +2,11 @@
 
 #include "AccessBytes.h"
 
+#include <cctype>
 #include <cerrno>
 #include <iconv.h>
+#include <mutex>
+#include <vector>
 
 namespace tw::data::access {
 
@@ -15,8 +18,46 @@ iconv_t AsIconv(void* handle) {
 
 } // namespace
 
+namespace {
+
+// Character sets named by the user, by their number above 65535 (see CodePageForCharset).
+constexpr int kNamedCharsetBase = 0x10000;
+std::mutex named_charsets_mutex;
+std::vector<std::string> named_charsets;
+
+} // namespace
+
+std::optional<int> CodePageForCharset(const std::string& name) {
+    iconv_t cd = iconv_open("UTF-8", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    iconv_close(cd);
+    std::string upper = name;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.size() > 2 && upper.size() <= 7 && upper.starts_with("CP") &&
+        upper.find_first_not_of("0123456789", 2) == std::string::npos)
+        return std::stoi(upper.substr(2));
+    const std::lock_guard lock(named_charsets_mutex);
+    for (std::size_t i = 0; i < named_charsets.size(); ++i)
+        if (named_charsets[i] == name)
+            return kNamedCharsetBase + static_cast<int>(i);
+    named_charsets.push_back(name);
+    return kNamedCharsetBase + static_cast<int>(named_charsets.size() - 1);
+}
+
+std::string CharsetName(int code_page) {
+    if (code_page >= kNamedCharsetBase) {
+        const std::lock_guard lock(named_charsets_mutex);
+        const auto at = static_cast<std::size_t>(code_page - kNamedCharsetBase);
+        if (at < named_charsets.size())
+            return named_charsets[at];
+    }
+    return "CP" + std::to_string(code_page);
+}
+
 CodePageDecoder::CodePageDecoder(int code_page) {
-    std::string name = "CP" + std::to_string(code_page);
+    const std::string name = CharsetName(code_page);
     iconv_t cd = iconv_open("UTF-8", name.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1))
         cd = iconv_open("UTF-8", "CP1252");

@@ -5,9 +5,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tw::data::access {
+
+/// The code page number that stands for text in the character set `name` (any name iconv
+/// knows, e.g. "CP936", "GBK", "BIG5"): the number itself for "CP<n>", otherwise a number above
+/// 65535 that CodePageDecoder and CharsetName resolve to the name; nullopt when iconv does not
+/// know it.
+std::optional<int> CodePageForCharset(const std::string& name);
+/// The iconv name of a code page number ("CP1252", or the name a number of CodePageForCharset
+/// stands for).
+std::string CharsetName(int code_page);
 
 /// Decodes Windows code-page text (Jet3 files) to UTF-8.
 class CodePageDecoder {

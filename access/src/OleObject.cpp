@@ -121,17 +121,29 @@ std::optional<OleContents> PackagedFile(std::string_view native) {
 }
 
 // A BMP file from a device-independent bitmap (BITMAPINFOHEADER or one of its successors, the
-// palette, the pixels): the file header in front says where the pixels start.
+// palette, the pixels): the file header in front says where the pixels start, and the file ends
+// where the bitmap's own sizes say its pixels end (an OLE stream may carry bytes after them).
 std::optional<std::string> BitmapFile(std::string_view dib) {
     if (dib.size() < 16)
         return std::nullopt;
     const std::uint32_t header_size = Little32(dib, 0);
     std::uint64_t palette = 0;
+    std::uint64_t image = 0; // bytes of the pixels
+    auto rows_of = [](std::uint64_t width, std::uint64_t height, unsigned bits) {
+        return (width * bits + 31) / 32 * 4 * height; // rows padded to 4 bytes
+    };
     if (header_size == 12) {
         // BITMAPCOREHEADER: 3-byte palette entries for up to 8 bits a pixel.
         const unsigned bits =
             static_cast<unsigned char>(dib[10]) | static_cast<unsigned char>(dib[11]) << 8;
+        if (bits == 0 || bits > 32)
+            return std::nullopt;
         palette = bits <= 8 ? (std::uint64_t{1} << bits) * 3 : 0;
+        const unsigned width =
+            static_cast<unsigned char>(dib[4]) | static_cast<unsigned char>(dib[5]) << 8;
+        const unsigned height =
+            static_cast<unsigned char>(dib[6]) | static_cast<unsigned char>(dib[7]) << 8;
+        image = rows_of(width, height, bits);
     } else if (header_size == 40 || header_size == 52 || header_size == 56 || header_size == 108 ||
                header_size == 124) {
         if (dib.size() < 40)
@@ -146,19 +158,46 @@ std::optional<std::string> BitmapFile(std::string_view dib) {
         // BI_BITFIELDS after a plain BITMAPINFOHEADER: three colour masks follow it.
         if (header_size == 40 && compression == 3)
             palette += 12;
+        const auto width = static_cast<std::int32_t>(Little32(dib, 4));
+        const auto height = static_cast<std::int32_t>(Little32(dib, 8)); // < 0: top-down
+        const std::uint32_t size_image = Little32(dib, 20);
+        if (compression == 0 || compression == 3) {
+            if (width <= 0 || height == 0)
+                return std::nullopt;
+            const std::uint64_t rows = height < 0
+                                           ? std::uint64_t{0} - static_cast<std::int64_t>(height)
+                                           : static_cast<std::uint64_t>(height);
+            image = rows_of(static_cast<std::uint64_t>(width), rows, bits);
+        } else {
+            image = size_image; // compressed pixels: only the header knows their size
+            if (image == 0)
+                return std::nullopt;
+        }
     } else {
         return std::nullopt;
     }
     const std::uint64_t pixels = kFileHeaderSize + header_size + palette;
-    const std::uint64_t size = kFileHeaderSize + dib.size();
-    if (pixels > size || size > 0xFFFFFFFFu)
+    const std::uint64_t size = pixels + image;
+    // Pixels missing at the end make no picture; bytes after them are not part of it.
+    if (size > kFileHeaderSize + dib.size() || size > 0xFFFFFFFFu)
         return std::nullopt;
     std::string file = "BM";
     AppendLittle32(file, static_cast<std::uint32_t>(size));
     AppendLittle32(file, 0); // two reserved words
     AppendLittle32(file, static_cast<std::uint32_t>(pixels));
-    file.append(dib);
+    file.append(dib.substr(0, static_cast<std::size_t>(size - kFileHeaderSize)));
     return file;
+}
+
+// A BMP file stored whole, without what follows the size its file header declares; nullopt
+// when that size is not one the value holds.
+std::optional<std::string> WholeBitmap(std::string_view native) {
+    if (native.size() < kFileHeaderSize)
+        return std::nullopt;
+    const std::uint32_t size = Little32(native, 2);
+    if (size < kFileHeaderSize || size > native.size())
+        return std::nullopt;
+    return std::string(native.substr(0, size));
 }
 
 // The classes of Word, Excel and PowerPoint 97-2003, whose OLE storage is a file of theirs.
@@ -198,8 +237,13 @@ std::optional<OleContents> NativeContents(std::string_view type, std::string_vie
         if (signature.size() == 8 && !IsOfficeStorageClass(type))
             return std::nullopt;
         // "BM" alone is too short a signature unless the class says it is a picture.
-        if (signature == "BM" && !IsPictureClass(type))
+        if (signature == "BM") {
+            if (!IsPictureClass(type))
+                return std::nullopt;
+            if (auto file = WholeBitmap(native))
+                return OleContents{kind, std::move(*file), {}};
             return std::nullopt;
+        }
         return OleContents{kind, std::string(native), {}};
     }
     if (IsPictureClass(type))

@@ -66,6 +66,8 @@ bool Cls_Convertion::OpenSourceDB(const std::string& sFileName, const std::strin
     if (!pwd.empty())
         connection_string += ";Persist Security Info=False;Jet OLEDB:Database Password=" +
                              data::QuoteConnectionValue(pwd);
+    if (!source_charset_.empty())
+        connection_string += ";Source Charset=" + data::QuoteConnectionValue(source_charset_);
     return OpenConnection(*source_connection_, connection_string);
 }
 

@@ -1,6 +1,7 @@
 #include "tablewright/engine/TableCopier.h"
 
 #include "tablewright/engine/ComplexTables.h"
+#include "tablewright/engine/RequiredColumns.h"
 #include "tablewright/engine/ViewPlan.h"
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/Text.h"
@@ -325,6 +326,7 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
     std::int32_t last_percent = 0;
     std::vector<data::Value> values(static_cast<std::size_t>(count));
     target_->BeginRows(schema);
+    RequiredColumns required(schema, options.table.keys);
     while (!rs.IsEOF() && !stop_) {
         std::string unreadable;
         for (int i = 0; i < count; ++i) {
@@ -343,6 +345,13 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
         }
         if (!unreadable.empty())
             CountFailure(unreadable);
+        // A Required column without a value in this row allows NULL from now on, before the
+        // row goes out, so that the row is kept.
+        for (const std::size_t column : required.FirstNulls(values)) {
+            counting_rows_ = false;
+            Report([&] { target_->AllowNull(schema, schema.columns[column], options.table); });
+            counting_rows_ = true;
+        }
         Report([&] { target_->AppendRow(values); });
         ++counter;
         ++report_->rows;
@@ -368,6 +377,8 @@ void TableCopier::CopyRows(data::Recordset& rs, const data::TableSchema& schema,
     }
     for (std::string& note : DescribeChanges(schema, changes))
         report_->column_warnings.push_back(note_prefix_ + std::move(note));
+    for (std::string& note : required.Notes(schema))
+        Note(std::move(note));
 }
 
 // Gives the filled table its keys. A key the destination refuses costs no row: it is noted

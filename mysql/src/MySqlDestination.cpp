@@ -7,10 +7,11 @@
 
 namespace tw::data {
 
-void MySqlDestination::HandBack(std::string& text, StatementKind kind, std::size_t row_prefix) {
+void MySqlDestination::HandBack(std::string& text, StatementKind kind, std::size_t row_prefix,
+                                bool refused) {
     if (!handler_)
         return;
-    MadeStatement made{text, kind, row_prefix};
+    MadeStatement made{text, kind, row_prefix, refused};
     handler_(made);
 }
 
@@ -20,7 +21,7 @@ void MySqlDestination::Made(std::string& text, StatementKind kind, std::size_t r
     try {
         send();
     } catch (...) {
-        HandBack(text, kind, row_prefix);
+        HandBack(text, kind, row_prefix, true);
         throw;
     }
     HandBack(text, kind, row_prefix);
@@ -215,6 +216,12 @@ WrittenSql MySqlDestination::WriteSavedQuery(std::string_view name, const sql::S
 
 void MySqlDestination::CreateProcedure(std::string& statement) {
     Made(statement, StatementKind::Procedure, 0, [&] { Send(statement); });
+}
+
+void MySqlDestination::AllowNull(const TableSchema& table, const ColumnSchema& column,
+                                 const TableOptions& options) {
+    statement_ = MySqlDialect::AllowNull(table, column, options);
+    Made(statement_, StatementKind::Alter, 0, [&] { Send(statement_); });
 }
 
 void MySqlDestination::CreateView(std::string& statement) {

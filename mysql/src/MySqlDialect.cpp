@@ -780,4 +780,23 @@ std::string MySqlDialect::ForeignKey(const RelationshipSchema& relationship) {
     return statement;
 }
 
+std::string MySqlDialect::AllowNull(const TableSchema& table, const ColumnSchema& column,
+                                    const TableOptions& options) {
+    std::string statement = "ALTER TABLE ";
+    AppendName(statement, table.name);
+    statement += " MODIFY ";
+    AppendName(statement, column.name);
+    statement += ' ' + ColumnType(column) + " NULL";
+    if (options.keys) {
+        if (const std::string value = DefaultValue(column); !value.empty())
+            statement += " DEFAULT " + value;
+        if (!column.description.empty()) {
+            statement += " COMMENT ";
+            AppendStringLiteral(statement, CutChars(column.description, kColumnCommentChars));
+        }
+    }
+    statement += ';';
+    return statement;
+}
+
 } // namespace tw::data

@@ -29,7 +29,8 @@ std::unique_ptr<Provider> OpenFromString(const std::string& connection_string) {
         auto path = FindConnectionValue(parts, "Data Source");
         if (!path || path->empty())
             throw DataAccessError("连接字符串中没有指定数据库文件。");
-        return OpenAccessProvider(*path, FindConnectionValue(parts, "Jet OLEDB:Database Password"));
+        return OpenAccessProvider(*path, FindConnectionValue(parts, "Jet OLEDB:Database Password"),
+                                  FindConnectionValue(parts, "Source Charset"));
     }
     if (auto driver = FindConnectionValue(parts, "DRIVER")) {
         if (!IsMySqlDriver(*driver))

@@ -106,6 +106,10 @@ void ConversionRun::MyConversion_ExecuteInfo(std::string& StrSQL) {
             ++unwritten_rows_;
         return;
     }
+    // The script file holds only what the server took: a statement it refused would stop the
+    // client that loads the file (its failure is counted by the engine).
+    if (made && made->refused)
+        return;
     if (made && made->kind == data::StatementKind::Procedure) {
         // A procedure's body has statements of its own: the client is told to end this one at
         // ";;" instead, then back.
@@ -340,6 +344,8 @@ void ConversionRun::RunTables() {
     const std::uint64_t start = TickCount();
     run_start_ = start;
     log_ = WriteMessage() + " Start conversion ...." + kCrLf + kCrLf;
+    if (const std::string encoding = engine_.SourceTextEncoding(); !encoding.empty())
+        log_ += WriteMessage() + " " + encoding + kCrLf + kCrLf;
     // Linked tables are not in the table list: their data lives elsewhere. The log says so, so
     // that a user missing one learns why.
     if (const auto links = engine_.LinkedTables(); !links.empty()) {

@@ -1038,6 +1038,17 @@ TEST(OleObject, KnownWrappersGiveTheirFileOthersNothing) {
         {"package", OleValue("Package", package), OleContentKind::Package, file, "report.txt"},
         {"bitmap", OleValue("Paint.Picture", dib), OleContentKind::Picture, bmp, ""},
         {"bmp whole", OleValue("PBrush", bmp), OleContentKind::Picture, bmp, ""},
+        // The OLE stream's bytes after the bitmap (8 of them in Access 97's Paint pictures)
+        // are not part of the file, which ends where its header says.
+        {"bitmap, bytes after", OleValue("Paint.Picture", dib + std::string(8, '\x7F')),
+         OleContentKind::Picture, bmp, ""},
+        {"bmp whole, bytes after", OleValue("PBrush", bmp + std::string(8, '\0')),
+         OleContentKind::Picture, bmp, ""},
+        {"bitmap without its last row", OleValue("Paint.Picture", dib.substr(0, dib.size() - 1)),
+         std::nullopt, "", ""},
+        {"bitmap with 2 rows declared, 1 there",
+         OleValue("Paint.Picture", dib.substr(0, 8) + Le32(2) + dib.substr(12)), std::nullopt, "",
+         ""},
         {"word", OleValue("Word.Document.8", storage), OleContentKind::Document, storage, ""},
         {"pdf", OleValue("AcroExch.Document.7", pdf), OleContentKind::Document, pdf, ""},
         {"linked package", OleValue("Package", linked), std::nullopt, "", ""},

@@ -416,6 +416,40 @@ TEST(AccessSchema, ColumnsDescribeTheRecordsetFields) {
     EXPECT_EQ(calc.next_auto_number, 5);
 }
 
+// The rules of gen-rules.accdb (gen-rules.md): each column's validation rule and text, the
+// table's rule, and the calculated columns' expressions, as Access writes them.
+TEST(AccessSchema, ValidationRulesAndCalculatedExpressions) {
+    auto provider = Open("gen-rules.accdb");
+    const TableSchema employees = provider->ReadTableSchema("Employees");
+    EXPECT_EQ(employees.validation_rule, "[Ended] Is Null Or [Ended]>=[Hired]");
+    EXPECT_EQ(employees.validation_text, "离职日期不能早于入职日期");
+    std::map<std::string, std::vector<std::string>> got;
+    for (const auto& column : employees.columns)
+        got[column.name] = {column.calculated_expression, column.validation_rule,
+                            column.validation_text};
+    const std::map<std::string, std::vector<std::string>> want = {
+        {"ID", {"", "", ""}},
+        {"FirstName", {"", "", ""}},
+        {"LastName", {"", "", ""}},
+        {"FullName", {"[FirstName] & \" \" & [LastName]", "", ""}},
+        {"Salary", {"", ">=0 And <1000000", "工资必须在 0 到 1000000 之间"}},
+        {"MonthlySalary", {"[Salary]/12", "", ""}},
+        {"Bonus", {"IIf([Salary]>50000,[Salary]*0.1,0)", "", ""}},
+        {"Hired", {"", ">=#1/1/1990#", ""}},
+        {"Ended", {"", "", ""}},
+        {"Email", {"", "Is Null Or Like \"*@*.*\"", "邮箱格式不对"}},
+        {"Grade", {"", "In (\"A\",\"B\",\"C\")", ""}},
+        {"Code", {"", "Is Null Or Len([Code])=6", ""}},
+        {"Qty", {"", "Between 1 And 100", ""}},
+        {"YearsHired", {"Year([Hired])-1990", "", ""}},
+    };
+    EXPECT_EQ(got, want);
+    const TableSchema legacy = provider->ReadTableSchema("Legacy");
+    EXPECT_EQ(legacy.columns.at(1).validation_rule, ">0");
+    EXPECT_EQ(legacy.columns.at(1).validation_text, "数量必须大于 0");
+    EXPECT_TRUE(legacy.columns.at(2).required);
+}
+
 TEST(AccessSchema, TablesAreNamedAsForOpenTable) {
     auto provider = Open("gen-schema.mdb");
     EXPECT_EQ(provider->ReadTableSchema("order lines").name, "Order Lines");

@@ -277,7 +277,7 @@ TEST(CommandLine, UsageErrorsAreOneLineAndTheVersionIsTheProjects) {
         const Cli cli = RunCli({{match[1].str()}});
         EXPECT_EQ(cli.err.find("未知选项"), std::string::npos) << match[1] << ": " << cli.err;
     }
-    EXPECT_EQ(named, 37);
+    EXPECT_EQ(named, 38);
 }
 
 // The Access file's password comes from the command line, a prompt or the environment; linked
@@ -609,6 +609,56 @@ TEST(CommandLine, ScriptOnStandardOutputLoadsWithTheClient) {
                          ".`order details`), (SELECT COUNT(*) FROM " + database + ".`it's`)"),
               (std::vector<test::Row>{{"13", "5", "3"}}));
     root.Execute("DROP DATABASE " + database);
+}
+
+// An Access 97 file whose header names code page 1252 but whose text is GBK: read as the header
+// says without the option, as GBK with --source-charset (or the option file's [tablewright]
+// group); the log names the code page used, and an Access 2000+ file says it has no use for it.
+TEST(CommandLine, SourceCharsetDecodesAccess97TextOfAnotherCodePage) {
+    TempDir dir;
+    const std::string gbk = test::TestDataPath("jet3-gbk.mdb");
+    const std::string option_file =
+        dir.File("tw.cnf", "[client]\nuser=x\n[tablewright]\nsource-charset = GBK\n");
+    struct Case {
+        std::vector<std::string> options;
+        std::string file;
+        std::string row;
+        std::string log;
+    };
+    const std::vector<Case> cases = {
+        {{"--no-defaults"},
+         gbk,
+         "'GBK\xC2\xB1\xC3\xA0\xC3\x82\xC3\xAB'",
+         "按文件头写的代码页 1252 解码"},
+        {{"--no-defaults", "--source-charset", "CP936"},
+         gbk,
+         "'GBK编码'",
+         "按 CP936 解码（文件头写的代码页是 1252）"},
+        {{"--defaults-file=" + option_file}, gbk, "'GBK编码'", "按 GBK 解码"},
+        {{"--no-defaults", "--source-charset", "CP936"},
+         test::TestDataPath("gen-rules.accdb"),
+         "",
+         "源字符集 CP936 未使用"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log);
+        std::vector<std::string> args = c.options;
+        for (const std::string& arg : {std::string("--scenario"), std::string("script"),
+                                       std::string("--script"), std::string("-"), c.file})
+            args.push_back(arg);
+        const Cli cli = RunCli({args});
+        ASSERT_EQ(cli.status, 0) << cli.err;
+        EXPECT_NE(cli.err.find(c.log), std::string::npos) << cli.err;
+        if (!c.row.empty()) {
+            EXPECT_NE(cli.out.find("INSERT INTO `table1` values('2'," + c.row + ");"),
+                      std::string::npos)
+                << cli.out;
+        }
+    }
+    const Cli unknown = RunCli({{"--no-defaults", "--source-charset", "NO-SUCH-SET", "--scenario",
+                                 "script", "--script", "-", gbk}});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("不认识字符集 'NO-SUCH-SET'"), std::string::npos) << unknown.err;
 }
 
 // Ctrl-C in the middle of a table: the tool says how many of its rows arrived, and exactly that

@@ -271,6 +271,7 @@ TEST(EndToEnd, EveryTestFileIsListedAndConvertedCompletely) {
         const bool too_wide_for_innodb = name == "jet3-test.mdb" || name == "jet4-test.mdb";
         options.table_type = files % 2 && !too_wide_for_innodb ? "MyISAM" : "InnoDB";
         options.keys = files % 3 != 0;
+        options.views = true; // a view the server refuses stays out of the script file
         options.scenario = 2;
         options.script = TempPath("every.sql");
         const auto conversion = Convert(target, entry.path().string(), database, options);

@@ -186,6 +186,27 @@ TEST_F(RunFixture, FailuresAreLoggedInsteadOfSuccess) {
     EXPECT_TRUE(run->Summary().database_failed);
 }
 
+// With the server and the script file, the file holds only the statements the server took, so
+// that the plain client loads it to the end: a refused unique key is followed by its plain
+// index, a refused row is left out (and counted as failed).
+TEST_F(RunFixture, ScriptFileHoldsOnlyWhatTheServerTook) {
+    world.tables.resize(1);
+    world.tables[0].indexes = {{"Name", {{"N"}}, false, true}};
+    window.tables.resize(1);
+    window.scenario = 2;
+    window.keep_keys = 1;
+    world.refused = {"ALTER TABLE `a` ADD UNIQUE KEY `name` (`n`);",
+                     "INSERT INTO `a` values('2');"};
+    run->RunConversion();
+    EXPECT_EQ(test::ScriptStatements(ReadFile(window.script_path)),
+              "DROP TABLE IF EXISTS `a`;\r\n"
+              "CREATE TABLE `a`(`n` int ) ENGINE=MyISAM DEFAULT CHARSET=utf8mb4;\r\n"
+              "INSERT INTO `a` values('1');\r\n"
+              "ALTER TABLE `a` ADD KEY `name` (`n`);\r\n");
+    EXPECT_EQ(run->Summary().failed_statements, 1);
+    EXPECT_NE(window.message.find("唯一索引 'name' 未能保留唯一性"), std::string::npos);
+}
+
 TEST(RunFormatting, ElapsedSecondsHaveTwoDecimals) {
     EXPECT_EQ(run::FormatSeconds(0.004), "0.00");
     EXPECT_EQ(run::FormatSeconds(3.2), "3.20");

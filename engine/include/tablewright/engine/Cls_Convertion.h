@@ -57,6 +57,11 @@ public:
 
     /// Opens the Access file; shows the failure and returns false when it cannot be opened.
     bool OpenSourceDB(const std::string& sFileName, const std::string& pwd = "");
+    /// The character set (any iconv name) of an Access 97 file's text for the next
+    /// OpenSourceDB, in place of the code page its header names; empty for the header's.
+    void SetSourceCharset(std::string charset) { source_charset_ = std::move(charset); }
+    /// How the open source's text is decoded, for the log; empty when there is nothing to say.
+    std::string SourceTextEncoding() const { return source_connection_->TextEncoding(); }
     /// Connects to the MySQL server; shows the failure and returns false when it cannot.
     bool OpenDestinationDB(const std::string& host = "localhost", const std::string& user = "root",
                            const std::string& pwd = "", std::int32_t port = 3306);
@@ -163,6 +168,7 @@ private:
     const data::MadeStatement* reported_ = nullptr;
     std::vector<ListingFailure> listing_failures_;
     CopyEvents copy_events_;
+    std::string source_charset_;
     std::unique_ptr<TableCopier> copier_;
     TableReport last_report_;
 };

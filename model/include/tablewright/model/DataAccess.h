@@ -131,6 +131,9 @@ public:
     virtual std::vector<RelationshipSchema> ReadRelationships() { return {}; }
     /// The saved queries of the data source in catalog order (none for sources without).
     virtual std::vector<QuerySchema> ReadQueries() { return {}; }
+    /// How the source's text is decoded (a code page named by the file or by the user), for
+    /// the log; empty when there is nothing to say.
+    virtual std::string TextEncoding() const { return {}; }
     /// Sends whatever is still held back (batched statements); throws like Execute.
     virtual void Flush() {}
     /// Sets how many single-row INSERTs may be joined into one statement (1: none).
@@ -219,6 +222,10 @@ public:
     void EnsureConnected();
     /// True when the open connection was lost; false for a closed or working one.
     bool ConnectionLost() const { return provider_ && provider_->ConnectionLost(); }
+    /// Provider::TextEncoding of the open provider; empty when none is open.
+    std::string TextEncoding() const {
+        return provider_ ? provider_->TextEncoding() : std::string();
+    }
     /// Provider::Interrupt of the open connection; may be called from another thread while a
     /// call of this connection is under way, but not while it is being opened or closed.
     void Interrupt() {

@@ -47,7 +47,7 @@ enum class SessionPoint {
 };
 
 /// What a statement a destination made does.
-enum class StatementKind { Drop, Table, Row, Key, ForeignKey, View, Procedure };
+enum class StatementKind { Drop, Table, Row, Key, ForeignKey, View, Procedure, Alter };
 
 /// One statement a destination made, handed back for the log and the script file.
 struct MadeStatement {
@@ -58,6 +58,9 @@ struct MadeStatement {
     /// a writer joining rows into one statement appends only what follows, without the final
     /// ';'. 0 for other statements.
     std::size_t row_prefix = 0;
+    /// The server refused the statement (a script file leaves it out, so that the client that
+    /// loads the file does not stop at it).
+    bool refused = false;
 };
 
 /// Receives each statement a destination made, in order, once it was sent or refused.
@@ -104,6 +107,10 @@ public:
     virtual void BeginRows(const TableSchema& table) = 0;
     /// Adds one row to the table begun last; the destination may hold it back.
     virtual void AppendRow(std::span<const Value> row) = 0;
+    /// Lets a column of the table begun last hold NULL from the next row on (Access lets a column
+    /// become Required after rows without a value were in); throws DataAccessError when refused.
+    virtual void AllowNull(const TableSchema& table, const ColumnSchema& column,
+                           const TableOptions& options) = 0;
     /// Sends whatever the table still holds back.
     virtual void EndTable() = 0;
     /// Gives the filled table its keys, indexes and AutoNumber; what could not be kept as it was

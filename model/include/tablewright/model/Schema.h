@@ -44,6 +44,14 @@ struct ColumnSchema {
     std::string description;
     /// True when the column's values are computed from other columns by the source.
     bool calculated = false;
+    /// A calculated column's expression as the source writes it (Access expression text, e.g.
+    /// `[Salary]/12`); empty for other columns or when the source does not say.
+    std::string calculated_expression;
+    /// The rule every value must satisfy, as the source writes it (Access: `>=0 And <100`, the
+    /// column's own value left out); empty when the column has none.
+    std::string validation_rule;
+    /// The message the source shows when a value breaks the rule; empty when it has none.
+    std::string validation_text;
 };
 
 /// One column of an index, in key order.
@@ -72,6 +80,11 @@ struct TableSchema {
     std::vector<IndexSchema> indexes;
     /// The table's description; empty when it has none.
     std::string description;
+    /// The rule every row must satisfy (Access expression naming columns in brackets); empty
+    /// when the table has none.
+    std::string validation_rule;
+    /// The message the source shows when a row breaks the table's rule.
+    std::string validation_text;
     /// The value the source would give the next new row of its counting AutoNumber column; 0
     /// when the table has none or the source does not know.
     std::int64_t next_auto_number = 0;

@@ -25,6 +25,8 @@ public:
     void BeginRows(const TableSchema& table) override;
     void AppendRow(std::span<const Value> row) override;
     void EndTable() override {}
+    void AllowNull(const TableSchema& table, const ColumnSchema& column,
+                   const TableOptions& options) override;
     bool AddKeys(const TableSchema& table, const TableOptions& options,
                  std::vector<std::string>& notes) override;
     void AddForeignKey(const RelationshipSchema& relationship) override;
@@ -63,7 +65,8 @@ private:
     // Sends through `send` and hands the statement back, whether it was accepted or not.
     template <typename SendCall>
     void Made(std::string& text, StatementKind kind, std::size_t row_prefix, SendCall&& send);
-    void HandBack(std::string& text, StatementKind kind, std::size_t row_prefix);
+    void HandBack(std::string& text, StatementKind kind, std::size_t row_prefix,
+                  bool refused = false);
 
     StatementHandler handler_;
     std::string statement_;

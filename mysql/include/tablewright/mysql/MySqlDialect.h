@@ -79,6 +79,10 @@ public:
     /// The MySQL form of an Access default value for a column, or empty when it has none that
     /// means the same.
     static std::string DefaultValue(const ColumnSchema& column);
+    /// "ALTER TABLE `t` MODIFY `c` type NULL ...;": the column as the table statement made it,
+    /// but allowing NULL.
+    static std::string AllowNull(const TableSchema& table, const ColumnSchema& column,
+                                 const TableOptions& options);
     /// By how many bytes the largest row of the table exceeds what the server allows for the
     /// storage engine, as it measures a table being created: 65,535 bytes of columns for every
     /// engine, and for InnoDB 8,126 bytes of what stays in the row (16 KiB pages); 0 when it
