@@ -15,6 +15,7 @@
 #include "AccessFormat.h"
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/DataAccess.h"
+#include "tablewright/model/Text.h"
 
 #include <array>
 #include <cstdint>
@@ -278,9 +279,6 @@ struct CatalogObject {
 std::string LinkTarget(const CatalogObject& object);
 
 /// ASCII case folding, as Access compares the names of its objects and system columns.
-char AsciiLower(char c);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 /// Column `column` of a system table's current row as a whole number (0 when it is not one)
 /// and as text (empty when it is not text).

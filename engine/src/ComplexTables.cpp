@@ -1,7 +1,7 @@
 #include "tablewright/engine/ComplexTables.h"
 
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/MySqlDialect.h"
-#include "tablewright/mysql/SqlText.h"
 
 #include <set>
 

@@ -1,7 +1,7 @@
 #include "tablewright/engine/ViewPlan.h"
 
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/MySqlDialect.h"
-#include "tablewright/mysql/SqlText.h"
 
 #include <functional>
 #include <map>

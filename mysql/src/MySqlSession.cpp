@@ -1,6 +1,7 @@
 #include "MySqlInternals.h"
 
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Text.h"
 
 #include <errmsg.h>
 #include <mysqld_error.h>
@@ -39,12 +40,6 @@ void InitClientLibraryOnce() {
     static const bool initialised = mysql_library_init(0, nullptr, nullptr) == 0;
     if (!initialised)
         throw DataAccessError("无法初始化 MySQL 客户端库。");
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool IsLocalHost(std::string_view host) {
@@ -427,9 +422,7 @@ MysqlHandle ConnectHandle(const MySqlTarget& target, const char* database) {
 std::string Preview(std::string_view sql) {
     if (sql.size() <= kPreviewBytes)
         return std::string(sql);
-    std::size_t end = kPreviewBytes;
-    while (end > 0 && (static_cast<unsigned char>(sql[end]) & 0xC0) == 0x80)
-        --end; // not inside a multi-byte character
+    const std::size_t end = Utf8CharStart(sql, kPreviewBytes); // not inside a character
     return std::string(sql.substr(0, end)) + "…";
 }
 

@@ -2,6 +2,7 @@
 
 #include "tablewright/access/OleObject.h"
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/SqlText.h"
 
 #include <algorithm>
@@ -229,31 +230,6 @@ Canonical ServerCanonical(Kind kind, int server_type, const data::Value& value) 
 
 // ---- Showing values -------------------------------------------------------------------------
 
-// Decodes one UTF-8 character at text[i]; false (and i past one byte) for an invalid sequence.
-bool NextChar(std::string_view text, std::size_t& i, char32_t& code) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    const int length = lead < 0x80           ? 1
-                       : (lead >> 5) == 0x6  ? 2
-                       : (lead >> 4) == 0xE  ? 3
-                       : (lead >> 3) == 0x1E ? 4
-                                             : 0;
-    if (length == 0 || i + static_cast<std::size_t>(length) > text.size()) {
-        ++i;
-        return false;
-    }
-    code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-    for (int k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return false;
-        }
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    i += static_cast<std::size_t>(length);
-    return true;
-}
-
 // Characters that would change the terminal or the reading direction of the line.
 bool IsInvisible(char32_t code) {
     return code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F) || code == 0x200E ||
@@ -271,7 +247,7 @@ std::size_t CharCount(std::string_view text) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < text.size();) {
         char32_t code = 0;
-        NextChar(text, i, code);
+        data::DecodeUtf8(text, i, code);
         ++count;
     }
     return count;
@@ -288,7 +264,7 @@ std::string ShowText(std::string_view text, std::size_t from) {
         const std::size_t start = i;
         char32_t code = 0;
         ++shown;
-        if (!NextChar(text, i, code)) {
+        if (!data::DecodeUtf8(text, i, code)) {
             out += "\\x";
             AppendHexByte(out, static_cast<unsigned char>(text[start]));
             continue;

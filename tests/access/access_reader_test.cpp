@@ -301,7 +301,7 @@ TEST(AccessReaderFiles, CompressedUnicodeText) {
                             "52\x02_AB(¥\x05!!V")); // with its control characters
     std::string all;
     for (char32_t c = 1; c <= 0xFF; ++c)
-        access::AppendUtf8(all, c);
+        data::AppendUtf8(all, c);
     EXPECT_EQ(rows[7][0], I(8));
     EXPECT_EQ(rows[7][1], S(all));
 }

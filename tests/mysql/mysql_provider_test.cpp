@@ -3,6 +3,7 @@
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/DataAccess.h"
 #include "tablewright/model/Destination.h"
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/MySqlProvider.h"
 #include "tablewright/providers/Providers.h"
 
@@ -72,7 +73,7 @@ protected:
         database_ = "tw_mysql_provider_test_";
         for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))
             if (database_.size() < 64)
-                database_ += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                database_ += data::AsciiLower(c);
         provider_ = OpenMySqlProvider(target_);
         provider_->Execute("DROP DATABASE IF EXISTS " + database_);
         provider_->Execute("CREATE DATABASE " + database_ + " CHARACTER SET utf8mb4");

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "tablewright/model/Text.h"
 #include "tablewright/model/Value.h"
 
 #include <string>
 #include <string_view>
 
 namespace tw::data {
-
-/// Lower-cases UTF-8 text character by character with Unicode's simple case mapping.
-std::string Utf8ToLower(std::string_view text);
 
 /// Appends a name for use between backticks: every backtick is doubled.
 void AppendNameText(std::string& out, std::string_view name);
