@@ -455,17 +455,14 @@ void MySqlSession::Reconnect() {
 
 MySqlSession::~MySqlSession() {
     mysql_.reset();
-    if (socket_copy_ >= 0)
-        ::close(socket_copy_);
+    socket_copy_.Reset();
 }
 
 void MySqlSession::KeepSocketCopy() {
     const my_socket socket = mysql_get_socket(mysql_.get());
     const int copy = socket == MARIADB_INVALID_SOCKET ? -1 : ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
     const std::lock_guard lock(socket_mutex_);
-    if (socket_copy_ >= 0)
-        ::close(socket_copy_);
-    socket_copy_ = copy;
+    socket_copy_.Reset(copy);
 }
 
 void MySqlSession::Interrupt() {
@@ -473,8 +470,8 @@ void MySqlSession::Interrupt() {
     const std::lock_guard lock(socket_mutex_);
     // Shutting the socket down wakes a read or write blocked on it, on whatever descriptor; the
     // call then fails as with a lost connection.
-    if (socket_copy_ >= 0)
-        ::shutdown(socket_copy_, SHUT_RDWR);
+    if (socket_copy_)
+        ::shutdown(socket_copy_.Get(), SHUT_RDWR);
 }
 
 void MySqlSession::NoteLoss() {
@@ -483,9 +480,7 @@ void MySqlSession::NoteLoss() {
     lost_.store(true, std::memory_order_release);
     // The library has closed its descriptor; closing this one too lets the server see the end.
     const std::lock_guard lock(socket_mutex_);
-    if (socket_copy_ >= 0)
-        ::close(socket_copy_);
-    socket_copy_ = -1;
+    socket_copy_.Reset();
 }
 
 void MySqlSession::CheckLength(std::string_view sql) const {
