@@ -1,6 +1,7 @@
 // The real wizard window, off-screen, with the real engine, the shared Access files and the
 // throwaway MariaDB of scripts/test: driven by clicks and typing as a user drives it, with only
 // the message boxes and file dialogs answered by the test.
+#include "Loopback.h"
 #include "ScriptText.h"
 #include "ServerSession.h"
 #include "TestEnv.h"
@@ -889,16 +890,9 @@ TEST_F(WindowTest, AStalledServerFreezesNothingAndCancelEndsTheRun) {
 TEST_F(WindowTest, ConnectingToAServerThatNeverAnswersFreezesNothing) {
     // A socket that listens but never accepts: the system completes the connection, nobody
     // greets.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(silent, 4), 0);
-    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int port = ntohs(address.sin_port);
+    const test::LoopbackSocket silent(true);
+    ASSERT_NE(silent.Port(), 0);
+    const int port = silent.Port();
 
     Click("CmdNext");
     Type("TxtSourceDB", test::TestDataPath("gen-types.mdb"));
@@ -918,7 +912,6 @@ TEST_F(WindowTest, ConnectingToAServerThatNeverAnswersFreezesNothing) {
     ticker.start();
     Click("CmdNext");
     ticker.stop();
-    ::close(silent);
     EXPECT_EQ(Step(), 1);
     EXPECT_TRUE(busy_cursor);
     EXPECT_GT(ticks, 20);
