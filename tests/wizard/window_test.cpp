@@ -4,6 +4,7 @@
 #include "Loopback.h"
 #include "ScriptText.h"
 #include "ServerSession.h"
+#include "TempDir.h"
 #include "TestEnv.h"
 
 #include "tablewright/artwork/PictureBox.h"
@@ -81,13 +82,10 @@ protected:
     std::deque<MsgBoxResult> replies;
     std::vector<wizard::FileDialogRequest> dialogs;
     std::string chosen_file;
-    fs::path dir;
+    test::TempDir temp{"tw_window_test"};
+    const std::filesystem::path& dir = temp.Dir();
 
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tw_window_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
         messages.clear();
         replies.clear();
         dialogs.clear();
@@ -109,10 +107,7 @@ protected:
         steps.ShowSave = steps.ShowOpen;
         form->show();
     }
-    void TearDown() override {
-        form.reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { form.reset(); }
 
     template <typename Widget = QWidget> Widget* Get(const std::string& name) {
         auto* widget = form->findChild<Widget*>(QString::fromStdString(name));
