@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "tablewright/mysql/SqlText.h"
+#include "tablewright/model/Text.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -69,10 +69,10 @@ std::string NotEmpty(const Given& given) {
 // The table type as the server knows it; a usage error for one no current server has.
 std::string TableType(const std::string& text) {
     for (const char* known : {"MyISAM", "InnoDB", "Aria", "MEMORY", "HEAP"})
-        if (EqualsNoCase(text, known))
+        if (tw::data::Utf8EqualsNoCase(text, known))
             return known;
     for (const char* gone : {"ISAM", "BDB"})
-        if (EqualsNoCase(text, gone))
+        if (tw::data::Utf8EqualsNoCase(text, gone))
             throw UsageError{"表类型 " + std::string(gone) +
                              " 已不被任何现行的 MySQL 或 MariaDB 服务器支持，请改用 MyISAM 或 "
                              "InnoDB"};
@@ -80,9 +80,9 @@ std::string TableType(const std::string& text) {
 }
 
 tw::data::MySqlProtocol Protocol(const std::string& text) {
-    if (EqualsNoCase(text, "TCP"))
+    if (tw::data::Utf8EqualsNoCase(text, "TCP"))
         return tw::data::MySqlProtocol::Tcp;
-    if (EqualsNoCase(text, "SOCKET"))
+    if (tw::data::Utf8EqualsNoCase(text, "SOCKET"))
         return tw::data::MySqlProtocol::Socket;
     throw UsageError{"--protocol 只能是 TCP 或 SOCKET：'" + text + "'"};
 }
@@ -417,10 +417,6 @@ std::size_t TakeOptionFiles(const std::vector<std::string>& args,
 }
 
 } // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return tw::data::Utf8ToLower(a) == tw::data::Utf8ToLower(b);
-}
 
 std::string UsageText() {
     std::string out(kUsageHead);

@@ -77,7 +77,4 @@ Options ParseArguments(int argc, char** argv);
 /// The text --help prints, made from the table of options.
 std::string UsageText();
 
-/// Whether two names are the same without regard to case, as Access compares table names.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-
 } // namespace tw::cli

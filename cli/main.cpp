@@ -5,6 +5,7 @@
 
 #include "tablewright/engine/Cls_Convertion.h"
 #include "tablewright/engine/ViewPlan.h"
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/MySqlProvider.h"
 #include "tablewright/mysql/SqlText.h"
 #include "tablewright/providers/Providers.h"
@@ -31,7 +32,6 @@
 
 namespace {
 
-using tw::cli::EqualsNoCase;
 using tw::cli::Options;
 using tw::cli::ParseArguments;
 using tw::cli::UsageError;
@@ -297,12 +297,12 @@ int Run(const Options& options) {
         for (const auto& wanted : options.tables) {
             // Access tells table names apart without regard to case.
             const auto found = std::find_if(entries.begin(), entries.end(), [&](const auto& entry) {
-                return EqualsNoCase(entry.name, wanted);
+                return tw::data::Utf8EqualsNoCase(entry.name, wanted);
             });
             if (found == entries.end()) {
                 const auto links = engine.LinkedTables();
                 const auto link = std::find_if(links.begin(), links.end(), [&](const auto& row) {
-                    return EqualsNoCase(row.table_name, wanted);
+                    return tw::data::Utf8EqualsNoCase(row.table_name, wanted);
                 });
                 if (link != links.end()) {
                     std::cerr << "tablewright-cli: '" << link->table_name << "' 是链接表，数据在 "

@@ -1,5 +1,6 @@
 // tablewright: the desktop wizard that converts an Access database into MySQL/MariaDB and/or
 // an SQL script file.
+#include "tablewright/model/UniqueFd.h"
 #include "tablewright/window/Frm_Conversion.h"
 
 #include <QApplication>
@@ -53,8 +54,8 @@ std::string Environment(const char* name) {
 bool LocalXServerAnswers(const std::string& number) {
     const std::string path = "/tmp/.X11-unix/X" + number;
     for (const bool abstract : {true, false}) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+        const tw::data::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!fd)
             return true; // cannot tell; let the toolkit try
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -63,8 +64,7 @@ bool LocalXServerAnswers(const std::string& number) {
         const auto length =
             static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
         const bool connected =
-            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
-        ::close(fd);
+            ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
         if (connected)
             return true;
     }
@@ -81,12 +81,11 @@ bool RemoteXServerAnswers(const std::string& host, const std::string& number) {
         return false;
     bool connected = false;
     for (addrinfo* entry = found; entry && !connected; entry = entry->ai_next) {
-        const int fd =
-            ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
-        if (fd < 0)
+        const tw::data::UniqueFd fd(
+            ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol));
+        if (!fd)
             continue;
-        connected = ::connect(fd, entry->ai_addr, entry->ai_addrlen) == 0;
-        ::close(fd);
+        connected = ::connect(fd.Get(), entry->ai_addr, entry->ai_addrlen) == 0;
     }
     ::freeaddrinfo(found);
     return connected;

@@ -12,21 +12,16 @@
 
 namespace tw::data::access {
 
-ByteSource::~ByteSource() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 bool ByteSource::ReadAt(std::uint8_t* buffer, std::size_t size, std::int64_t offset) const {
     if (offset < 0 || static_cast<std::uint64_t>(offset) + size > static_cast<std::uint64_t>(size_))
         return false;
-    if (fd_ < 0) {
+    if (!fd_) {
         std::memcpy(buffer, bytes_.data() + offset, size);
         return true;
     }
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd_, buffer + done, size - done,
+        const ssize_t n = ::pread(fd_.Get(), buffer + done, size - done,
                                   static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
@@ -189,19 +184,17 @@ std::shared_ptr<AccessFile> OpenFile(const std::string& path,
         FailOpen(path, "不是普通文件");
     // O_NONBLOCK: should the path have become a FIFO since stat, opening it must not wait for
     // a writer; the fstat below refuses it then.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
         if (errno == EACCES || errno == EPERM)
             FailOpen(path, "没有读取权限");
         FailOpen(path, std::string("无法读取文件（") + std::strerror(errno) + "）");
     }
     // The size is taken from the open file: it is what will be read.
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode))
         FailOpen(path, "不是普通文件");
-    }
-    return CheckImage(path, std::make_unique<ByteSource>(fd, opened.st_size), password);
+    return CheckImage(path, std::make_unique<ByteSource>(std::move(fd), opened.st_size), password);
 }
 
 } // namespace tw::data::access

@@ -15,6 +15,8 @@
 #include "AccessFormat.h"
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/DataAccess.h"
+#include "tablewright/model/Text.h"
+#include "tablewright/model/UniqueFd.h"
 
 #include <array>
 #include <cstdint>
@@ -37,10 +39,9 @@ namespace tw::data::access {
 class ByteSource {
 public:
     /// Takes over the open file `fd` of `size` bytes.
-    ByteSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+    ByteSource(UniqueFd fd, std::int64_t size) : fd_(std::move(fd)), size_(size) {}
     explicit ByteSource(std::vector<std::uint8_t> bytes)
         : bytes_(std::move(bytes)), size_(static_cast<std::int64_t>(bytes_.size())) {}
-    ~ByteSource();
     ByteSource(const ByteSource&) = delete;
     ByteSource& operator=(const ByteSource&) = delete;
 
@@ -50,7 +51,7 @@ public:
     bool ReadAt(std::uint8_t* buffer, std::size_t size, std::int64_t offset) const;
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     std::vector<std::uint8_t> bytes_;
     std::int64_t size_ = 0;
 };
@@ -278,9 +279,6 @@ struct CatalogObject {
 std::string LinkTarget(const CatalogObject& object);
 
 /// ASCII case folding, as Access compares the names of its objects and system columns.
-char AsciiLower(char c);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 /// Column `column` of a system table's current row as a whole number (0 when it is not one)
 /// and as text (empty when it is not text).

@@ -101,7 +101,7 @@ private:
 
 // Reads the catalog of a file whose password was checked when it was opened; failures that do
 // not name the file yet are prefixed with it.
-std::unique_ptr<Provider> OpenChecked(std::shared_ptr<const AccessFile> file) {
+std::unique_ptr<Provider> OpenChecked(const std::shared_ptr<const AccessFile>& file) {
     try {
         return std::make_unique<AccessProvider>(file);
     } catch (const DataAccessError& e) {

@@ -283,24 +283,6 @@ ColumnInfo BuildColumn(const AccessFile& file, const ColumnDefinition& col,
 
 } // namespace
 
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
-            return false;
-    }
-    return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
-
 std::int64_t Integer(RowReader& rows, std::size_t column, Value& value) {
     rows.Decode(column, value);
     const auto* number = std::get_if<std::int64_t>(&value);

@@ -3,6 +3,8 @@
 // The text encodings of Access files: Windows code pages (Jet3), UTF-16LE and Jet4/ACE
 // "compressed unicode", each decoded to UTF-8.
 
+#include "tablewright/model/Text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -37,9 +39,6 @@ private:
     bool multibyte_ = false;
     void* iconv_ = nullptr;
 };
-
-/// Appends one code point as UTF-8.
-void AppendUtf8(std::string& out, char32_t code_point);
 
 /// Appends UTF-16LE text as UTF-8 (surrogate pairs joined; a lone surrogate becomes U+FFFD).
 void AppendUtf16Le(std::string& out, const std::uint8_t* data, std::size_t size);

@@ -1,5 +1,7 @@
 #include "CryptoSupport.h"
 
+#include "tablewright/model/Text.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -8,33 +10,6 @@ namespace tw::data::access::crypto {
 namespace {
 
 constexpr std::size_t kMaxPasswordUnits = 255;
-
-// The next code point of UTF-8 text; an invalid sequence gives U+FFFD and moves one byte on.
-char32_t NextCodePoint(std::string_view text, std::size_t& at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-        ++at;
-        return lead;
-    }
-    const std::size_t length = lead >= 0xC2 && lead < 0xE0   ? 2
-                               : lead >= 0xE0 && lead < 0xF0 ? 3
-                               : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                             : 0;
-    static constexpr char32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (length != 0 && at + length <= text.size()) {
-        char32_t code_point = lead & (0x7F >> length);
-        std::size_t k = 1;
-        for (; k < length && (static_cast<unsigned char>(text[at + k]) & 0xC0) == 0x80; ++k)
-            code_point = (code_point << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
-        if (k == length && code_point >= kSmallest[length] && code_point <= 0x10FFFF &&
-            (code_point < 0xD800 || code_point > 0xDFFF)) {
-            at += length;
-            return code_point;
-        }
-    }
-    ++at;
-    return 0xFFFD;
-}
 
 } // namespace
 
@@ -51,7 +26,7 @@ Secret PasswordBytes(const std::optional<std::string>& password) {
     if (password) {
         const std::string_view text = *password;
         for (std::size_t at = 0; at < text.size() && units < kMaxPasswordUnits;) {
-            const char32_t code_point = NextCodePoint(text, at);
+            const char32_t code_point = data::NextCodePoint(text, at);
             if (code_point >= 0x10000) {
                 put(0xD800 | ((code_point - 0x10000) >> 10));
                 put(0xDC00 | ((code_point - 0x10000) & 0x3FF));

@@ -1,5 +1,7 @@
 #include "tablewright/access/OleObject.h"
 
+#include "tablewright/model/Text.h"
+
 #include <array>
 #include <cstdint>
 
@@ -74,17 +76,6 @@ std::string_view WithoutZero(std::string_view text) {
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 std::uint32_t Little32(std::string_view bytes, std::size_t at) {

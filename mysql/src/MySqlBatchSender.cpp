@@ -246,7 +246,7 @@ std::size_t BatchSender::RowsKeptByFailure(const Batch& batch, const std::string
 
 MYSQL_STMT* BatchSender::BulkStatement(const Batch& batch) {
     if (batch.table == prepared_table_ && bulk_statement_)
-        return bulk_statement_;
+        return bulk_statement_.get();
     if (batch.table == prepared_table_ && bulk_refused_)
         return nullptr;
     CloseBulkStatement();
@@ -259,25 +259,23 @@ MYSQL_STMT* BatchSender::BulkStatement(const Batch& batch) {
     for (std::size_t i = 0; i < bulk_columns_.size(); ++i)
         sql += i == 0 ? "?" : ",?";
     sql += ')';
-    MYSQL_STMT* statement = mysql_stmt_init(session_.Handle());
+    StatementHandle statement(mysql_stmt_init(session_.Handle()));
     if (!statement)
         return nullptr;
-    if (mysql_stmt_prepare(statement, sql.data(), sql.size()) != 0 ||
-        mysql_stmt_param_count(statement) != bulk_columns_.size()) {
+    if (mysql_stmt_prepare(statement.get(), sql.data(), sql.size()) != 0 ||
+        mysql_stmt_param_count(statement.get()) != bulk_columns_.size()) {
         // The rows go as INSERT text, which reports whatever made the server refuse this.
-        mysql_stmt_close(statement);
+        statement.reset();
         session_.NoteLoss();
         return nullptr;
     }
-    bulk_statement_ = statement;
+    bulk_statement_ = std::move(statement);
     bulk_refused_ = false;
-    return statement;
+    return bulk_statement_.get();
 }
 
 void BatchSender::CloseBulkStatement() {
-    if (bulk_statement_)
-        mysql_stmt_close(bulk_statement_);
-    bulk_statement_ = nullptr;
+    bulk_statement_.reset();
     prepared_table_.clear();
     bulk_refused_ = false;
 }

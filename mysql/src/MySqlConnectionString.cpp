@@ -2,6 +2,7 @@
 
 #include "tablewright/model/ConnectionString.h"
 #include "tablewright/model/DataAccess.h"
+#include "tablewright/model/Text.h"
 
 #include <charconv>
 #include <filesystem>
@@ -13,20 +14,6 @@
 namespace tw::data {
 
 namespace {
-
-bool ContainsNoCase(std::string_view text, std::string_view needle) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (needle.size() > text.size())
-        return false;
-    for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
-        std::size_t k = 0;
-        while (k < needle.size() && lower(text[i + k]) == lower(needle[k]))
-            ++k;
-        if (k == needle.size())
-            return true;
-    }
-    return false;
-}
 
 // A timeout in whole seconds from the connection string; the default when absent or 0.
 unsigned TimeoutValue(const std::vector<ConnectionStringPart>& parts, std::string_view key) {
@@ -41,10 +28,6 @@ unsigned TimeoutValue(const std::vector<ConnectionStringPart>& parts, std::strin
 }
 
 constexpr int kDefaultPort = 3306;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && ContainsNoCase(a, b);
-}
 
 bool IsLocalHost(std::string_view host) {
     return host.empty() || EqualsNoCase(host, "localhost");

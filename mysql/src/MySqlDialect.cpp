@@ -1,10 +1,10 @@
 #include "tablewright/mysql/MySqlDialect.h"
 
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/SqlText.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <limits>
 #include <set>
@@ -20,31 +20,6 @@ constexpr std::size_t kTableCommentChars = 2048;
 constexpr std::size_t kNameChars = 64;
 // Bytes per character of utf8mb4, the character set of every table.
 constexpr int kBytesPerChar = 4;
-
-// Number of characters (code points) of UTF-8 text.
-std::size_t CharCount(std::string_view text) {
-    std::size_t count = 0;
-    for (unsigned char c : text)
-        count += (c & 0xC0) != 0x80;
-    return count;
-}
-
-// The first `chars` characters of UTF-8 text.
-std::string CutChars(std::string_view text, std::size_t chars) {
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == chars)
-            return std::string(text.substr(0, i));
-    }
-    return std::string(text);
-}
-
-std::string AsciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
 
 std::string Trimmed(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -232,13 +207,13 @@ bool BuildKeyParts(const IndexSchema& index, const TableSchema& table, int max_b
 // A lower-cased index name that no other index of the table has (names compare without case),
 // within MySQL's length limit and never "primary".
 std::string UniqueKeyName(const std::string& wanted, std::set<std::string>& taken) {
-    std::string base = CutChars(Utf8ToLower(wanted.empty() ? "key" : wanted), kNameChars);
+    std::string base = Utf8Prefix(Utf8ToLower(wanted.empty() ? "key" : wanted), kNameChars);
     if (AsciiLower(base) == "primary")
         base = "primary_";
     std::string name = base;
     for (int n = 2; !taken.insert(AsciiLower(name)).second; ++n) {
         const std::string suffix = "_" + std::to_string(n);
-        name = CutChars(base, kNameChars - suffix.size()) + suffix;
+        name = Utf8Prefix(base, kNameChars - suffix.size()) + suffix;
     }
     return name;
 }
@@ -413,7 +388,7 @@ std::string MySqlDialect::DefaultValue(const ColumnSchema& column) {
             text = expression; // a number typed into a text column's default is its text
         }
         if (type != adLongVarWChar && type != adLongVarChar &&
-            CharCount(text) > static_cast<std::size_t>(std::max(0, column.size)))
+            Utf8CharCount(text) > static_cast<std::size_t>(std::max(0, column.size)))
             return {};
         std::string literal;
         AppendStringLiteral(literal, text);
@@ -472,8 +447,8 @@ std::string MySqlDialect::CreateTable(const TableSchema& table, const TableOptio
             }
             if (!column.description.empty()) {
                 statement += " COMMENT ";
-                AppendStringLiteral(statement, CutChars(column.description, kColumnCommentChars));
-                if (CharCount(column.description) > kColumnCommentChars)
+                AppendStringLiteral(statement, Utf8Prefix(column.description, kColumnCommentChars));
+                if (Utf8CharCount(column.description) > kColumnCommentChars)
                     note(ColumnLabel(column) + " 的说明超过 " +
                          std::to_string(kColumnCommentChars) + " 个字符，已截断");
             }
@@ -496,8 +471,8 @@ std::string MySqlDialect::CreateTable(const TableSchema& table, const TableOptio
         }
         if (!table.description.empty()) {
             statement += " COMMENT=";
-            AppendStringLiteral(statement, CutChars(table.description, kTableCommentChars));
-            if (CharCount(table.description) > kTableCommentChars)
+            AppendStringLiteral(statement, Utf8Prefix(table.description, kTableCommentChars));
+            if (Utf8CharCount(table.description) > kTableCommentChars)
                 note("表的说明超过 " + std::to_string(kTableCommentChars) + " 个字符，已截断");
         }
     }
@@ -728,7 +703,7 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
         definition += ' ' + ColumnType(column) + " NOT NULL AUTO_INCREMENT";
         if (!column.description.empty()) {
             definition += " COMMENT ";
-            AppendStringLiteral(definition, CutChars(column.description, kColumnCommentChars));
+            AppendStringLiteral(definition, Utf8Prefix(column.description, kColumnCommentChars));
         }
         std::string counter;
         if (table.next_auto_number > 0)
@@ -757,7 +732,7 @@ std::string MySqlDialect::ForeignKey(const RelationshipSchema& relationship) {
     std::string statement = "ALTER TABLE ";
     AppendName(statement, relationship.child_table);
     statement += " ADD CONSTRAINT ";
-    AppendName(statement, CutChars(relationship.name, kNameChars));
+    AppendName(statement, Utf8Prefix(relationship.name, kNameChars));
     statement += " FOREIGN KEY (";
     for (std::size_t i = 0; i < relationship.columns.size(); ++i) {
         if (i > 0)
@@ -792,7 +767,7 @@ std::string MySqlDialect::AllowNull(const TableSchema& table, const ColumnSchema
             statement += " DEFAULT " + value;
         if (!column.description.empty()) {
             statement += " COMMENT ";
-            AppendStringLiteral(statement, CutChars(column.description, kColumnCommentChars));
+            AppendStringLiteral(statement, Utf8Prefix(column.description, kColumnCommentChars));
         }
     }
     statement += ';';

@@ -5,6 +5,7 @@
 // sent from a thread of its own, with every refused row found again).
 
 #include "tablewright/model/DataAccess.h"
+#include "tablewright/model/UniqueFd.h"
 #include "tablewright/mysql/MySqlProvider.h"
 
 #include <mysql.h>
@@ -32,8 +33,17 @@ struct ResultFreer {
     void operator()(MYSQL_RES* result) const noexcept { mysql_free_result(result); }
 };
 
+/// Closes a prepared statement. mysql_stmt_close frees the statement whatever it reports (a
+/// failure only means the server was not told, as on a lost connection, where the server drops
+/// the statement with the connection).
+struct StatementCloser {
+    void operator()(MYSQL_STMT* statement) const noexcept { mysql_stmt_close(statement); }
+};
+
 using MysqlHandle = std::unique_ptr<MYSQL, MysqlCloser>;
 using ResultHandle = std::unique_ptr<MYSQL_RES, ResultFreer>;
+/// A prepared statement, closed when it goes; move-only.
+using StatementHandle = std::unique_ptr<MYSQL_STMT, StatementCloser>;
 
 /// The byte budget of one multi-row INSERT: large enough that the server's per-statement work
 /// is spread over many rows, small enough to keep memory flat; never more than half of
@@ -122,7 +132,7 @@ private:
     // A descriptor of the connection's socket of the session's own, for Interrupt: the client
     // library may close its descriptor at any time on its thread, this one stays valid (and
     // cannot be reused for another file) until the connection is replaced or closed.
-    int socket_copy_ = -1;
+    UniqueFd socket_copy_;
     std::mutex socket_mutex_;
     void KeepSocketCopy();
 };
@@ -265,7 +275,7 @@ private:
     std::string bulk_table_;
     std::vector<ColumnSchema> bulk_columns_;
     // The bulk INSERT prepared for a table, used by whichever thread holds the connection.
-    MYSQL_STMT* bulk_statement_ = nullptr;
+    StatementHandle bulk_statement_;
     std::string prepared_table_;
     bool bulk_refused_ = false;
 

@@ -1,6 +1,7 @@
 #include "MySqlInternals.h"
 
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Text.h"
 
 #include <errmsg.h>
 #include <mysqld_error.h>
@@ -39,12 +40,6 @@ void InitClientLibraryOnce() {
     static const bool initialised = mysql_library_init(0, nullptr, nullptr) == 0;
     if (!initialised)
         throw DataAccessError("无法初始化 MySQL 客户端库。");
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool IsLocalHost(std::string_view host) {
@@ -427,9 +422,7 @@ MysqlHandle ConnectHandle(const MySqlTarget& target, const char* database) {
 std::string Preview(std::string_view sql) {
     if (sql.size() <= kPreviewBytes)
         return std::string(sql);
-    std::size_t end = kPreviewBytes;
-    while (end > 0 && (static_cast<unsigned char>(sql[end]) & 0xC0) == 0x80)
-        --end; // not inside a multi-byte character
+    const std::size_t end = Utf8CharStart(sql, kPreviewBytes); // not inside a character
     return std::string(sql.substr(0, end)) + "…";
 }
 
@@ -462,17 +455,14 @@ void MySqlSession::Reconnect() {
 
 MySqlSession::~MySqlSession() {
     mysql_.reset();
-    if (socket_copy_ >= 0)
-        ::close(socket_copy_);
+    socket_copy_.Reset();
 }
 
 void MySqlSession::KeepSocketCopy() {
     const my_socket socket = mysql_get_socket(mysql_.get());
     const int copy = socket == MARIADB_INVALID_SOCKET ? -1 : ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
     const std::lock_guard lock(socket_mutex_);
-    if (socket_copy_ >= 0)
-        ::close(socket_copy_);
-    socket_copy_ = copy;
+    socket_copy_.Reset(copy);
 }
 
 void MySqlSession::Interrupt() {
@@ -480,8 +470,8 @@ void MySqlSession::Interrupt() {
     const std::lock_guard lock(socket_mutex_);
     // Shutting the socket down wakes a read or write blocked on it, on whatever descriptor; the
     // call then fails as with a lost connection.
-    if (socket_copy_ >= 0)
-        ::shutdown(socket_copy_, SHUT_RDWR);
+    if (socket_copy_)
+        ::shutdown(socket_copy_.Get(), SHUT_RDWR);
 }
 
 void MySqlSession::NoteLoss() {
@@ -490,9 +480,7 @@ void MySqlSession::NoteLoss() {
     lost_.store(true, std::memory_order_release);
     // The library has closed its descriptor; closing this one too lets the server see the end.
     const std::lock_guard lock(socket_mutex_);
-    if (socket_copy_ >= 0)
-        ::close(socket_copy_);
-    socket_copy_ = -1;
+    socket_copy_.Reset();
 }
 
 void MySqlSession::CheckLength(std::string_view sql) const {

@@ -4,6 +4,7 @@
 #include "AccessComplex.h"
 #include "AccessFormat.h"
 #include "TestEnv.h"
+#include "ValueText.h"
 #include "tablewright/access/AccessProvider.h"
 #include "tablewright/access/OleObject.h"
 #include "tablewright/model/AdoTypes.h"
@@ -82,31 +83,7 @@ bool SameValue(const Value& a, const Value& b) {
 }
 
 std::string Show(const Value& v) {
-    return std::visit(
-        [](const auto& x) -> std::string {
-            using X = std::decay_t<decltype(x)>;
-            char buffer[64];
-            if constexpr (std::is_same_v<X, std::monostate>)
-                return "NULL";
-            else if constexpr (std::is_same_v<X, bool>)
-                return x ? "true" : "false";
-            else if constexpr (std::is_same_v<X, std::int64_t>)
-                return std::to_string(x);
-            else if constexpr (std::is_same_v<X, float> || std::is_same_v<X, double>) {
-                std::snprintf(buffer, sizeof buffer, "%.17g", static_cast<double>(x));
-                return buffer;
-            } else if constexpr (std::is_same_v<X, DateTime>) {
-                std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", x.year,
-                              x.month, x.day, x.hour, x.minute, x.second);
-                return buffer;
-            } else if constexpr (std::is_same_v<X, std::string>)
-                return "\"" + x.substr(0, 80) + "\" (" + std::to_string(x.size()) + " bytes)";
-            else if constexpr (std::is_same_v<X, Bytes>)
-                return "bytes(" + std::to_string(x.data.size()) + ")";
-            else
-                return x.text;
-        },
-        v);
+    return test::ValueText(v, 80);
 }
 
 void ExpectRows(const std::vector<std::vector<Value>>& actual,
@@ -301,7 +278,7 @@ TEST(AccessReaderFiles, CompressedUnicodeText) {
                             "52\x02_AB(¥\x05!!V")); // with its control characters
     std::string all;
     for (char32_t c = 1; c <= 0xFF; ++c)
-        access::AppendUtf8(all, c);
+        data::AppendUtf8(all, c);
     EXPECT_EQ(rows[7][0], I(8));
     EXPECT_EQ(rows[7][1], S(all));
 }

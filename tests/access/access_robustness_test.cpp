@@ -9,6 +9,7 @@
 #include "AccessFormat.h"
 #include "AccessImage.h"
 #include "TestEnv.h"
+#include "ValueText.h"
 #include "tablewright/access/AccessProvider.h"
 #include "tablewright/engine/Cls_Convertion.h"
 
@@ -140,33 +141,7 @@ template <class F> void ForEachLongValuePage(Image& image, F f) {
     }
 }
 
-std::string ValueText(const Value& value) {
-    return std::visit(
-        [](const auto& x) -> std::string {
-            using X = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<X, std::monostate>)
-                return "NULL";
-            else if constexpr (std::is_same_v<X, bool>)
-                return x ? "true" : "false";
-            else if constexpr (std::is_same_v<X, std::int64_t>)
-                return std::to_string(x);
-            else if constexpr (std::is_same_v<X, float> || std::is_same_v<X, double>) {
-                char buffer[32];
-                std::snprintf(buffer, sizeof buffer, "%.17g", static_cast<double>(x));
-                return buffer;
-            } else if constexpr (std::is_same_v<X, DateTime>)
-                return std::to_string(x.year) + "-" + std::to_string(x.month) + "-" +
-                       std::to_string(x.day) + " " +
-                       std::to_string(x.hour * 3600 + x.minute * 60 + x.second);
-            else if constexpr (std::is_same_v<X, std::string>)
-                return "s:" + x;
-            else if constexpr (std::is_same_v<X, Bytes>)
-                return "b:" + x.data;
-            else
-                return "t:" + x.text;
-        },
-        value);
-}
+using test::ValueText;
 
 // Everything a lenient caller gets from a database: per user table (and per complex column of
 // one, as "table/column"), each row's value texts ("!" + error for a value that throws; a row
@@ -675,8 +650,8 @@ TEST_F(AccessRobustness, LoopingChainsAreReported) {
         ASSERT_TRUE(reading.open_error.empty()) << reading.open_error;
         const auto& rows = reading.tables.at("Table1");
         ASSERT_EQ(rows.size(), 3u);
-        EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "s:One"}));
-        EXPECT_EQ(rows[1], (std::vector<std::string>{"2", "s:Two"}));
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "\"One\""}));
+        EXPECT_EQ(rows[1], (std::vector<std::string>{"2", "\"Two\""}));
         EXPECT_EQ(rows[2], std::vector<std::string>{"!row"});
         ASSERT_EQ(reading.errors.size(), 1u);
         EXPECT_TRUE(Contains(reading.errors[0], "循环")) << reading.errors[0];

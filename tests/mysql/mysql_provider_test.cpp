@@ -3,9 +3,11 @@
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/DataAccess.h"
 #include "tablewright/model/Destination.h"
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/MySqlProvider.h"
 #include "tablewright/providers/Providers.h"
 
+#include "Loopback.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -72,7 +74,7 @@ protected:
         database_ = "tw_mysql_provider_test_";
         for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))
             if (database_.size() < 64)
-                database_ += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                database_ += data::AsciiLower(c);
         provider_ = OpenMySqlProvider(target_);
         provider_->Execute("DROP DATABASE IF EXISTS " + database_);
         provider_->Execute("CREATE DATABASE " + database_ + " CHARACTER SET utf8mb4");
@@ -266,19 +268,13 @@ TEST_F(MySqlProviderTest, ConnectFailuresAreQuickAndNeverShowThePassword) {
     EXPECT_EQ(denied.find(password), std::string::npos) << denied;
 
     // A socket that is bound but not listening refuses every connection to its port.
-    const int socket_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(socket_fd, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(socket_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(socket_fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::optional<test::LoopbackSocket> bound(std::in_place);
+    ASSERT_NE(bound->Port(), 0);
     MySqlTarget closed_port = wrong_password;
-    closed_port.port = ntohs(address.sin_port);
+    closed_port.port = bound->Port();
     started = Clock::now();
     const std::string refused = Message([&] { OpenMySqlProvider(closed_port); });
-    ::close(socket_fd);
+    bound.reset();
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(refused.rfind(server + std::to_string(closed_port.port) + "：", 0), 0u) << refused;
     EXPECT_EQ(refused.find(password), std::string::npos) << refused;

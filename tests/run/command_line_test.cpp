@@ -1,18 +1,16 @@
 // The command-line tool as a database user drives it: the mariadb client's options, option files
 // and environment, the socket, usage errors, the script on standard output, and the summary at
 // the end. The real binary against the real server; what arrived is counted on the server.
+#include "ChildProcess.h"
 #include "ServerSession.h"
+#include "TempDir.h"
 #include "TestEnv.h"
 
 #include "tablewright/mysql/SqlText.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -49,85 +47,26 @@ struct CliRun {
 /// Runs tablewright-cli without a shell, so that the arguments arrive exactly: with pipes, or on
 /// a pseudo-terminal when the run is to be interrupted. Killed when it does not end in time.
 Cli RunCli(const CliRun& run) {
-    std::vector<std::string> argv_text = {TABLEWRIGHT_CLI_PATH};
-    argv_text.insert(argv_text.end(), run.args.begin(), run.args.end());
-    auto exec = [&] {
-        for (const char* name : {"MYSQL_HOST", "MYSQL_TCP_PORT", "MYSQL_UNIX_PORT", "MYSQL_PWD"})
-            ::unsetenv(name);
-        for (const auto& [key, value] : run.environment)
-            ::setenv(key.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        for (const auto& arg : argv_text)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    };
-    Cli result;
-    std::vector<std::pair<int, std::string*>> outputs;
-    pid_t pid = -1;
-    if (!run.interrupt_on.empty()) {
-        int terminal = -1;
-        pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-        if (pid == 0)
-            exec();
-        outputs = {{terminal, &result.out}};
-    } else {
-        int in[2], out[2], err[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0)
-            return result;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
-            for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-                ::close(fd);
-            exec();
-        }
-        for (int fd : {in[0], out[1], err[1]})
-            ::close(fd);
-        ::signal(SIGPIPE, SIG_IGN);
-        (void)!::write(in[1], run.input.data(), run.input.size());
-        ::close(in[1]);
-        outputs = {{out[0], &result.out}, {err[0], &result.err}};
-    }
+    test::ChildRun child;
+    child.argv = {TABLEWRIGHT_CLI_PATH};
+    child.argv.insert(child.argv.end(), run.args.begin(), run.args.end());
+    child.unset_environment = {"MYSQL_HOST", "MYSQL_TCP_PORT", "MYSQL_UNIX_PORT", "MYSQL_PWD"};
+    child.environment = run.environment;
+    child.input = run.input;
+    child.terminal = !run.interrupt_on.empty();
+    child.limit = std::chrono::minutes(3);
     bool interrupted = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    while (!outputs.empty() && std::chrono::steady_clock::now() < deadline) {
-        std::vector<pollfd> waits;
-        for (const auto& output : outputs)
-            waits.push_back({output.first, POLLIN, 0});
-        if (::poll(waits.data(), waits.size(), 200) <= 0)
-            continue;
-        for (std::size_t i = waits.size(); i-- > 0;) {
-            if (waits[i].revents == 0)
-                continue;
-            char buffer[65536];
-            const ssize_t n = ::read(waits[i].fd, buffer, sizeof buffer);
-            if (n <= 0) { // the end of a pipe, or EIO once the terminal's program has ended
-                ::close(waits[i].fd);
-                outputs.erase(outputs.begin() + static_cast<std::ptrdiff_t>(i));
-                continue;
-            }
-            outputs[i].second->append(buffer, static_cast<std::size_t>(n));
-        }
-        if (!interrupted && !run.interrupt_on.empty() &&
-            result.out.find(run.interrupt_on) != std::string::npos) {
-            ::kill(pid, SIGINT);
+    child.watch = [&](test::ChildControl& control) {
+        if (!interrupted && child.terminal &&
+            control.Output().find(run.interrupt_on) != std::string::npos) {
+            control.Signal(SIGINT);
             interrupted = true;
         }
-    }
-    if (!outputs.empty()) {
+    };
+    test::ChildResult ended = test::RunChild(child);
+    if (ended.timed_out)
         ADD_FAILURE() << "tablewright-cli did not finish; killed";
-        ::kill(pid, SIGKILL);
-        for (const auto& output : outputs)
-            ::close(output.first);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return {ended.status, std::move(ended.out), std::move(ended.err)};
 }
 
 std::string GenTypes() {
@@ -143,25 +82,7 @@ std::string Random(std::size_t length) {
     return text;
 }
 
-/// A folder of its own for a test's files, removed at the end.
-class TempDir {
-public:
-    TempDir()
-        : path_(fs::temp_directory_path() /
-                ("tw_cli_" + std::to_string(::getpid()) + "_" + Random(6))) {
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string File(const std::string& name, const std::string& text = {}) const {
-        const auto path = (path_ / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-    std::string Path() const { return path_.string(); }
-
-private:
-    fs::path path_;
-};
+using test::TempDir;
 
 /// The rows of the summary table, "read written failed" by table name (and "合计" for the
 /// totals).
@@ -187,7 +108,7 @@ std::map<std::string, std::string> SummaryRows(const std::string& text) {
 // Usage errors are one line that says what is wrong and points at --help; nothing is created
 // before the options are known to be good.
 TEST(CommandLine, UsageErrorsAreOneLineAndTheVersionIsTheProjects) {
-    TempDir dir;
+    TempDir dir("tw_cli");
     const std::string script = dir.Path() + "/out.sql";
     const std::string missing_cnf = dir.Path() + "/missing.cnf";
     struct Case {
@@ -283,7 +204,7 @@ TEST(CommandLine, UsageErrorsAreOneLineAndTheVersionIsTheProjects) {
 // The Access file's password comes from the command line, a prompt or the environment; linked
 // tables are not converted but named: on --list, for --table, and in the run's log.
 TEST(CommandLine, TheAccessPasswordFromEveryPlaceAndLinkedTablesNamed) {
-    TempDir dir;
+    TempDir dir("tw_cli");
     const std::string script = dir.Path() + "/out.sql";
     const std::string encrypted = test::TestDataPath("ace12-encrypted-rc4.accdb");
     const std::string linker = test::TestDataPath("ace12-linker.accdb");
@@ -349,7 +270,7 @@ TEST(CommandLine, ConnectionSettingsComeFromTheClientsPlacesAndTheCommandLineWin
     root.Execute("GRANT ALL ON `" + database + "`.* TO '" + user + "'@'%'");
     const std::string host = target.host;
     const std::string port = std::to_string(target.port);
-    TempDir dir;
+    TempDir dir("tw_cli");
     const std::string server = "host=" + host + "\nport=" + port + "\nuser=" + user + "\n";
     const std::string own_group =
         dir.File("own.cnf", "[tablewright]\n" + server + "password=" + password + "\n");
@@ -477,7 +398,7 @@ TEST(CommandLine, TheSummaryCountsRowsPerTableAndSaysWhatFailed) {
     TW_REQUIRE_SERVER(target);
     ServerSession root(target);
     const std::string database = "tw_cli_summary";
-    TempDir dir;
+    TempDir dir("tw_cli");
     const std::vector<std::string> server = {"--no-defaults",
                                              "-h",
                                              target.host,
@@ -597,7 +518,7 @@ TEST(CommandLine, ScriptOnStandardOutputLoadsWithTheClient) {
     ASSERT_EQ(cli.status, 0) << cli.err;
     EXPECT_NE(cli.err.find("Start conversion"), std::string::npos) << cli.err;
     EXPECT_EQ(SummaryRows(cli.err).at("合计"), "21 21 0") << cli.err;
-    TempDir dir;
+    TempDir dir("tw_cli");
     const std::string script = dir.File("out.sql", cli.out);
     const std::string load =
         "mariadb --no-defaults --protocol=tcp --host=" + target.host +

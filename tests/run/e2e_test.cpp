@@ -300,9 +300,7 @@ TEST(EndToEnd, EveryTestFileIsListedAndConvertedCompletely) {
         server.Execute("USE `" + database + "`");
         for (const std::string& table : conversion.tables) {
             const auto colon = table.rfind(':');
-            std::string lower = table.substr(0, colon);
-            for (char& c : lower)
-                c = char(std::tolower(static_cast<unsigned char>(c)));
+            const std::string lower = data::AsciiLower(table.substr(0, colon));
             EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM `" + lower + "`"),
                       table.substr(colon + 1))
                 << table;
@@ -552,9 +550,7 @@ TEST(EndToEnd, ScriptFileLoadsIntoTheSameTablesAsTheServerRun) {
                 0);
 
             for (const std::string& table : server_run.tables) {
-                std::string lower = table.substr(0, table.rfind(':'));
-                for (char& c : lower)
-                    c = char(std::tolower(static_cast<unsigned char>(c)));
+                const std::string lower = data::AsciiLower(table.substr(0, table.rfind(':')));
                 const auto a = server.Query("CHECKSUM TABLE tw_e2e_server.`" + lower + "`");
                 const auto b = server.Query("CHECKSUM TABLE tw_e2e_script.`" + lower + "`");
                 ASSERT_EQ(a.size(), 1u);

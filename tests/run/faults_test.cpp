@@ -3,6 +3,8 @@
 // point; passwords. Real Access files, real MariaDB servers (the shared throwaway one, and
 // dedicated ones this file starts, kills and restarts), real files; what arrived is compared
 // with what was reported.
+#include "ChildProcess.h"
+#include "Loopback.h"
 #include "ScriptText.h"
 #include "ServerSession.h"
 #include "TestEnv.h"
@@ -13,15 +15,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -208,7 +205,7 @@ public:
             error_ = "mariadb-install-db failed:\n" + ReadFile((dir_ / "install.log").string());
             return;
         }
-        port_ = FreePort();
+        port_ = test::FreeLoopbackPort();
         Start();
     }
 
@@ -317,18 +314,6 @@ private:
         return {};
     }
 
-    static int FreePort() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        ::close(fd);
-        return ntohs(address.sin_port);
-    }
-
     // Starts a program with its output in the folder's log; with die_with_parent the child is
     // killed when the test process ends, however it ends.
     pid_t Spawn(const std::vector<std::string>& args, bool die_with_parent,
@@ -400,87 +385,31 @@ struct CliOptions {
 /// Runs tablewright-cli without a shell, so that arguments arrive exactly; kills it when it
 /// does not finish within a generous limit.
 CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options = {}) {
-    std::vector<std::string> argv_text = {TABLEWRIGHT_CLI_PATH};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    auto exec = [&] {
-        ::unsetenv("MYSQL_PWD");
-        for (const auto& [key, value] : options.environment)
-            ::setenv(key.c_str(), value.c_str(), 1);
-        if (options.file_size_limit > 0) {
-            rlimit limit{options.file_size_limit, options.file_size_limit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<char*> argv;
-        for (const auto& arg : argv_text)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    };
-
-    CliResult result;
-    int output_fd = -1;
-    int input_fd = -1;
-    pid_t pid = -1;
-    if (options.terminal) {
-        int master = -1;
-        pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-        if (pid == 0)
-            exec();
-        output_fd = master;
-        input_fd = master;
+    test::ChildRun child;
+    child.argv = {TABLEWRIGHT_CLI_PATH};
+    child.argv.insert(child.argv.end(), args.begin(), args.end());
+    child.unset_environment = {"MYSQL_PWD"};
+    child.environment = options.environment;
+    child.terminal = options.terminal;
+    child.merge_error = true;
+    child.file_size_limit = options.file_size_limit;
+    child.limit = std::chrono::seconds(120);
+    if (!options.terminal) {
+        child.input = options.input;
     } else {
-        int out[2];
-        int in[2];
-        if (::pipe(out) != 0 || ::pipe(in) != 0)
-            return result;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            ::dup2(out[1], 2);
-            ::close(in[1]);
-            ::close(out[0]);
-            exec();
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        output_fd = out[0];
-        input_fd = in[1];
-        // A pipe takes the whole input at once; closing it marks its end.
-        ::signal(SIGPIPE, SIG_IGN);
-        if (!options.input.empty())
-            (void)!::write(input_fd, options.input.data(), options.input.size());
-        ::close(input_fd);
-        input_fd = -1;
+        // The input is typed at the password prompt.
+        bool typed = false;
+        child.watch = [&](test::ChildControl& control) {
+            if (!typed && control.Output().find("密码") != std::string::npos) {
+                control.Type(options.input + "\n");
+                typed = true;
+            }
+        };
     }
-
-    bool typed = !options.terminal;
-    const auto deadline = Clock::now() + std::chrono::seconds(120);
-    char buffer[4096];
-    while (Clock::now() < deadline) {
-        pollfd wait{output_fd, POLLIN, 0};
-        if (::poll(&wait, 1, 200) <= 0)
-            continue;
-        const ssize_t n = ::read(output_fd, buffer, sizeof buffer);
-        if (n <= 0)
-            break; // end of the pipe, or EIO once the terminal's program has ended
-        result.output.append(buffer, std::size_t(n));
-        if (!typed && result.output.find("密码") != std::string::npos) {
-            const std::string line = options.input + "\n";
-            (void)!::write(input_fd, line.data(), line.size());
-            typed = true;
-        }
-    }
-    ::close(output_fd);
-    int status = 0;
-    if (Clock::now() >= deadline) {
+    test::ChildResult ended = test::RunChild(child);
+    if (ended.timed_out)
         ADD_FAILURE() << "tablewright-cli did not finish; killed";
-        ::kill(pid, SIGKILL);
-    }
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return {ended.status, std::move(ended.out)};
 }
 
 std::vector<std::string> ServerArgs(const data::MySqlTarget& target) {
@@ -716,14 +645,9 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
     std::vector<std::string> shown;
     engine.ShowCriticalMessage = [&shown](const std::string& text) { shown.push_back(text); };
     // A socket that is bound but not listening refuses every connection to its port.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int closed_port = ntohs(address.sin_port);
+    const test::LoopbackSocket bound;
+    ASSERT_NE(bound.Port(), 0);
+    const int closed_port = bound.Port();
     EXPECT_FALSE(engine.OpenDestinationDB("127.0.0.1", "tw_faults_pw", password, closed_port));
     EXPECT_FALSE(
         engine.OpenDestinationDB(target.host, "tw_faults_pw", "wrong-" + password, target.port));
@@ -742,7 +666,6 @@ TEST(Destination, UnreachableServerWrongPasswordAndRefusedDatabaseAreSaidClearly
         "--host", "127.0.0.1", "--port", std::to_string(closed_port), "--password=" + password,
         cli_file};
     CliResult cli = RunCli(args);
-    ::close(fd);
     EXPECT_EQ(cli.status, 2) << cli.output;
     EXPECT_NE(cli.output.find("tablewright-cli: 无法连接到 MySQL 服务器"), std::string::npos);
     EXPECT_EQ(cli.output.find(password), std::string::npos) << cli.output;

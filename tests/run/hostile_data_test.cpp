@@ -77,28 +77,10 @@ std::string Hex(std::string_view bytes) {
     return hex;
 }
 
-void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xF0 | (code >> 18));
-        out += char(0x80 | ((code >> 12) & 0x3F));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
-
 std::string Utf8(std::u32string_view text) {
     std::string out;
     for (char32_t c : text)
-        AppendUtf8(out, c);
+        data::AppendUtf8(out, c);
     return out;
 }
 
@@ -261,9 +243,7 @@ TEST(HostileValues, EveryCharacterStringAndByteComesBackExactly) {
     std::vector<std::optional<std::string>> want_bytes;
     auto add = [&](std::optional<std::string> text, std::optional<std::string> bytes) {
         const auto id = std::int64_t(table.rows.size() + 1);
-        const bool short_fits = text && std::count_if(text->begin(), text->end(), [](char c) {
-                                            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-                                        }) <= 255;
+        const bool short_fits = text && data::Utf8CharCount(*text) <= 255;
         table.rows.push_back({Value(id), text ? Value(*text) : Value(),
                               short_fits ? Value(*text) : Value(),
                               bytes ? Value(Bytes{*bytes}) : Value()});

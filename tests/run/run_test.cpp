@@ -1,5 +1,6 @@
 #include "FakeSource.h"
 #include "ScriptText.h"
+#include "TempDir.h"
 
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/run/ConversionRun.h"
@@ -32,14 +33,11 @@ struct RunFixture : ::testing::Test {
                                   data::DefaultScriptDestinationFactory()};
     run::PlainRunWindow window;
     std::unique_ptr<run::ConversionRun> run;
-    std::filesystem::path dir;
+    test::TempDir temp{"tw_run_test"};
+    const std::filesystem::path& dir = temp.Dir();
     std::uint64_t ticks = 1000;
 
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("tw_run_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
         window.script_path = (dir / "out.sql").string();
         for (const char* name : {"A", "B'x", "C"}) {
             FakeTable table{name, "TABLE", {{"N", adInteger, 4}}, {}};
@@ -56,7 +54,6 @@ struct RunFixture : ::testing::Test {
         run->TimeOfDay = [] { return std::string("12:34:56"); };
         run->TickCount = [this] { return ticks += 1600; };
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 };
 
 } // namespace

@@ -1,8 +1,10 @@
 // The real wizard window, off-screen, with the real engine, the shared Access files and the
 // throwaway MariaDB of scripts/test: driven by clicks and typing as a user drives it, with only
 // the message boxes and file dialogs answered by the test.
+#include "Loopback.h"
 #include "ScriptText.h"
 #include "ServerSession.h"
+#include "TempDir.h"
 #include "TestEnv.h"
 
 #include "tablewright/artwork/PictureBox.h"
@@ -80,13 +82,10 @@ protected:
     std::deque<MsgBoxResult> replies;
     std::vector<wizard::FileDialogRequest> dialogs;
     std::string chosen_file;
-    fs::path dir;
+    test::TempDir temp{"tw_window_test"};
+    const std::filesystem::path& dir = temp.Dir();
 
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tw_window_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
         messages.clear();
         replies.clear();
         dialogs.clear();
@@ -108,10 +107,7 @@ protected:
         steps.ShowSave = steps.ShowOpen;
         form->show();
     }
-    void TearDown() override {
-        form.reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { form.reset(); }
 
     template <typename Widget = QWidget> Widget* Get(const std::string& name) {
         auto* widget = form->findChild<Widget*>(QString::fromStdString(name));
@@ -221,7 +217,7 @@ protected:
 };
 
 TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
-    EXPECT_EQ(form->windowTitle(), "Tablewright");
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tablewright"));
     EXPECT_EQ(form->size(), QSize(501, 363));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -278,27 +274,30 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
     EXPECT_FALSE(Enabled("CmdBack"));
 
     // Captions and defaults.
-    EXPECT_EQ(Get<QPushButton>("CmdCancel")->text(), "取消 ");
-    EXPECT_EQ(Get<QPushButton>("CmdNext")->text(), "下一步 >");
-    EXPECT_EQ(Get<QPushButton>("CmdBack")->text(), "< 上一步");
-    EXPECT_EQ(Get<QGroupBox>("fra_progress_0")->title(), "源数据库（Access数据库）");
-    EXPECT_EQ(Get<QLabel>("LblMySQLInfo_0")->text(), "IP地址/主机名:");
-    EXPECT_EQ(Get<QLabel>("LblProgressStatus")->text(), "数据库正在转换，请稍后......");
+    EXPECT_EQ(Get<QPushButton>("CmdCancel")->text(), QStringLiteral("取消 "));
+    EXPECT_EQ(Get<QPushButton>("CmdNext")->text(), QStringLiteral("下一步 >"));
+    EXPECT_EQ(Get<QPushButton>("CmdBack")->text(), QStringLiteral("< 上一步"));
+    EXPECT_EQ(Get<QGroupBox>("fra_progress_0")->title(),
+              QStringLiteral("源数据库（Access数据库）"));
+    EXPECT_EQ(Get<QLabel>("LblMySQLInfo_0")->text(), QStringLiteral("IP地址/主机名:"));
+    EXPECT_EQ(Get<QLabel>("LblProgressStatus")->text(),
+              QStringLiteral("数据库正在转换，请稍后......"));
     const char* defaults[] = {"localhost", "3306", "root", "", "test"};
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(Get<QLineEdit>("TxtMySQLInfo_" + std::to_string(i))->text(), defaults[i]);
+        EXPECT_EQ(Get<QLineEdit>("TxtMySQLInfo_" + std::to_string(i))->text(),
+                  QString::fromUtf8(defaults[i]));
     const std::string home = std::getenv("HOME");
     EXPECT_EQ(Get<QLineEdit>("TxtDestDumpFile")->text().toStdString(), home + "/test.sql");
     EXPECT_TRUE(Get<QCheckBox>("ChkDropTables")->isChecked());
     EXPECT_FALSE(Get<QCheckBox>("ChkNoData")->isChecked());
     auto* keep_keys = Get<QCheckBox>("ChkKeepKeys");
     EXPECT_FALSE(keep_keys->isChecked());
-    EXPECT_EQ(keep_keys->text(), "保留主键和索引");
+    EXPECT_EQ(keep_keys->text(), QStringLiteral("保留主键和索引"));
     EXPECT_EQ(keep_keys->parentWidget(), Get("fra_progress_2"));
     EXPECT_EQ(keep_keys->geometry(), QRect(316, 8, 121, 17));
     auto* views = Get<QCheckBox>("ChkViews");
     EXPECT_FALSE(views->isChecked());
-    EXPECT_EQ(views->text(), "转换查询为视图");
+    EXPECT_EQ(views->text(), QStringLiteral("转换查询为视图"));
     EXPECT_EQ(views->geometry(), QRect(202, 8, 110, 17));
     EXPECT_FALSE(Get<QCheckBox>("ChkSrcPwd")->isChecked());
     auto* source_password = Get<QLineEdit>("TxtSrcPwd");
@@ -311,17 +310,17 @@ TEST_F(WindowTest, TheWindowStandsAsLaidOutWithTheWelcomePage) {
     auto* types = Get<QComboBox>("CboType");
     EXPECT_FALSE(types->isEditable());
     ASSERT_EQ(types->count(), 5);
-    EXPECT_EQ(types->itemText(4), "HEAP");
-    EXPECT_EQ(types->currentText(), "MyISAM");
+    EXPECT_EQ(types->itemText(4), QStringLiteral("HEAP"));
+    EXPECT_EQ(types->currentText(), QStringLiteral("MyISAM"));
     EXPECT_EQ(Get<QProgressBar>("Pbar")->maximum(), 100);
     for (const char* name : {"CmdNext", "CmdBack", "CmdCancel", "CmdFinish"})
         EXPECT_FALSE(Get<QPushButton>(name)->autoDefault() || Get<QPushButton>(name)->isDefault());
 
     // Fonts as named, at 8.25 pt for 96 dots per inch, each able to draw the Chinese captions.
-    EXPECT_EQ(form->font().family(), "Tahoma");
-    EXPECT_EQ(Get("CmdNext")->font().family(), "MS Sans Serif");
+    EXPECT_EQ(form->font().family(), QStringLiteral("Tahoma"));
+    EXPECT_EQ(Get("CmdNext")->font().family(), QStringLiteral("MS Sans Serif"));
     EXPECT_EQ(Get("CmdNext")->font().pixelSize(), 11);
-    EXPECT_EQ(source_password->font().family(), "Verdana");
+    EXPECT_EQ(source_password->font().family(), QStringLiteral("Verdana"));
     EXPECT_TRUE(source_password->font().bold());
     for (const char* name : {"CmdNext", "LblMySQLInfo_2", "TxtMessage", "Label2"})
         EXPECT_TRUE(QFontMetrics(Get(name)->font()).inFontUcs4(U'转')) << name;
@@ -361,7 +360,7 @@ TEST_F(WindowTest, AWalkInEachScenarioEndsFinishedWithTheLogAndTheScript) {
 
         auto* list = Get<QListWidget>("LstTables");
         ASSERT_EQ(list->count(), 3);
-        EXPECT_EQ(list->item(1)->text(), "Order Details");
+        EXPECT_EQ(list->item(1)->text(), QStringLiteral("Order Details"));
         for (int i = 0; i < list->count(); ++i)
             EXPECT_EQ(list->item(i)->checkState(), Qt::Unchecked);
         Click("cmdSelect");
@@ -378,7 +377,7 @@ TEST_F(WindowTest, AWalkInEachScenarioEndsFinishedWithTheLogAndTheScript) {
         // The bar follows the rows of each table: 13, 5 and 3 rows.
         EXPECT_EQ(progress, (std::vector<int>{8,  15,  23, 31, 38, 46, 54,  62, 69, 77, 85,
                                               92, 100, 20, 40, 60, 80, 100, 33, 67, 100}));
-        EXPECT_EQ(Get<QLabel>("LblProgressStatus")->text(), "处理表 'it's'");
+        EXPECT_EQ(Get<QLabel>("LblProgressStatus")->text(), QStringLiteral("处理表 'it's'"));
 
         const std::string log = Log();
         EXPECT_NE(log.find(" Start conversion ....\n"), std::string::npos);
@@ -490,7 +489,7 @@ TEST_F(WindowTest, CancelOutsideARunAsksAndClosesOnlyOnYes) {
     EXPECT_EQ(messages[0].icon, MsgBoxIcon::Question);
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(Step(), 0);
-    EXPECT_EQ(Get<QLineEdit>("TxtSourceDB")->text(), "/somewhere/else.mdb");
+    EXPECT_EQ(Get<QLineEdit>("TxtSourceDB")->text(), QStringLiteral("/somewhere/else.mdb"));
 
     // The close box asks the same; No keeps everything.
     replies = {MsgBoxResult::No};
@@ -576,10 +575,10 @@ TEST_F(WindowTest, ThePasswordBoxFollowsItsCheckBoxAndIsSentOnlyWhileTicked) {
     Click("ChkSrcPwd");
     EXPECT_TRUE(Enabled("TxtSrcPwd"));
     EXPECT_TRUE(Get("TxtSrcPwd")->hasFocus());
-    QTest::keyClicks(Get("TxtSrcPwd"), "password");
+    QTest::keyClicks(Get("TxtSrcPwd"), QStringLiteral("password"));
     Click("ChkSrcPwd");
     EXPECT_FALSE(Enabled("TxtSrcPwd"));
-    EXPECT_EQ(Get<QLineEdit>("TxtSrcPwd")->text(), "password");
+    EXPECT_EQ(Get<QLineEdit>("TxtSrcPwd")->text(), QStringLiteral("password"));
 
     // Unticked, the box's text is not sent: the file wants a password.
     Click("CmdTestConnection");
@@ -619,7 +618,7 @@ TEST_F(WindowTest, TheChosenTableTypeReachesTheTableStatements) {
     auto* types = Get<QComboBox>("CboType");
     types->setFocus();
     QTest::keyClick(types, Qt::Key_End); // the last entry, as chosen with the keyboard
-    ASSERT_EQ(types->currentText(), "HEAP");
+    ASSERT_EQ(types->currentText(), QStringLiteral("HEAP"));
     Click("CmdNext");
     ASSERT_EQ(Step(), 2);
     Click("cmdSelect");
@@ -641,23 +640,23 @@ TEST_F(WindowTest, TheFileDialogsAskWithTheirTitlesAndFilters) {
     Click("CmdNext");
     chosen_file = "/data/Orders.accdb";
     Click("CmdBrowse");
-    EXPECT_EQ(Get<QLineEdit>("TxtSourceDB")->text(), "/data/Orders.accdb");
+    EXPECT_EQ(Get<QLineEdit>("TxtSourceDB")->text(), QStringLiteral("/data/Orders.accdb"));
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].DialogTitle, "选择Access数据库");
     EXPECT_EQ(window::DialogFilter(dialogs[0].Filter),
-              "Access 数据库 (*.mdb *.accdb);;全部文件 (*)");
+              QStringLiteral("Access 数据库 (*.mdb *.accdb);;全部文件 (*)"));
 
     Type("TxtSourceDB", test::TestDataPath("jet4-nopassword.mdb"));
     Click("CmdNext");
     ASSERT_EQ(Step(), 1);
     chosen_file = "/data/dump";
     Click("CmdSaveDumpFile");
-    EXPECT_EQ(Get<QLineEdit>("TxtDestDumpFile")->text(), "/data/dump.sql");
+    EXPECT_EQ(Get<QLineEdit>("TxtDestDumpFile")->text(), QStringLiteral("/data/dump.sql"));
     EXPECT_EQ(dialogs.back().DialogTitle, "保存SQL数据库脚本");
-    EXPECT_EQ(window::DialogFilter(dialogs.back().Filter), "SQL 脚本 (*.sql)");
+    EXPECT_EQ(window::DialogFilter(dialogs.back().Filter), QStringLiteral("SQL 脚本 (*.sql)"));
     chosen_file = "";
     Click("CmdSaveDumpFile");
-    EXPECT_EQ(Get<QLineEdit>("TxtDestDumpFile")->text(), "/data/dump.sql");
+    EXPECT_EQ(Get<QLineEdit>("TxtDestDumpFile")->text(), QStringLiteral("/data/dump.sql"));
 }
 
 TEST_F(WindowTest, MessageBoxesAreModalAndCaptionedTablewright) {
@@ -677,10 +676,10 @@ TEST_F(WindowTest, MessageBoxesAreModalAndCaptionedTablewright) {
     const MsgBoxResult reply = window::ShowMessageBox(form.get(), "确实要退出向导吗？",
                                                       MsgBoxButtons::YesNo, MsgBoxIcon::Question);
     EXPECT_EQ(reply, MsgBoxResult::No);
-    EXPECT_EQ(caption, "Tablewright");
+    EXPECT_EQ(caption, QStringLiteral("Tablewright"));
     EXPECT_EQ(icon, QMessageBox::Question);
     EXPECT_TRUE(modal);
-    EXPECT_EQ(buttons, "是否");
+    EXPECT_EQ(buttons, QStringLiteral("是否"));
 }
 
 TEST_F(WindowTest, TheFileDialogsStartInTheFolderOfTheCurrentPath) {
@@ -886,16 +885,9 @@ TEST_F(WindowTest, AStalledServerFreezesNothingAndCancelEndsTheRun) {
 TEST_F(WindowTest, ConnectingToAServerThatNeverAnswersFreezesNothing) {
     // A socket that listens but never accepts: the system completes the connection, nobody
     // greets.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(silent, 4), 0);
-    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int port = ntohs(address.sin_port);
+    const test::LoopbackSocket silent(true);
+    ASSERT_NE(silent.Port(), 0);
+    const int port = silent.Port();
 
     Click("CmdNext");
     Type("TxtSourceDB", test::TestDataPath("gen-types.mdb"));
@@ -915,7 +907,6 @@ TEST_F(WindowTest, ConnectingToAServerThatNeverAnswersFreezesNothing) {
     ticker.start();
     Click("CmdNext");
     ticker.stop();
-    ::close(silent);
     EXPECT_EQ(Step(), 1);
     EXPECT_TRUE(busy_cursor);
     EXPECT_GT(ticks, 20);

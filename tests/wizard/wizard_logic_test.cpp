@@ -3,6 +3,7 @@
 // in-memory source and destination.
 #include "FakeSource.h"
 #include "ScriptText.h"
+#include "TempDir.h"
 
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/wizard/WizardSteps.h"
@@ -71,13 +72,10 @@ struct WizardLogic : ::testing::Test {
     /// Runs inside every yield to the event loop.
     std::function<void()> on_yield;
     bool closed = false;
-    std::filesystem::path dir;
+    test::TempDir temp{"tw_wizard_test"};
+    const std::filesystem::path& dir = temp.Dir();
 
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("tw_wizard_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
         for (const char* name : {"Customers", "Orders", "Empty"}) {
             FakeTable table{name, "TABLE", {{"ID", data::adInteger, 4}}, {}};
             const int rows = std::string(name) == "Empty" ? 0 : 4;
@@ -104,7 +102,6 @@ struct WizardLogic : ::testing::Test {
         view.SetText({Ctl::TxtSourceDB}, "/data/shop.mdb");
         view.SetText(kTxtDestDumpFile, (dir / "out.sql").string());
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
     bool Visible(const ControlRef& ref) const { return view.At(ref).visible; }
     bool Enabled(const ControlRef& ref) const { return view.At(ref).enabled; }
