@@ -197,7 +197,7 @@ std::string OptionFileValue(const tw::data::MySqlOptionFiles& files, const std::
     }
     if (!files.extra_file.empty())
         paths.push_back(files.extra_file);
-    auto trim = [](std::string text) {
+    auto trim = [](const std::string& text) {
         const auto first = text.find_first_not_of(" \t\r");
         const auto last = text.find_last_not_of(" \t\r");
         return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);

@@ -332,9 +332,9 @@ QueryPtr Parser::DomainQuery(const sql::Expr& call) {
         sql::Select select;
         sql::SelectItem item;
         const std::string& expression = call.args[0]->text;
-        if (expression.find_first_not_of(" ") != std::string::npos &&
-            expression.substr(expression.find_first_not_of(" "), 1) == "*" &&
-            expression.find_last_not_of(" ") == expression.find_first_not_of(" "))
+        if (expression.find_first_not_of(' ') != std::string::npos &&
+            expression.substr(expression.find_first_not_of(' '), 1) == "*" &&
+            expression.find_last_not_of(' ') == expression.find_first_not_of(' '))
             item.star = true;
         else
             item.expr = sub_expression(expression);

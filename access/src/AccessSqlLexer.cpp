@@ -261,8 +261,10 @@ std::optional<std::string> AccessDate(std::string_view text) {
                 return std::nullopt;
             hour = hour % 12 + (rest == "pm" ? 12 : 0);
             i = text.size();
-        } else if (minute == 0 && second == 0 && i == text.size() && text.find(':') == text.npos &&
-                   text.find('/') == text.npos && text.find('-') == text.npos) {
+        } else if (minute == 0 && second == 0 && i == text.size() &&
+                   text.find(':') == std::string_view::npos &&
+                   text.find('/') == std::string_view::npos &&
+                   text.find('-') == std::string_view::npos) {
             return std::nullopt; // a bare number is no date
         }
     }

@@ -79,7 +79,7 @@ Written Binary(const Written& left, std::string_view op, const Written& right, i
 }
 
 // A comparison: both sides in parentheses when they are comparisons themselves.
-Written Comparing(const Written& left, std::string_view op, std::string right_sql) {
+Written Comparing(const Written& left, std::string_view op, const std::string& right_sql) {
     return Make(Operand(left, kCompare + 1) + " " + std::string(op) + " " + right_sql, kCompare);
 }
 
@@ -377,7 +377,7 @@ Written Writer::Unbounded(const sql::Expr& e) {
         Refuse("参数 '" + e.text + "'");
     }
     case sql::ExprKind::Unary: {
-        const Written operand = Expression(*e.args[0]);
+        Written operand = Expression(*e.args[0]);
         switch (e.unary) {
         case sql::UnaryOp::Negate: {
             Written w = Negated(operand);

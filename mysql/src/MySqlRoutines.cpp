@@ -227,7 +227,7 @@ std::optional<std::string> TableOf(const std::vector<sql::TableRefPtr>& from,
             Utf8ToLower(t->alias.empty() ? t->name : t->alias) == Utf8ToLower(qualifier))
             return t->name;
         for (const auto& inner : {t->left, t->right, t->inner})
-            if (const auto found = TableOf({inner}, qualifier))
+            if (auto found = TableOf({inner}, qualifier))
                 return found;
     }
     return std::nullopt;

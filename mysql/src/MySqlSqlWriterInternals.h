@@ -90,7 +90,7 @@ std::string Operand(const Written& e, int min_prec);
 /// A left-associative binary operator.
 Written Binary(const Written& left, std::string_view op, const Written& right, int prec);
 /// A comparison: the left side in parentheses when it is a comparison itself.
-Written Comparing(const Written& left, std::string_view op, std::string right_sql);
+Written Comparing(const Written& left, std::string_view op, const std::string& right_sql);
 Written Call(std::string_view function, std::initializer_list<std::string_view> args);
 Written Call(std::string_view function, const std::vector<Written>& args);
 Written Negated(const Written& e);
