@@ -394,11 +394,12 @@ CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options
     child.merge_error = true;
     child.file_size_limit = options.file_size_limit;
     child.limit = std::chrono::seconds(120);
+    // Set by the watch, which runs while the child does: it must outlive the branch below.
+    bool typed = false;
     if (!options.terminal) {
         child.input = options.input;
     } else {
         // The input is typed at the password prompt.
-        bool typed = false;
         child.watch = [&](test::ChildControl& control) {
             if (!typed && control.Output().find("密码") != std::string::npos) {
                 control.Type(options.input + "\n");
