@@ -384,6 +384,23 @@ void CreateTables(engine::Cls_Convertion& engine, const RunWindow& window,
     }
 }
 
+// The server's tables as the target of a comparison, with the database selected; a database
+// that cannot be selected is taken as missing (every table is then made by a conversion),
+// unless the connection itself was lost.
+data::TargetDatabase& OpenTarget(engine::Cls_Convertion& engine, const std::string& database,
+                                 bool& database_missing) {
+    data::TargetDatabase& target = engine.DestinationDB().AsTarget();
+    try {
+        engine.SelectDB(database);
+        target.Refresh();
+    } catch (const data::DataAccessError&) {
+        if (engine.DestinationDB().ConnectionLost())
+            throw;
+        database_missing = true;
+    }
+    return target;
+}
+
 } // namespace
 
 SyncReport SyncTables(engine::Cls_Convertion& engine, const RunWindow& window,
@@ -394,15 +411,7 @@ SyncReport SyncTables(engine::Cls_Convertion& engine, const RunWindow& window,
     data::TargetDatabase* target = nullptr;
     bool database_missing = false;
     try {
-        target = &engine.DestinationDB().AsTarget();
-        try {
-            engine.SelectDB(database);
-            target->Refresh();
-        } catch (const data::DataAccessError&) {
-            if (engine.DestinationDB().ConnectionLost())
-                throw;
-            database_missing = true; // every table is made by a conversion
-        }
+        target = &OpenTarget(engine, database, database_missing);
     } catch (const data::DataAccessError& e) {
         report.outcome = SyncReport::Outcome::ServerUnavailable;
         report.error = "无法同步数据库 '" + database + "'：" + e.what();
@@ -513,15 +522,7 @@ SyncReport PreviewConversion(engine::Cls_Convertion& engine, const RunWindow& wi
     data::TargetDatabase* target = nullptr;
     bool database_missing = false;
     try {
-        target = &engine.DestinationDB().AsTarget();
-        try {
-            engine.SelectDB(database);
-            target->Refresh();
-        } catch (const data::DataAccessError&) {
-            if (engine.DestinationDB().ConnectionLost())
-                throw;
-            database_missing = true;
-        }
+        target = &OpenTarget(engine, database, database_missing);
     } catch (const data::DataAccessError& e) {
         report.outcome = SyncReport::Outcome::ServerUnavailable;
         report.error = "无法读取数据库 '" + database + "'：" + e.what();

@@ -1,5 +1,6 @@
 // Real Access files in, a real MariaDB server out: converts the shared test files through the
 // engine and the run and compares what arrived with what the files hold.
+#include "ChildProcess.h"
 #include "ServerSession.h"
 #include "TestEnv.h"
 
@@ -111,16 +112,10 @@ int LoadWithClient(const data::MySqlTarget& target, const std::string& database,
 
 /// Runs a shell command; returns its exit status and, when asked, its output (both streams).
 int RunCommand(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, n);
-    const int status = pclose(pipe);
+    test::ShellResult result = test::RunShell(command);
     if (output)
-        *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        *output = std::move(result.output);
+    return result.status;
 }
 
 /// Verifies with the command-line tool that every table of `file` in `database` holds exactly

@@ -3,6 +3,7 @@
 // duplicate rows, a dropped table, dropped and retyped columns); the sync reports exactly those
 // changes, makes the server equal to Access again (as --verify finds it) and keeps what the
 // server added (an index, a trigger); a dry run reports the same and changes nothing.
+#include "ChildProcess.h"
 #include "ServerSession.h"
 #include "TestEnv.h"
 
@@ -18,30 +19,11 @@ using test::ServerSession;
 
 namespace {
 
-struct CliResult {
-    int status = -1;
-    std::string output; // standard output and standard error
-};
+using CliResult = test::ShellResult;
+using test::ShellQuoted;
 
 CliResult Shell(const std::string& command) {
-    CliResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+    return test::RunShell(command);
 }
 
 // The tool on gen-types.mdb with the test server's address, the database and the arguments.
@@ -51,9 +33,9 @@ std::string Cli(const data::MySqlTarget& target, const std::string& database,
                           target.host + " --port " + std::to_string(target.port) + " --user " +
                           target.user;
     if (!target.password.empty())
-        command += " --password=" + Quoted(target.password);
+        command += " --password=" + ShellQuoted(target.password);
     return command + " --quiet --database " + database + " " + arguments + " " +
-           Quoted(test::TestDataPath("gen-types.mdb"));
+           ShellQuoted(test::TestDataPath("gen-types.mdb"));
 }
 
 bool Contains(const std::string& text, const std::string& part) {

@@ -1,6 +1,7 @@
 // tablewright-cli --verify and --verify-only on real Access files and a real MariaDB: converted
 // tables are found identical, tampered ones are named with the row, the column and both values,
 // and tables another tool made are compared without the comparison breaking.
+#include "ChildProcess.h"
 #include "ServerSession.h"
 #include "TestEnv.h"
 
@@ -16,30 +17,11 @@ using test::ServerSession;
 
 namespace {
 
-struct CliResult {
-    int status = -1;
-    std::string output; // standard output and standard error
-};
+using CliResult = test::ShellResult;
+using test::ShellQuoted;
 
 CliResult Shell(const std::string& command) {
-    CliResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+    return test::RunShell(command);
 }
 
 // The tool with the test server's address and the given arguments.
@@ -47,7 +29,7 @@ std::string Cli(const data::MySqlTarget& target, const std::string& arguments) {
     std::string command = std::string(TABLEWRIGHT_CLI_PATH) + " --host " + target.host +
                           " --port " + std::to_string(target.port) + " --user " + target.user;
     if (!target.password.empty())
-        command += " --password=" + Quoted(target.password);
+        command += " --password=" + ShellQuoted(target.password);
     return command + " " + arguments;
 }
 
@@ -57,14 +39,14 @@ std::string Client(const data::MySqlTarget& target, const std::string& database)
         "mariadb --protocol=tcp --default-character-set=utf8mb4 --host=" + target.host +
         " --port=" + std::to_string(target.port) + " --user=" + target.user;
     if (!target.password.empty())
-        command += " --password=" + Quoted(target.password);
+        command += " --password=" + ShellQuoted(target.password);
     return command + " " + database;
 }
 
 // "name:rows" lines of --list.
 std::vector<std::pair<std::string, std::string>> Tables(const std::string& file) {
     const CliResult list =
-        Shell(std::string(TABLEWRIGHT_CLI_PATH) + " --list " + Quoted(file) + " 2>/dev/null");
+        Shell(std::string(TABLEWRIGHT_CLI_PATH) + " --list " + ShellQuoted(file) + " 2>/dev/null");
     std::vector<std::pair<std::string, std::string>> tables;
     std::size_t start = 0;
     for (std::size_t end; (end = list.output.find('\n', start)) != std::string::npos;
@@ -100,7 +82,7 @@ TEST_P(ConvertedTables, VerifyIdenticalAfterConversion) {
     server.Execute("DROP DATABASE IF EXISTS `" + database + "`");
 
     const CliResult run = Shell(Cli(target, "--quiet --verify --database " + database + " " +
-                                                fixture.arguments + " " + Quoted(file)));
+                                                fixture.arguments + " " + ShellQuoted(file)));
     EXPECT_EQ(run.status, 0) << run.output;
     const auto tables = Tables(file);
     ASSERT_FALSE(tables.empty());
@@ -114,7 +96,7 @@ TEST_P(ConvertedTables, VerifyIdenticalAfterConversion) {
 
     // The same comparison later, without converting.
     const CliResult again =
-        Shell(Cli(target, "--verify-only --database " + database + " " + Quoted(file)));
+        Shell(Cli(target, "--verify-only --database " + database + " " + ShellQuoted(file)));
     EXPECT_EQ(again.status, 0) << again.output;
     EXPECT_TRUE(run.output.ends_with(again.output)) << again.output;
 }
@@ -201,14 +183,14 @@ TEST(Verify, TamperingIsFoundAndNamed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const CliResult conversion =
-            Shell(Cli(target, "--quiet --database " + database + " " + Quoted(file)));
+            Shell(Cli(target, "--quiet --database " + database + " " + ShellQuoted(file)));
         ASSERT_EQ(conversion.status, 0) << conversion.output;
         server.Execute("USE " + database);
         for (const std::string& statement : c.statements)
             server.Execute(statement);
 
         const CliResult run =
-            Shell(Cli(target, "--verify-only --database " + database + " " + Quoted(file)));
+            Shell(Cli(target, "--verify-only --database " + database + " " + ShellQuoted(file)));
         EXPECT_EQ(run.status, 1) << run.output;
         for (const std::string& expected : c.expected)
             EXPECT_TRUE(Contains(run.output, expected)) << expected << "\n" << run.output;
@@ -258,13 +240,13 @@ TEST(Verify, TablesOfAnotherToolAreComparedToo) {
         // mdb-schema also adds foreign keys to system tables it does not create; the client
         // goes on past those statements.
         const std::string client = Client(target, database) + " --force";
-        Shell("mdb-schema " + Quoted(file) + " mysql 2>/dev/null | " + client);
+        Shell("mdb-schema " + ShellQuoted(file) + " mysql 2>/dev/null | " + client);
         for (const auto& table : Tables(file))
-            Shell("mdb-export -I mysql " + Quoted(file) + " " + Quoted(table.first) + " | " +
-                  client);
+            Shell("mdb-export -I mysql " + ShellQuoted(file) + " " + ShellQuoted(table.first) +
+                  " | " + client);
 
         const CliResult run =
-            Shell(Cli(target, "--verify-only --database " + database + " " + Quoted(file)));
+            Shell(Cli(target, "--verify-only --database " + database + " " + ShellQuoted(file)));
         EXPECT_EQ(run.status, 1) << run.output;
         for (const std::string& expected : c.expected)
             EXPECT_TRUE(Contains(run.output, expected)) << expected << "\n" << run.output;
@@ -275,7 +257,7 @@ TEST(Verify, ScriptOnlyRunHasNothingToVerify) {
     const std::string script = testing::TempDir() + "tw_verify_script.sql";
     const CliResult run =
         Shell(std::string(TABLEWRIGHT_CLI_PATH) + " --quiet --verify --scenario script --script " +
-              Quoted(script) + " " + Quoted(test::TestDataPath("gen-types.mdb")));
+              ShellQuoted(script) + " " + ShellQuoted(test::TestDataPath("gen-types.mdb")));
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output, "只写入了脚本文件：服务器上没有可核对的表\n");
     std::remove(script.c_str());
@@ -283,7 +265,7 @@ TEST(Verify, ScriptOnlyRunHasNothingToVerify) {
 
 TEST(Verify, UnusableServerOrDatabaseExitsWithTwo) {
     TW_REQUIRE_SERVER(target);
-    const std::string file = Quoted(test::TestDataPath("gen-types.mdb"));
+    const std::string file = ShellQuoted(test::TestDataPath("gen-types.mdb"));
     ServerSession server(target);
     server.Execute("DROP DATABASE IF EXISTS tw_verify_absent");
     const CliResult absent =

@@ -66,4 +66,18 @@ struct ChildResult {
 /// Runs the child to its end (or its time limit).
 ChildResult RunChild(const ChildRun& run);
 
+/// What a shell command ended with.
+struct ShellResult {
+    /// Its exit status; -1 when it did not exit normally or could not be started.
+    int status = -1;
+    /// Its standard output and standard error, together.
+    std::string output;
+};
+
+/// Runs a command line through /bin/sh and collects both output streams.
+ShellResult RunShell(const std::string& command);
+
+/// `text` as one word for /bin/sh, between apostrophes.
+std::string ShellQuoted(const std::string& text);
+
 } // namespace tw::test
