@@ -48,7 +48,7 @@ struct Converted {
 
 /// Converts every table of the in-memory world into a database of the test server.
 Converted Convert(FakeWorld& world, const MySqlTarget& target, const std::string& database,
-                  std::int16_t scenario = 0, const std::string& script = {}) {
+                  std::int16_t scenario = 0, const std::string& script = {}, int keep_keys = 0) {
     engine::Cls_Convertion engine(SourceInMemoryServerReal(world),
                                   data::DefaultScriptDestinationFactory());
     std::string message;
@@ -60,6 +60,7 @@ Converted Convert(FakeWorld& world, const MySqlTarget& target, const std::string
     window.scenario = scenario;
     window.script_path = script;
     window.database_name = database;
+    window.keep_keys = keep_keys;
     for (const auto& table : world.tables)
         window.tables.push_back({table.name, true});
     run::ConversionRun run(engine, window);
@@ -312,6 +313,51 @@ TEST(HostileValues, EveryCharacterStringAndByteComesBackExactly) {
               std::to_string(want_text.size()));
     server.Execute("DROP DATABASE tw_hostile_server");
     server.Execute("DROP DATABASE tw_hostile_script");
+}
+
+// Access keeps 'a', 'a ' and 'a  ' apart in a unique index; so must the converted key, on the
+// server and in the script files of both routes, or rows are lost or the key becomes a plain
+// index.
+TEST(HostileValues, TextKeysDifferingOnlyInTrailingSpacesStayUniqueAndComplete) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    const std::vector<std::string> codes = {"a", "a ", "a  ", " a", "b"};
+    FakeWorld world;
+    FakeTable table{"Codes", "TABLE", {{"ID", adInteger, 4}, {"Code", adVarWChar, 10}}, {}};
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        table.rows.push_back({Value(std::int64_t(i + 1)), Value(codes[i])});
+    table.indexes = {{"PrimaryKey", {{"ID"}}, true, true}, {"Code", {{"Code"}}, false, true}};
+    world.tables.push_back(table);
+
+    server.Execute("DROP DATABASE IF EXISTS tw_pad_server");
+    server.FreshDatabase("tw_pad_both");
+    server.FreshDatabase("tw_pad_only");
+    const std::string both = TempPath("pad-both.sql");
+    const std::string only = TempPath("pad-only.sql");
+    const auto converted = Convert(world, target, "tw_pad_server", 2, both, 1);
+    ASSERT_TRUE(converted.summary.Clean()) << converted.log;
+    ASSERT_TRUE(Convert(world, target, "tw_pad_unused", 1, only, 1).summary.Clean());
+    ASSERT_EQ(LoadWithClient(target, "tw_pad_both", both), 0);
+    ASSERT_EQ(LoadWithClient(target, "tw_pad_only", only), 0);
+
+    std::vector<test::Row> want;
+    for (const std::string& code : codes)
+        want.push_back({Hex(code)});
+    for (const std::string database : {"tw_pad_server", "tw_pad_both", "tw_pad_only"}) {
+        SCOPED_TRACE(database);
+        EXPECT_EQ(server.Query("SELECT HEX(code) FROM `" + database + "`.codes ORDER BY id"), want);
+        EXPECT_EQ(server.Scalar("SELECT NON_UNIQUE FROM information_schema.STATISTICS WHERE "
+                                "TABLE_SCHEMA = '" +
+                                database + "' AND TABLE_NAME = 'codes' AND COLUMN_NAME = 'code'"),
+                  "0");
+        // A second 'a ' is still refused: the key is unique, not merely present.
+        EXPECT_THROW(server.Execute("INSERT INTO `" + database + "`.codes VALUES (9, 'a ')"),
+                     std::exception);
+    }
+    std::remove(both.c_str());
+    std::remove(only.c_str());
+    for (const std::string database : {"tw_pad_server", "tw_pad_both", "tw_pad_only"})
+        server.Execute("DROP DATABASE `" + database + "`");
 }
 
 // Names with backticks, quotes, blanks, comment and statement markers, reserved words and
