@@ -593,9 +593,9 @@ std::string TypeKey(const std::string& type) {
 
 } // namespace
 
-InlinedStatement InlineQueries(
-    const Statement& statement,
-    const std::function<const Statement*(const std::string& name)>& source) {
+InlinedStatement
+InlineQueries(const Statement& statement,
+              const std::function<const Statement*(const std::string& name)>& source) {
     InlinedStatement result{statement, {}};
     Inliner inliner(source);
     Statement& s = result.statement;

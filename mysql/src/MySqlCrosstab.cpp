@@ -148,9 +148,8 @@ sql::Query Writer::FixedCrosstab(const sql::Statement& statement) {
         const sql::ExprPtr x = transform.count_star ? one : transform.args[0];
         sql::ExprPtr cell = CallOf(transform.text.c_str(), {CallOf("IIf", {match, x, null})});
         if (function == "count") {
-            const sql::ExprPtr rows =
-                CallOf("Sum", {CallOf("IIf", {match, one, LiteralOf(sql::LiteralType::Number,
-                                                                     "0")})});
+            const sql::ExprPtr rows = CallOf(
+                "Sum", {CallOf("IIf", {match, one, LiteralOf(sql::LiteralType::Number, "0")})});
             cell = CallOf("IIf", {BinaryOf(sql::BinaryOp::Greater, rows,
                                            LiteralOf(sql::LiteralType::Number, "0")),
                                   cell, null});

@@ -280,8 +280,8 @@ std::string Crosstab(Writer& writer, const sql::Statement& statement,
     for (auto at = rows_sql.find(kParameterMark); at != std::string::npos;
          at = rows_sql.find(kParameterMark, at + 1)) {
         const auto close = rows_sql.find('`', at + 2);
-        using_list += (using_list.empty() ? " USING " : ", ") +
-                      Name(rows_sql.substr(at + 2, close - at - 2));
+        using_list +=
+            (using_list.empty() ? " USING " : ", ") + Name(rows_sql.substr(at + 2, close - at - 2));
         rows_sql.replace(at, close + 1 - at, "?");
     }
     auto [before, after] = CutAt(rows_sql, kColumnsMarker);

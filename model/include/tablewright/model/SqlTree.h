@@ -254,8 +254,8 @@ struct InlinedStatement {
 /// For a select, crosstab or append statement reading saved select queries that ask for
 /// values; refused when a parameter is declared with two types or a source is not a plain
 /// select or union query.
-InlinedStatement InlineQueries(
-    const Statement& statement,
-    const std::function<const Statement*(const std::string& name)>& source);
+InlinedStatement
+InlineQueries(const Statement& statement,
+              const std::function<const Statement*(const std::string& name)>& source);
 
 } // namespace tw::sql
