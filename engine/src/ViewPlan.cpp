@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace tw::engine {
 
@@ -57,44 +58,91 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
     for (std::size_t i = 0; i < queries.size(); ++i)
         query_at.emplace(Key(queries[i].name), i);
 
-    // Each query on its own: its kind, its translation and the tables it reads.
+    // Each query on its own: its kind, its translation and the tables it reads. A query that
+    // reads saved select queries that ask for values (which become procedures, giving no rows
+    // to read) reads them in its own text instead, as derived tables, and asks for their values
+    // itself; the queries it reads are planned first for that.
     std::vector<PlannedView> plans(queries.size());
-    for (std::size_t i = 0; i < queries.size(); ++i) {
+    std::vector<std::optional<sql::Statement>> trees(queries.size());
+    std::vector<int> planned(queries.size(), 0); // 0 new, 1 being planned, 2 planned
+    const auto asks_values = [&](std::size_t d) {
+        const data::QuerySchema& query = queries[d];
+        return planned[d] == 2 && plans[d].procedure && plans[d].note.empty() && trees[d] &&
+               trees[d]->kind == sql::StatementKind::Select && trees[d]->query &&
+               !trees[d]->query->parts.empty() && !trees[d]->query->parts.front().into &&
+               query.kind != data::QueryKind::MakeTable;
+    };
+    std::function<void(std::size_t)> plan_query = [&](std::size_t i) {
+        if (planned[i] != 0)
+            return;
+        planned[i] = 1;
         const data::QuerySchema& query = queries[i];
         PlannedView& plan = plans[i];
         plan.name = query.name;
         if (!query.problem.empty()) {
             plan.note = "查询的定义无法识别：" + query.problem;
-            continue;
+            planned[i] = 2;
+            return;
         }
         // Data-definition and pass-through queries change or read what only Access (or the
         // server they are passed to) has: they are left as they are.
         if (query.kind == data::QueryKind::DataDefinition ||
             query.kind == data::QueryKind::PassThrough || query.kind == data::QueryKind::Other) {
             plan.note = QueryKindName(query.kind) + "不转换为视图或存储过程";
-            continue;
+            planned[i] = 2;
+            return;
         }
         if (!query.tree) {
             plan.note =
                 "MySQL 中没有结果相同的写法：" +
                 (query.tree_refusal.empty() ? std::string("查询文本未能解析") : query.tree_refusal);
-            continue;
+            planned[i] = 2;
+            return;
         }
-        const ViewText view = writer(query.name, *query.tree);
+        sql::Statement tree = *query.tree;
+        const bool reads_rows = tree.kind == sql::StatementKind::Select ||
+                                tree.kind == sql::StatementKind::Crosstab ||
+                                (tree.kind == sql::StatementKind::Insert && tree.query);
+        bool inline_any = false;
+        if (reads_rows) {
+            for (const auto& source : sql::TableReferences(tree)) {
+                const auto found = query_at.find(Key(source));
+                if (found == query_at.end() || found->second == i)
+                    continue;
+                plan_query(found->second);
+                inline_any = inline_any || asks_values(found->second);
+            }
+        }
+        if (inline_any) {
+            auto inlined = sql::InlineQueries(tree, [&](const std::string& name) {
+                const auto found = query_at.find(Key(name));
+                return found != query_at.end() && asks_values(found->second)
+                           ? &*trees[found->second]
+                           : nullptr;
+            });
+            if (!inlined.refusal.empty()) {
+                plan.note = "MySQL 中没有结果相同的写法：" + inlined.refusal;
+                planned[i] = 2;
+                return;
+            }
+            tree = std::move(inlined.statement);
+        }
+        trees[i] = tree;
+        planned[i] = 2;
+        const ViewText view = writer(query.name, tree);
         if (!view.refusal.empty()) {
             plan.note = "MySQL 中没有结果相同的写法：" + view.refusal;
-            continue;
+            return;
         }
         plan.procedure = view.procedure;
         const std::string object = view.procedure ? "存储过程" : "视图";
         // The table a make-table query makes need not be there before.
         std::string made;
-        if (query.tree->query && !query.tree->query->parts.empty() &&
-            query.tree->query->parts.front().into)
-            made = Key(*query.tree->query->parts.front().into);
+        if (tree.query && !tree.query->parts.empty() && tree.query->parts.front().into)
+            made = Key(*tree.query->parts.front().into);
         // The tables and queries the view reads, each once, in the order the query names them.
         std::set<std::string> seen;
-        for (const auto& source : sql::TableReferences(*query.tree)) {
+        for (const auto& source : sql::TableReferences(tree)) {
             const std::string key = Key(source);
             if (!seen.insert(key).second || key == made)
                 continue;
@@ -109,10 +157,12 @@ std::vector<PlannedView> PlanViews(const std::vector<data::QuerySchema>& queries
         }
         if (!plan.note.empty()) {
             plan.depends_on.clear();
-            continue;
+            return;
         }
         plan.statement = view.statement;
-    }
+    };
+    for (std::size_t i = 0; i < queries.size(); ++i)
+        plan_query(i);
 
     // Views in an order in which each comes after those it reads; a view that reads a query
     // which does not become a view (or reads itself through others) does not become one either.

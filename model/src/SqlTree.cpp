@@ -1,5 +1,8 @@
 #include "tablewright/model/SqlTree.h"
 
+#include "tablewright/model/Text.h"
+
+#include <algorithm>
 #include <string_view>
 
 namespace tw::sql {
@@ -488,6 +491,135 @@ std::vector<std::string> TableReferences(const Expr& expr) {
     References refs;
     refs.Add(expr);
     return refs.names;
+}
+
+namespace {
+
+// Rebuilds a tree with the queries `source` gives in place of their names.
+class Inliner {
+public:
+    explicit Inliner(const std::function<const Statement*(const std::string&)>& source)
+        : source_(source) {}
+
+    std::vector<const Statement*> used;
+    std::string refusal;
+
+    ExprPtr Expr(const ExprPtr& e) {
+        if (!e)
+            return e;
+        auto copy = std::make_shared<sql::Expr>(*e);
+        for (auto& arg : copy->args)
+            arg = Expr(arg);
+        copy->query = Query(e->query);
+        return copy;
+    }
+    QueryPtr Query(const QueryPtr& q) {
+        if (!q)
+            return q;
+        auto copy = std::make_shared<sql::Query>(*q);
+        for (auto& part : copy->parts)
+            Select(part);
+        for (auto& item : copy->order_by)
+            item.expr = Expr(item.expr);
+        return copy;
+    }
+    TableRefPtr Table(const TableRefPtr& t) {
+        if (!t)
+            return t;
+        auto copy = std::make_shared<TableRef>(*t);
+        if (t->kind == TableRefKind::Table && t->external.empty()) {
+            if (const Statement* found = Source(t->name)) {
+                copy->kind = TableRefKind::Derived;
+                copy->query = found->query;
+                copy->alias = t->alias.empty() ? t->name : t->alias;
+                copy->name.clear();
+            }
+        }
+        copy->left = Table(t->left);
+        copy->right = Table(t->right);
+        copy->inner = Table(t->inner);
+        copy->on = Expr(t->on);
+        if (t->kind == TableRefKind::Derived)
+            copy->query = Query(t->query);
+        return copy;
+    }
+    void Select(sql::Select& s) {
+        if (s.table_form) {
+            if (const Statement* found = Source(s.table)) {
+                auto derived = std::make_shared<TableRef>();
+                derived->kind = TableRefKind::Derived;
+                derived->query = found->query;
+                derived->alias = s.table;
+                s = sql::Select{};
+                s.items.push_back(SelectItem{nullptr, true, {}, std::nullopt});
+                s.from.push_back(derived);
+            }
+            return;
+        }
+        for (auto& item : s.items)
+            item.expr = Expr(item.expr);
+        for (auto& t : s.from)
+            t = Table(t);
+        s.where = Expr(s.where);
+        for (auto& g : s.group_by)
+            g = Expr(g);
+        s.having = Expr(s.having);
+    }
+
+private:
+    const Statement* Source(const std::string& name) {
+        const Statement* found = source_(name);
+        if (!found)
+            return nullptr;
+        if (found->kind != StatementKind::Select || !found->query ||
+            (!found->query->parts.empty() && found->query->parts.front().into)) {
+            refusal = "读取的查询 '" + name + "' 不是选择查询或联合查询";
+            return nullptr;
+        }
+        used.push_back(found);
+        return found;
+    }
+
+    const std::function<const Statement*(const std::string&)>& source_;
+};
+
+std::string TypeKey(const std::string& type) {
+    std::string key;
+    for (const char c : data::AsciiLower(type))
+        if (c != ' ')
+            key += c;
+    return key;
+}
+
+} // namespace
+
+InlinedStatement
+InlineQueries(const Statement& statement,
+              const std::function<const Statement*(const std::string& name)>& source) {
+    InlinedStatement result{statement, {}};
+    Inliner inliner(source);
+    Statement& s = result.statement;
+    s.query = inliner.Query(statement.query);
+    s.transform = inliner.Expr(statement.transform);
+    s.pivot = inliner.Expr(statement.pivot);
+    for (auto& v : s.values)
+        v = inliner.Expr(v);
+    for (auto& v : s.pivot_in)
+        v = inliner.Expr(v);
+    result.refusal = inliner.refusal;
+    // A name declared in both with the same type is asked for once, as Access does.
+    for (const Statement* used : inliner.used)
+        for (const auto& declared : used->parameters) {
+            const auto same = std::find_if(
+                s.parameters.begin(), s.parameters.end(), [&](const ParameterDecl& known) {
+                    return data::Utf8ToLower(known.name) == data::Utf8ToLower(declared.name);
+                });
+            if (same == s.parameters.end())
+                s.parameters.push_back(declared);
+            else if (TypeKey(same->type) != TypeKey(declared.type) && result.refusal.empty())
+                result.refusal = "参数 '" + declared.name + "' 在两个查询中声明的类型不同";
+        }
+    return result;
 }
 
 } // namespace tw::sql

@@ -205,9 +205,12 @@ void MySqlDestination::AddForeignKey(const RelationshipSchema& relationship) {
 
 WrittenSql MySqlDestination::WriteSavedQuery(std::string_view name, const sql::Statement& query,
                                              const SqlWriterContext& context) {
-    // A query that changes data, asks for values or makes a table does its work when called.
+    // A query that changes data, asks for values or makes a table does its work when called, as
+    // does a crosstab whose columns are known only from the rows (no fixed headings).
+    const bool view_kind = query.kind == sql::StatementKind::Select ||
+                           (query.kind == sql::StatementKind::Crosstab && !query.pivot_in.empty());
     const bool procedure =
-        query.kind != sql::StatementKind::Select || AsksForValues(query) ||
+        !view_kind || AsksForValues(query) ||
         (query.query && !query.query->parts.empty() && query.query->parts.front().into);
     WrittenSql written = procedure ? WriteMySqlProcedure(name, query, context)
                                    : WriteMySqlView(name, query, context);

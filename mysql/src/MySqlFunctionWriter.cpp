@@ -482,7 +482,9 @@ Written Writer::Function(const std::string& name, const std::vector<Written>& ar
         const std::optional<std::string> mysql = DateFormat(count == 2 ? args[1].value : "");
         if (!mysql)
             Refuse("Format 格式 '" + (count == 2 ? args[1].value : std::string()) + "'");
-        return Call("DATE_FORMAT", {args[0].sql, Quoted(*mysql)});
+        Written e = Call("DATE_FORMAT", {args[0].sql, Quoted(*mysql)});
+        e.type = ValueType::Text;
+        return e;
     }
     Refuse("用户定义的函数 '" + name + "'");
 }

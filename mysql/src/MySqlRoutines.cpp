@@ -217,47 +217,35 @@ std::pair<std::string, std::string> CutAt(const std::string& text, const std::st
     return {text.substr(0, at), text.substr(at + written.size())};
 }
 
-// The table a column of the crosstab's FROM clause belongs to (by its name or alias).
-std::optional<std::string> TableOf(const std::vector<sql::TableRefPtr>& from,
-                                   const std::string& qualifier) {
-    for (const auto& t : from) {
-        if (!t)
-            continue;
-        if (t->kind == sql::TableRefKind::Table &&
-            Utf8ToLower(t->alias.empty() ? t->name : t->alias) == Utf8ToLower(qualifier))
-            return t->name;
-        for (const auto& inner : {t->left, t->right, t->inner})
-            if (auto found = TableOf({inner}, qualifier))
-                return found;
-    }
-    return std::nullopt;
+// Does an expression ask for a value when the query runs?
+bool HasParameter(const sql::ExprPtr& e) {
+    bool found = false;
+    ParameterWalk walk{[&](const sql::Expr&) { found = true; }};
+    walk.Expr(e);
+    return found;
 }
 
 // A crosstab query without fixed column headings: when called, the procedure reads the
-// headings (the PIVOT column's distinct values, sorted, Null first as "<>", as Access names
-// them) and runs the SELECT with one column per heading, each the TRANSFORM aggregate of that
-// heading's rows (Null where the row group has none, as Access leaves the cell empty).
+// headings (the PIVOT value's distinct values, sorted by value, Null first as "<>", as Access
+// names them) and runs the SELECT with one column per heading, each the TRANSFORM aggregate of
+// that heading's rows (Null where the row group has none, as Access leaves the cell empty). The
+// SELECT runs as a prepared statement, which sees no procedure parameters: each parameter in it
+// is a '?' given the parameter's value by EXECUTE ... USING.
 std::string Crosstab(Writer& writer, const sql::Statement& statement,
                      const SqlWriterContext& context) {
-    if (!statement.parameters.empty() || AsksForValues(statement))
-        Refuse("带参数的交叉表查询");
-    if (!statement.pivot_in.empty())
-        Refuse("列标题固定的交叉表查询（PIVOT … IN）");
+    if (HasParameter(statement.transform) || HasParameter(statement.pivot))
+        Refuse("交叉表的值或列标题中的参数");
     const sql::Query& query = *statement.query;
     if (query.parts.size() != 1 || query.parts[0].table_form || query.parts[0].having ||
         query.parts[0].group_by.empty())
         Refuse("交叉表查询中的 HAVING 或联合");
     const sql::Select& select = query.parts[0];
-    // Headings are named by the values' text; only a text column's values are named by MySQL
-    // as Access names them.
-    const sql::Expr& pivot = *statement.pivot;
-    const auto table = pivot.kind == sql::ExprKind::Column && !pivot.qualifier.empty()
-                           ? TableOf(select.from, pivot.qualifier)
-                           : std::nullopt;
-    const auto type =
-        table && context.column_type ? context.column_type(*table, pivot.text) : std::nullopt;
-    if (!type || (*type != 202 && *type != 130 && *type != 203 && *type != 200 && *type != 129))
-        Refuse("交叉表的列标题不是文本字段（列名无法与 Access 的相同）");
+    // Headings are named by the values' text: a text is its own name, a whole number its digits
+    // in any regional settings; fractions and dates are named by the regional settings of the
+    // computer Access runs on.
+    const ValueType type = writer.TypeIn(select.from, *statement.pivot);
+    if (type != ValueType::Text && type != ValueType::Integer)
+        Refuse("交叉表的列标题不是文本或整数（列名取决于 Access 的区域设置或类型未知）");
     const sql::Expr& transform = *statement.transform;
     const std::string function = AsciiLower(transform.text);
     if (transform.kind != sql::ExprKind::Call ||
@@ -266,13 +254,37 @@ std::string Crosstab(Writer& writer, const sql::Statement& statement,
         (transform.args.size() != 1 && !transform.count_star))
         Refuse("交叉表的值不是 Sum、Avg、Min、Max 或 Count");
 
-    // The rows: the SELECT with a marker where the heading columns go.
+    // The rows: the SELECT with a marker where the heading columns go, written with a marker
+    // for each parameter ("`\x03name`") that becomes '?'.
+    constexpr char kParameterMark[] = "`\x03";
+    SqlWriterContext rows_context = context;
+    rows_context.parameter = [&context](const std::string& access_name) {
+        if (access_name == kColumnsMarker)
+            return access_name;
+        return "\x03" + context.parameter(access_name);
+    };
+    Writer rows_writer(rows_context);
     sql::Query rows = query;
     sql::SelectItem columns_item;
     columns_item.expr = Marker(kColumnsMarker);
     columns_item.alias = "x";
     rows.parts[0].items.push_back(columns_item);
-    auto [before, after] = CutAt(writer.TopQuery(rows), kColumnsMarker);
+    std::string rows_sql = rows_writer.TopQuery(rows);
+    for (const auto& source : rows_writer.sources)
+        if (std::none_of(writer.sources.begin(), writer.sources.end(),
+                         [&](const std::string& known) {
+                             return Utf8ToLower(known) == Utf8ToLower(source);
+                         }))
+            writer.sources.push_back(source);
+    std::string using_list;
+    for (auto at = rows_sql.find(kParameterMark); at != std::string::npos;
+         at = rows_sql.find(kParameterMark, at + 1)) {
+        const auto close = rows_sql.find('`', at + 2);
+        using_list +=
+            (using_list.empty() ? " USING " : ", ") + Name(rows_sql.substr(at + 2, close - at - 2));
+        rows_sql.replace(at, close + 1 - at, "?");
+    }
+    auto [before, after] = CutAt(rows_sql, kColumnsMarker);
     if (!before.ends_with(", ") || !after.starts_with(" AS `x`"))
         Refuse("交叉表查询的写法");
     before.resize(before.size() - 2);
@@ -295,7 +307,7 @@ std::string Crosstab(Writer& writer, const sql::Statement& statement,
         CutAt(writer.Expression(cell).sql, kCellMarker);
     const std::string value =
         transform.count_star ? "1" : writer.Expression(*transform.args[0]).sql;
-    const std::string key = writer.Expression(pivot).sql + " <=> ";
+    const std::string key = writer.Expression(*statement.pivot).sql + " <=> ";
     const std::string column = "CONCAT(" + Quoted("IF(SUM(" + key) + ", QUOTE(h.v), " +
                                Quoted(") > 0, " + aggregate_before + "IF(" + key) +
                                ", QUOTE(h.v), " +
@@ -312,8 +324,8 @@ std::string Crosstab(Writer& writer, const sql::Statement& statement,
            Quoted(before) + ", IF(tw_columns IS NULL, '', CONCAT(', ', tw_columns)), " +
            Quoted(after) +
            "); "
-           "PREPARE tw_crosstab FROM @tw_crosstab; EXECUTE tw_crosstab; "
-           "DEALLOCATE PREPARE tw_crosstab;";
+           "PREPARE tw_crosstab FROM @tw_crosstab; EXECUTE tw_crosstab" +
+           using_list + "; DEALLOCATE PREPARE tw_crosstab;";
 }
 
 // Access, like MySQL, refuses an aggregate in WHERE; a procedure made of it would fail on every
@@ -438,6 +450,8 @@ std::string Body(Writer& writer, const sql::Statement& statement, const SqlWrite
         return sql + ";";
     }
     case sql::StatementKind::Crosstab:
+        if (!statement.pivot_in.empty())
+            return writer.TopStatement(statement) + ";";
         return Crosstab(writer, statement, context);
     case sql::StatementKind::DataDefinition:
         Refuse("数据定义查询（" + statement.definition + "）");
@@ -476,7 +490,7 @@ WrittenSql WriteMySqlProcedure(std::string_view name, const sql::Statement& stat
             return parameters.by_access_name.at(Utf8ToLower(access_name));
         };
         Writer writer(with_parameters);
-        const std::string body = Body(writer, statement, context);
+        const std::string body = Body(writer, statement, with_parameters);
         std::string sql = "CREATE OR REPLACE PROCEDURE ";
         MySqlDialect::AppendName(sql, name);
         sql += "(";

@@ -48,7 +48,9 @@ std::string Writer::TopStatement(const sql::Statement& statement) {
     case sql::StatementKind::Select:
         break;
     case sql::StatementKind::Crosstab:
-        Refuse("交叉表查询（TRANSFORM/PIVOT）");
+        if (statement.pivot_in.empty())
+            Refuse("交叉表查询（TRANSFORM/PIVOT）");
+        return QueryBody(FixedCrosstab(statement), Context::Top);
     case sql::StatementKind::Insert:
         Refuse("操作查询（INSERT）");
     case sql::StatementKind::Update:
@@ -250,7 +252,11 @@ Writer::SelectPart Writer::Select(const sql::Select& select, bool name_columns) 
         if (i > 0)
             sql += ", ";
         sql += items[i].expr.sql;
-        if (items[i].alias)
+        if (items[i].alias && exact_aliases_.contains(*items[i].alias)) {
+            sql += " AS `";
+            AppendNameText(sql, *items[i].alias);
+            sql += "`";
+        } else if (items[i].alias)
             sql += " AS " + Name(*items[i].alias);
         if (items[i].alias || items[i].expr.shape == Shape::Column)
             part.names.push_back(items[i].alias ? *items[i].alias : items[i].expr.value);
@@ -461,6 +467,15 @@ std::string Writer::TableReference(const sql::TableRef& table, std::vector<std::
     tables.push_back(Utf8ToLower(handle));
     from_tables_.emplace_back(handle, table.name);
     return sql;
+}
+
+ValueType Writer::TypeIn(const std::vector<sql::TableRefPtr>& from, const sql::Expr& e) {
+    scopes_.emplace_back();
+    for (const auto& table : from)
+        Leaves(*table, scopes_.back());
+    const ValueType type = Expression(e).type;
+    scopes_.pop_back();
+    return type;
 }
 
 std::string Writer::RowExpression(const sql::Expr& e, const std::string& row_table) {

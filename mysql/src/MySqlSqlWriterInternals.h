@@ -123,6 +123,13 @@ public:
         return TableReference(table, tables);
     }
 
+    /// The SELECT of a crosstab with fixed column headings (PIVOT ... IN): the row headings,
+    /// then one column per listed heading, in the listed order, named by it, each the TRANSFORM
+    /// aggregate over the group's rows of that heading (MySqlCrosstab.cpp).
+    sql::Query FixedCrosstab(const sql::Statement& statement);
+    /// What is known of the type of `e` over the tables of `from`.
+    ValueType TypeIn(const std::vector<sql::TableRefPtr>& from, const sql::Expr& e);
+
     std::vector<std::string> sources;
 
 private:
@@ -169,6 +176,8 @@ private:
     ValueType ColumnType(const sql::Expr& column) const;
 
     const SqlWriterContext& context_;
+    // Aliases written with their case kept (a crosstab's headings, named as Access shows them).
+    std::set<std::string> exact_aliases_;
     // The tables named by the select list being written (lower-cased), for DISTINCTROW.
     std::set<std::string>* output_tables_ = nullptr;
     // The tables of the FROM clause being written: the name or alias they are known by and the

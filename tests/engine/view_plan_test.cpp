@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,4 +65,38 @@ TEST(ViewPlan, ViewsFollowTheQueriesTheirTreesReadAndRefusalsAreNamed) {
     EXPECT_EQ(plan[5].statement, "CREATE OR REPLACE PROCEDURE `append`() BEGIN INSERT INTO "
                                  "`table1` (`id`) VALUES (1); END");
     EXPECT_EQ(plan[6].note, "读取的查询 'Broken' 未转换为视图，未创建视图");
+}
+
+// A query reading a parameter query (a procedure, which gives no rows to read) reads its text as
+// a derived table and becomes a procedure asking for the values of both, along a chain too; an
+// update reading one is not made.
+TEST(ViewPlan, QueriesReadingParameterQueriesBecomeProceduresReadingTheirText) {
+    const std::vector<tw::data::QuerySchema> queries = {
+        Query("Of Of Big", "SELECT * FROM [Of Big]"),
+        Query("Of Big", "SELECT Big.ID FROM Big WHERE Big.ID > 1"),
+        Query("Big", "PARAMETERS [Least] Long; SELECT Table1.ID FROM Table1 WHERE Table1.ID >= "
+                     "[Least]"),
+        Query("Clash", "PARAMETERS [Least] Text; SELECT Big.ID FROM Big"),
+        Query("Update Big", "UPDATE Table1 INNER JOIN Big ON Table1.ID = Big.ID SET Table1.ID = 0",
+              tw::data::QueryKind::Update),
+    };
+    const auto plan = tw::engine::PlanViews(queries, {"Table1"}, {"Table1"}, Write);
+    ASSERT_EQ(plan.size(), 5u);
+    std::map<std::string, tw::engine::PlannedView> by_name;
+    for (const auto& view : plan)
+        by_name[view.name] = view;
+    const std::string inner =
+        "(SELECT `table1`.`id` FROM `table1` WHERE `table1`.`id` >= `p_least`) AS `big`";
+    EXPECT_EQ(by_name["Of Big"].statement,
+              "CREATE OR REPLACE PROCEDURE `of big`(IN `p_least` INT) BEGIN SELECT `big`.`id` "
+              "FROM " +
+                  inner + " WHERE `big`.`id` > 1; END");
+    EXPECT_TRUE(by_name["Of Big"].depends_on.empty());
+    EXPECT_EQ(by_name["Of Of Big"].statement,
+              "CREATE OR REPLACE PROCEDURE `of of big`(IN `p_least` INT) BEGIN SELECT * FROM "
+              "(SELECT `big`.`id` FROM " +
+                  inner + " WHERE `big`.`id` > 1) AS `of big`; END");
+    EXPECT_EQ(by_name["Clash"].note,
+              "MySQL 中没有结果相同的写法：参数 'Least' 在两个查询中声明的类型不同");
+    EXPECT_EQ(by_name["Update Big"].note, "读取的查询 'Big' 未转换为视图，未创建存储过程");
 }

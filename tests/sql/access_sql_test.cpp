@@ -56,6 +56,14 @@ const Translated kTranslated[] = {
      "JOIN Table1 AS T3 ON T2.ID = T3.ID",
      "SELECT `t1`.`name` FROM (`table1` AS `t1` RIGHT JOIN `table 2` AS `t2` ON `t1`.`id` = "
      "`t2`.`id`) INNER JOIN `table1` AS `t3` ON `t2`.`id` = `t3`.`id`"},
+    // A crosstab with fixed headings: one column per heading, its rows' aggregate, Null where
+    // the group has none of them.
+    {"TRANSFORM Count(*) SELECT Name FROM Table1 GROUP BY Name PIVOT Format(Created, \"yyyy\") "
+     "IN (\"2020\", \"2019\")",
+     "SELECT `name`, IF(SUM(IF(DATE_FORMAT(`created`, '%Y') = '2020', 1, 0)) > 0, "
+     "COUNT(IF(DATE_FORMAT(`created`, '%Y') = '2020', 1, NULL)), NULL) AS `2020`, "
+     "IF(SUM(IF(DATE_FORMAT(`created`, '%Y') = '2019', 1, 0)) > 0, COUNT(IF(DATE_FORMAT("
+     "`created`, '%Y') = '2019', 1, NULL)), NULL) AS `2019` FROM `table1` GROUP BY `name`"},
     {"SELECT Count(*) AS n FROM Table1 WITH OWNERACCESS OPTION;",
      "SELECT COUNT(*) AS `n` FROM `table1`"},
     // View column names as Access gives them.

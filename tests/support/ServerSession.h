@@ -48,6 +48,15 @@ public:
         rs->Close();
         return rows;
     }
+    /// The names of a query's columns, in order.
+    std::vector<std::string> ColumnNames(const std::string& sql) {
+        std::vector<std::string> names;
+        auto rs = connection_.OpenRecordset(sql);
+        for (int i = 0; i < rs->FieldCount(); ++i)
+            names.push_back(rs->GetField(i).Name());
+        rs->Close();
+        return names;
+    }
     /// The single value of a one-row, one-column query ("NULL" for NULL).
     std::string Scalar(const std::string& sql) {
         auto rows = Query(sql);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -239,5 +240,22 @@ std::string ToSExpr(const Statement& statement);
 /// the order they appear, repeats included.
 std::vector<std::string> TableReferences(const Statement& statement);
 std::vector<std::string> TableReferences(const Expr& expr);
+
+/// A statement with other saved queries put in the place of their names.
+struct InlinedStatement {
+    Statement statement;
+    /// Why it cannot be done (Chinese); empty when done.
+    std::string refusal;
+};
+
+/// `statement` with each FROM item (and TABLE q) that names a query `source` gives a tree for
+/// replaced by that query as a derived table known by the same name or alias, subqueries
+/// included; the sources' PARAMETERS are declared after the statement's own, each name once.
+/// For a select, crosstab or append statement reading saved select queries that ask for
+/// values; refused when a parameter is declared with two types or a source is not a plain
+/// select or union query.
+InlinedStatement
+InlineQueries(const Statement& statement,
+              const std::function<const Statement*(const std::string& name)>& source);
 
 } // namespace tw::sql

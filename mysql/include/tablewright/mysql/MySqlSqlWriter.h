@@ -17,7 +17,8 @@ namespace tw::data {
 /// would give other rows or values are refused by name, never approximated.
 WrittenSql WriteMySqlSelect(const sql::Statement& statement, const SqlWriterContext& context = {});
 
-/// "CREATE OR REPLACE VIEW `name` AS SELECT ...;" for a saved select or union query, or the
+/// "CREATE OR REPLACE VIEW `name` AS SELECT ...;" for a saved select or union query or a crosstab
+/// with fixed column headings, or the
 /// refusal of WriteMySqlSelect.
 WrittenSql WriteMySqlView(std::string_view name, const sql::Statement& statement,
                           const SqlWriterContext& context = {});
