@@ -88,6 +88,7 @@ std::vector<std::string> RowPairing::ExtraColumns() const {
 
 void RowPairing::ChooseKey(const data::TableSchema& schema) {
     key_.clear();
+    text_key_ = false;
     auto position = [&](const std::string& name) {
         return static_cast<std::size_t>(
             std::find_if(columns_.begin(), columns_.end(),
@@ -125,6 +126,9 @@ void RowPairing::ChooseKey(const data::TableSchema& schema) {
         return;
     for (const auto& part : chosen->columns)
         key_.push_back(position(part.name));
+    text_key_ = std::any_of(key_.begin(), key_.end(), [&](std::size_t k) {
+        return columns_[k].form == data::ValueForm::Text;
+    });
 }
 
 void RowPairing::Bind() {
@@ -181,7 +185,7 @@ bool RowPairing::ReadChunk() {
                 const data::Value unwrapped =
                     bytes_value ? data::Value(std::move(embedded)) : data::Value();
                 const data::Value& stored = bytes_value ? unwrapped : value;
-                cell.value = target_db_.CanonicalOf(columns_[i].form, stored);
+                target_db_.CanonicalOf(columns_[i].form, stored, cell.value);
                 if (keep_values_)
                     row.values[i] = stored;
             } catch (const data::DataAccessError&) {
@@ -222,38 +226,105 @@ void RowPairing::PairChunk(
             missing(chunk_[at]);
         return;
     }
-    std::unordered_map<std::string_view, std::size_t> position;
-    position.reserve(chunk_size_);
     std::vector<std::span<const data::Canonical>> keys;
     keys.reserve(chunk_size_);
     for (std::size_t i = 0; i < chunk_size_; ++i) {
-        position.emplace(chunk_[i].key_text, i);
         keys.push_back(chunk_[i].key);
         source_keys_.push_back(KeyHash(chunk_[i].key_text));
     }
     keys_sorted_ = false;
-    std::vector<char> matched(chunk_size_, 0);
+    matched_.assign(chunk_size_, 0);
+    // The target sends a chunk's rows mostly in the order of their keys, often the Access order
+    // too: each row is first tried against the Access row after the one paired last, and looked
+    // up by its key only when that fails (the lookup is made when first needed).
+    std::unordered_map<std::string_view, std::size_t> position;
+    std::size_t next = 0;
     std::string key;
+    // Target rows whose key no Access row of the chunk has exactly; with a text key, the
+    // target found them as equal to one (its collation), so they are paired that way below.
+    std::vector<std::vector<data::Canonical>> unpaired;
     target_->ReadByKeys(keys, [&](std::span<const data::Canonical> row) {
-        key.clear();
-        for (const std::size_t k : key_)
-            AppendKeyPart(key, row[static_cast<std::size_t>(columns_[k].bound)]);
-        const auto found = position.find(key);
-        if (found == position.end())
-            return; // found again with the extra rows
-        SourceRow& source = chunk_[found->second];
-        if (matched[found->second]) {
-            ++duplicates_;
-            duplicate(source);
-            return;
+        std::size_t at = chunk_size_;
+        if (next < chunk_size_ && SameKey(chunk_[next], row)) {
+            at = next;
+        } else {
+            if (position.empty())
+                for (std::size_t i = 0; i < chunk_size_; ++i)
+                    position.emplace(chunk_[i].key_text, i);
+            key.clear();
+            for (const std::size_t k : key_)
+                AppendKeyPart(key, row[static_cast<std::size_t>(columns_[k].bound)]);
+            const auto found = position.find(key);
+            if (found == position.end()) {
+                if (text_key_)
+                    unpaired.emplace_back(row.begin(), row.end());
+                return; // otherwise found again with the extra rows
+            }
+            at = found->second;
         }
-        matched[found->second] = 1;
-        ++paired_;
-        pair(source, row);
+        next = at + 1;
+        Take(at, row, pair, duplicate);
     });
+    if (!unpaired.empty())
+        PairByCollation(unpaired, pair, duplicate);
     for (std::size_t i = 0; i < chunk_size_; ++i)
-        if (!matched[i])
+        if (!matched_[i])
             missing(chunk_[i]);
+}
+
+bool RowPairing::SameKey(const SourceRow& source, std::span<const data::Canonical> row) const {
+    for (std::size_t part = 0; part < key_.size(); ++part)
+        if (source.key[part] != row[static_cast<std::size_t>(columns_[key_[part]].bound)])
+            return false;
+    return true;
+}
+
+void RowPairing::Take(std::size_t at, std::span<const data::Canonical> row,
+                      const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+                      const std::function<void(SourceRow&)>& duplicate) {
+    SourceRow& source = chunk_[at];
+    if (matched_[at]) {
+        ++duplicates_;
+        duplicate(source);
+        return;
+    }
+    matched_[at] = 1;
+    ++paired_;
+    pair(source, row);
+}
+
+void RowPairing::PairByCollation(
+    const std::vector<std::vector<data::Canonical>>& unpaired,
+    const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+    const std::function<void(SourceRow&)>& duplicate) {
+    // The keys as the target compares them: first those of the Access rows, then the target's.
+    std::vector<std::span<const data::Canonical>> keys;
+    for (std::size_t i = 0; i < chunk_size_; ++i)
+        keys.push_back(chunk_[i].key);
+    std::vector<std::vector<data::Canonical>> target_keys;
+    for (const auto& row : unpaired) {
+        auto& parts = target_keys.emplace_back();
+        for (const std::size_t k : key_)
+            parts.push_back(row[static_cast<std::size_t>(columns_[k].bound)]);
+    }
+    for (const auto& parts : target_keys)
+        keys.emplace_back(parts);
+    const std::vector<std::string> compared = target_->ComparedKeys(keys);
+    std::unordered_map<std::string_view, std::size_t> position;
+    for (std::size_t i = 0; i < chunk_size_; ++i)
+        position.emplace(compared[i], i);
+    std::string key;
+    for (std::size_t r = 0; r < unpaired.size(); ++r) {
+        const auto found = position.find(compared[chunk_size_ + r]);
+        if (found == position.end())
+            continue; // found again with the extra rows
+        // The target's spelling of the key belongs to the Access rows: no extra row.
+        key.clear();
+        for (const auto& part : target_keys[r])
+            AppendKeyPart(key, part);
+        source_keys_.push_back(KeyHash(key));
+        Take(found->second, unpaired[r], pair, duplicate);
+    }
 }
 
 void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra) {

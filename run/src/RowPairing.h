@@ -74,8 +74,8 @@ public:
     bool ReadChunk();
     std::span<SourceRow> Chunk() { return {chunk_.data(), chunk_size_}; }
 
-    /// Pairs the chunk with its target rows: by key (exactly: a target key that only the
-    /// collation takes as equal is no pair), else with the next target rows in the table's own
+    /// Pairs the chunk with its target rows: by key (as the target compares keys: a text key
+    /// the target's collation takes as equal pairs, "ABC" with Access's "abc"), else with the next target rows in the table's own
     /// order. `pair` gets each paired row, `missing` each Access row the target lacks,
     /// `duplicate` each further target row of an already paired key.
     void PairChunk(const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
@@ -100,6 +100,17 @@ public:
     std::string KeyLabel(std::span<const data::Canonical> key) const;
 
 private:
+    bool SameKey(const SourceRow& source, std::span<const data::Canonical> row) const;
+    // Pairs the Access row at `at` with a target row, or counts the target row a duplicate.
+    void Take(std::size_t at, std::span<const data::Canonical> row,
+              const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+              const std::function<void(SourceRow&)>& duplicate);
+    // Pairs target rows whose key text no Access row has exactly by the target's comparison.
+    void PairByCollation(
+        const std::vector<std::vector<data::Canonical>>& unpaired,
+        const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+        const std::function<void(SourceRow&)>& duplicate);
+
     data::Connection& source_;
     data::TargetDatabase& target_db_;
     bool ole_contents_;
@@ -108,6 +119,8 @@ private:
     std::unique_ptr<data::TargetTable> target_;
     std::vector<PairColumn> columns_;
     std::vector<std::size_t> key_;
+    bool text_key_ = false; // a part of the key is text, compared by the target's collation
+    std::vector<char> matched_; // per row of the chunk: paired already
     std::vector<SourceRow> chunk_;
     std::size_t chunk_size_ = 0; // rows of chunk_ in use
     std::vector<std::uint64_t> source_keys_;

@@ -62,6 +62,11 @@ public:
     /// table the conversion made).
     virtual void ReadInOrder(std::int64_t offset, std::int64_t count,
                              const TargetRowSink& sink) = 0;
+    /// For each key (canonical key parts, in key order), a text that two keys share exactly
+    /// when the table compares them as equal: text parts by the column's collation ("abc" and
+    /// "ABC" where case does not count), the others by their canonical text.
+    virtual std::vector<std::string>
+    ComparedKeys(std::span<const std::span<const Canonical>> keys) = 0;
     /// Reads every row's key (the sink gets the key parts only), a page at a time; the sink
     /// returns false to stop.
     virtual void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink) = 0;
@@ -104,8 +109,9 @@ public:
     /// Opens one table (named as FindTable returns it); throws DataAccessError.
     virtual std::unique_ptr<TargetTable> OpenTable(const std::string& name) = 0;
     /// A source value in the canonical form of `form`: as the conversion writes it, so that it
-    /// equals the target's canonical text exactly when the target holds that very value.
-    virtual Canonical CanonicalOf(ValueForm form, const Value& value) const = 0;
+    /// equals the target's canonical text exactly when the target holds that very value. Written
+    /// into `out`, whose memory is used again.
+    virtual void CanonicalOf(ValueForm form, const Value& value, Canonical& out) const = 0;
 };
 
 } // namespace tw::data
