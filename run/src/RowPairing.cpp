@@ -39,6 +39,8 @@ RowPairing::RowPairing(data::Connection& source, data::TargetDatabase& target, b
     : source_(source), target_db_(target), ole_contents_(ole_contents), keep_values_(keep_values) {}
 
 void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* child) {
+    source_table_ = table;
+    source_child_ = child;
     source_rs_ = child ? source_.OpenComplexValues(child->parent, child->column.column)
                        : source_.OpenTable(table);
     for (int i = 0; i < source_rs_->FieldCount(); ++i) {
@@ -50,6 +52,18 @@ void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* 
         column.unwrap_ole = ole_contents_ && source_.EmbedsFiles(field.SourceType());
         columns_.push_back(std::move(column));
     }
+}
+
+void RowPairing::ReopenSource() {
+    source_rs_->Close();
+    source_rs_ = source_child_
+                     ? source_.OpenComplexValues(source_child_->parent, source_child_->column.column)
+                     : source_.OpenTable(source_table_);
+    chunk_size_ = 0;
+    source_rows_ = 0;
+    paired_ = 0;
+    duplicates_ = 0;
+    source_keys_.clear();
 }
 
 void RowPairing::OpenTarget(const std::string& target_table) {

@@ -58,6 +58,9 @@ public:
     /// Opens the Access side (the table, or with `child` the child rows of a complex column);
     /// throws DataAccessError.
     void OpenSource(const std::string& table, const engine::ChildTable* child);
+    /// Opens the Access side again at its first row (the counts of rows start again); throws
+    /// DataAccessError.
+    void ReopenSource();
     /// Opens the target table and finds each Access column among its columns, without regard
     /// to case; throws DataAccessError.
     void OpenTarget(const std::string& target_table);
@@ -116,6 +119,8 @@ private:
     bool ole_contents_;
     bool keep_values_;
     std::unique_ptr<data::Recordset> source_rs_;
+    std::string source_table_;
+    const engine::ChildTable* source_child_ = nullptr;
     std::unique_ptr<data::TargetTable> target_;
     std::vector<PairColumn> columns_;
     std::vector<std::size_t> key_;
