@@ -771,6 +771,8 @@ public:
         SourceCanonical(form, value, out);
     }
 
+    bool TextIsCanonical() const override { return true; }
+
 private:
     Provider& provider_;
     std::size_t commit_rows_;

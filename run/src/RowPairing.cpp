@@ -36,7 +36,21 @@ void AppendKeyPart(std::string& key, const data::Canonical& part) {
 
 RowPairing::RowPairing(data::Connection& source, data::TargetDatabase& target, bool ole_contents,
                        bool keep_values)
-    : source_(source), target_db_(target), ole_contents_(ole_contents), keep_values_(keep_values) {}
+    : source_(source), target_db_(target), ole_contents_(ole_contents), keep_values_(keep_values),
+      text_is_canonical_(target.TextIsCanonical()) {}
+
+data::Value RowPairing::TypedValue(const SourceRow& row, std::size_t column) const {
+    const Cell& cell = row.cells[column];
+    if (cell.unreadable)
+        return {};
+    if (!cell.from_canonical)
+        return row.values[column];
+    if (!cell.value)
+        return {};
+    if (cell.bytes)
+        return data::Bytes{*cell.value};
+    return *cell.value;
+}
 
 void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* child) {
     source_table_ = table;
@@ -200,11 +214,19 @@ bool RowPairing::ReadChunk() {
                     bytes_value ? data::Value(std::move(embedded)) : data::Value();
                 const data::Value& stored = bytes_value ? unwrapped : value;
                 target_db_.CanonicalOf(columns_[i].form, stored, cell.value);
-                if (keep_values_)
+                // A text or a byte value is its canonical text on most targets: made again
+                // from it when needed, instead of kept (most rows are never written).
+                cell.from_canonical =
+                    text_is_canonical_ && (std::holds_alternative<std::string>(stored) ||
+                                           std::holds_alternative<data::Bytes>(stored));
+                if (keep_values_ && !cell.from_canonical)
                     row.values[i] = stored;
+                else if (keep_values_)
+                    cell.bytes = std::holds_alternative<data::Bytes>(stored);
             } catch (const data::DataAccessError&) {
                 cell.value.reset();
                 cell.unreadable = true; // the conversion wrote NULL; it is no proof
+                cell.from_canonical = false;
                 if (keep_values_)
                     row.values[i] = data::Value{};
             }

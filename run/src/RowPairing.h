@@ -22,6 +22,9 @@ namespace tw::run {
 struct Cell {
     data::Canonical value;
     bool unreadable = false;
+    // The typed value is made again from the canonical text (a text, or bytes when `bytes`).
+    bool from_canonical = false;
+    bool bytes = false;
 };
 
 /// One Access column and where the target has it.
@@ -40,7 +43,8 @@ struct PairColumn {
 /// One Access row of a chunk.
 struct SourceRow {
     std::vector<Cell> cells;
-    // The typed values as the conversion writes them (kept only when asked for).
+    // The typed values as the conversion writes them (kept only when asked for, and then not
+    // for the cells made again from their canonical text: see RowPairing::TypedValue).
     std::vector<data::Value> values;
     // The canonical key parts and the key in one string (keyed tables).
     std::vector<data::Canonical> key;
@@ -93,6 +97,9 @@ public:
     const std::vector<std::size_t>& Key() const { return key_; }
     data::TargetTable& Target() { return *target_; }
     data::Recordset& Source() { return *source_rs_; }
+    /// The typed value of a column of a row read with `keep_values`, as the conversion writes
+    /// it (NULL for a value that could not be read).
+    data::Value TypedValue(const SourceRow& row, std::size_t column) const;
     std::vector<std::string> MissingColumns() const;
     std::vector<std::string> ExtraColumns() const;
     std::int64_t SourceRows() const { return source_rows_; }
@@ -118,6 +125,7 @@ private:
     data::TargetDatabase& target_db_;
     bool ole_contents_;
     bool keep_values_;
+    bool text_is_canonical_;
     std::unique_ptr<data::Recordset> source_rs_;
     std::string source_table_;
     const engine::ChildTable* source_child_ = nullptr;

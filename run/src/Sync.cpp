@@ -112,7 +112,7 @@ private:
         const auto& columns = pairing_.Columns();
         for (std::size_t i = 0; i < columns.size(); ++i)
             if (columns[i].bound >= 0)
-                values.push_back(row.cells[i].unreadable ? data::Value{} : row.values[i]);
+                values.push_back(pairing_.TypedValue(row, i));
         return values;
     }
 

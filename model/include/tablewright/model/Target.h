@@ -112,6 +112,9 @@ public:
     /// equals the target's canonical text exactly when the target holds that very value. Written
     /// into `out`, whose memory is used again.
     virtual void CanonicalOf(ValueForm form, const Value& value, Canonical& out) const = 0;
+    /// True when the canonical text of a text value, and of a byte value, is that value itself
+    /// (so that the value can be made again from it).
+    virtual bool TextIsCanonical() const = 0;
 };
 
 } // namespace tw::data
