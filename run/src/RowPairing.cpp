@@ -4,6 +4,7 @@
 #include "tablewright/model/AdoTypes.h"
 
 #include <algorithm>
+#include <charconv>
 #include <unordered_map>
 #include <utility>
 
@@ -117,6 +118,7 @@ std::vector<std::string> RowPairing::ExtraColumns() const {
 void RowPairing::ChooseKey(const data::TableSchema& schema) {
     key_.clear();
     text_key_ = false;
+    number_key_ = false;
     auto position = [&](const std::string& name) {
         return static_cast<std::size_t>(
             std::find_if(columns_.begin(), columns_.end(),
@@ -154,6 +156,7 @@ void RowPairing::ChooseKey(const data::TableSchema& schema) {
         return;
     for (const auto& part : chosen->columns)
         key_.push_back(position(part.name));
+    number_key_ = key_.size() == 1 && columns_[key_[0]].form == data::ValueForm::Integer;
     text_key_ = std::any_of(key_.begin(), key_.end(), [&](std::size_t k) {
         return columns_[k].form == data::ValueForm::Text;
     });
@@ -266,7 +269,7 @@ void RowPairing::PairChunk(
     keys.reserve(chunk_size_);
     for (std::size_t i = 0; i < chunk_size_; ++i) {
         keys.push_back(chunk_[i].key);
-        source_keys_.push_back(KeyHash(chunk_[i].key_text));
+        source_keys_.push_back(KeyEntry(chunk_[i].key, chunk_[i].key_text));
     }
     keys_sorted_ = false;
     matched_.assign(chunk_size_, 0);
@@ -358,9 +361,21 @@ void RowPairing::PairByCollation(
         key.clear();
         for (const auto& part : target_keys[r])
             AppendKeyPart(key, part);
-        source_keys_.push_back(KeyHash(key));
+        source_keys_.push_back(KeyEntry(target_keys[r], key));
         Take(found->second, unpaired[r], pair, duplicate);
     }
+}
+
+std::uint64_t RowPairing::KeyEntry(std::span<const data::Canonical> key,
+                                   std::string_view key_text) const {
+    if (number_key_ && key.size() == 1 && key[0]) {
+        const std::string& text = *key[0];
+        std::int64_t number = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (ec == std::errc() && end == text.data() + text.size())
+            return static_cast<std::uint64_t>(number) ^ (std::uint64_t{1} << 63);
+    }
+    return KeyHash(key_text);
 }
 
 void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra) {
@@ -368,12 +383,28 @@ void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Ca
         std::sort(source_keys_.begin(), source_keys_.end());
         keys_sorted_ = true;
     }
+    const auto begin = source_keys_.begin();
+    const auto end = source_keys_.end();
+    // Where the last key was looked for: a whole-number key comes in ascending order, so the
+    // next one is mostly a step or two further on.
+    auto at = begin;
+    auto access_has = [&](std::uint64_t entry) {
+        if (at != end && *at < entry) {
+            for (int step = 0; step < 8 && at != end && *at < entry; ++step)
+                ++at;
+            if (at != end && *at < entry)
+                at = std::lower_bound(at, end, entry);
+        } else if (at != begin && *(at - 1) >= entry) {
+            at = std::lower_bound(begin, at, entry);
+        }
+        return at != end && *at == entry;
+    };
     std::string key;
     target_->ReadKeys([&](std::span<const data::Canonical> parts) {
         key.clear();
         for (const auto& part : parts)
             AppendKeyPart(key, part);
-        if (std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
+        if (access_has(KeyEntry(parts, key)))
             return true;
         return extra(parts);
     });

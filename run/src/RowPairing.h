@@ -88,8 +88,8 @@ public:
     void PairChunk(const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
                    const std::function<void(SourceRow&)>& missing,
                    const std::function<void(SourceRow&)>& duplicate);
-    /// Reads every target key and passes on those no Access row has (compared by a hash of the
-    /// key); the callback returns false to stop.
+    /// Reads every target key and passes on those no Access row has (compared by the number of
+    /// a whole-number key, else by a hash of the key); the callback returns false to stop.
     void ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra);
 
     const std::vector<PairColumn>& Columns() const { return columns_; }
@@ -110,6 +110,7 @@ public:
     std::string KeyLabel(std::span<const data::Canonical> key) const;
 
 private:
+    std::uint64_t KeyEntry(std::span<const data::Canonical> key, std::string_view key_text) const;
     bool SameKey(const SourceRow& source, std::span<const data::Canonical> row) const;
     // Pairs the Access row at `at` with a target row, or counts the target row a duplicate.
     void Take(std::size_t at, std::span<const data::Canonical> row,
@@ -132,10 +133,13 @@ private:
     std::unique_ptr<data::TargetTable> target_;
     std::vector<PairColumn> columns_;
     std::vector<std::size_t> key_;
+    bool number_key_ = false; // the key is one whole-number column
     bool text_key_ = false; // a part of the key is text, compared by the target's collation
     std::vector<char> matched_; // per row of the chunk: paired already
     std::vector<SourceRow> chunk_;
     std::size_t chunk_size_ = 0; // rows of chunk_ in use
+    // What ScanExtraKeys looks the target's keys up in: per Access row, its whole-number key
+    // (moved to sort as unsigned) or else a hash of its key; 8 bytes a row.
     std::vector<std::uint64_t> source_keys_;
     bool keys_sorted_ = false;
     std::int64_t source_rows_ = 0;
