@@ -139,8 +139,12 @@ void SourceCanonical(ValueForm form, const Value& value, Canonical& out) {
         }
         // A single is compared as the double it is exactly, so that a server column that holds
         // it as a double compares equal only when it holds that very number.
-        void operator()(float number) const { AppendDouble(Reuse(out), number == 0 ? 0.0 : number); }
-        void operator()(double number) const { AppendDouble(Reuse(out), number == 0 ? 0.0 : number); }
+        void operator()(float number) const {
+            AppendDouble(Reuse(out), number == 0 ? 0.0 : number);
+        }
+        void operator()(double number) const {
+            AppendDouble(Reuse(out), number == 0 ? 0.0 : number);
+        }
         void operator()(const Decimal& number) const {
             AppendPlainDecimal(Reuse(out), number.text);
         }
@@ -398,8 +402,8 @@ public:
                 for (std::size_t part = 0; part < key_.size(); ++part) {
                     query += ", ";
                     const Canonical& value = keys[i][part];
-                    const std::string& collation = collations_.at(
-                        static_cast<std::size_t>(bound_.at(key_[part])));
+                    const std::string& collation =
+                        collations_.at(static_cast<std::size_t>(bound_.at(key_[part])));
                     if (!value || forms_[key_[part]] != ValueForm::Text || collation.empty()) {
                         query += "NULL";
                         continue;
@@ -420,11 +424,11 @@ public:
                     continue;
                 std::string& text = compared[i];
                 for (std::size_t part = 0; part < key_.size(); ++part) {
-                    const auto* weight =
-                        std::get_if<std::string>(&rs->GetField(static_cast<int>(part + 1)).GetValue());
+                    const auto* weight = std::get_if<std::string>(
+                        &rs->GetField(static_cast<int>(part + 1)).GetValue());
                     const Canonical& value = keys[i][part];
                     // Each part with its length and kind, so that no two keys meet.
-                    const std::string_view shown = weight ? std::string_view(*weight)
+                    const std::string_view shown = weight  ? std::string_view(*weight)
                                                    : value ? std::string_view(*value)
                                                            : std::string_view();
                     text += weight ? 'w' : value ? 'v' : 'n';

@@ -71,9 +71,9 @@ void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* 
 
 void RowPairing::ReopenSource() {
     source_rs_->Close();
-    source_rs_ = source_child_
-                     ? source_.OpenComplexValues(source_child_->parent, source_child_->column.column)
-                     : source_.OpenTable(source_table_);
+    source_rs_ = source_child_ ? source_.OpenComplexValues(source_child_->parent,
+                                                           source_child_->column.column)
+                               : source_.OpenTable(source_table_);
     chunk_size_ = 0;
     source_rows_ = 0;
     paired_ = 0;

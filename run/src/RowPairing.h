@@ -82,9 +82,9 @@ public:
     std::span<SourceRow> Chunk() { return {chunk_.data(), chunk_size_}; }
 
     /// Pairs the chunk with its target rows: by key (as the target compares keys: a text key
-    /// the target's collation takes as equal pairs, "ABC" with Access's "abc"), else with the next target rows in the table's own
-    /// order. `pair` gets each paired row, `missing` each Access row the target lacks,
-    /// `duplicate` each further target row of an already paired key.
+    /// the target's collation takes as equal pairs, "ABC" with Access's "abc"), else with the next
+    /// target rows in the table's own order. `pair` gets each paired row, `missing` each Access row
+    /// the target lacks, `duplicate` each further target row of an already paired key.
     void PairChunk(const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
                    const std::function<void(SourceRow&)>& missing,
                    const std::function<void(SourceRow&)>& duplicate);
@@ -117,10 +117,10 @@ private:
               const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
               const std::function<void(SourceRow&)>& duplicate);
     // Pairs target rows whose key text no Access row has exactly by the target's comparison.
-    void PairByCollation(
-        const std::vector<std::vector<data::Canonical>>& unpaired,
-        const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
-        const std::function<void(SourceRow&)>& duplicate);
+    void
+    PairByCollation(const std::vector<std::vector<data::Canonical>>& unpaired,
+                    const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+                    const std::function<void(SourceRow&)>& duplicate);
 
     data::Connection& source_;
     data::TargetDatabase& target_db_;
@@ -133,8 +133,8 @@ private:
     std::unique_ptr<data::TargetTable> target_;
     std::vector<PairColumn> columns_;
     std::vector<std::size_t> key_;
-    bool number_key_ = false; // the key is one whole-number column
-    bool text_key_ = false; // a part of the key is text, compared by the target's collation
+    bool number_key_ = false;   // the key is one whole-number column
+    bool text_key_ = false;     // a part of the key is text, compared by the target's collation
     std::vector<char> matched_; // per row of the chunk: paired already
     std::vector<SourceRow> chunk_;
     std::size_t chunk_size_ = 0; // rows of chunk_ in use

@@ -378,12 +378,11 @@ private:
                 result_.error = "同步已中断";
                 return false;
             }
-            pairing_.Target().ReadInOrder(offset, kPage,
-                                          [&](std::span<const data::Canonical> row) {
-                                              for (const auto& value : row)
-                                                  AppendKeyPart(target.text, value);
-                                              target.Add();
-                                          });
+            pairing_.Target().ReadInOrder(offset, kPage, [&](std::span<const data::Canonical> row) {
+                for (const auto& value : row)
+                    AppendKeyPart(target.text, value);
+                target.Add();
+            });
         }
         return access == target;
     }

@@ -57,7 +57,8 @@ std::string Checksums(ServerSession& server, const std::string& database) {
 // Changes a converted gen-types database as a user of the server might: 3 rows of AllTypes
 // updated in 18 values (every column type, NULL and '' both ways, a currency by 0.0001, a
 // double by its last bit, bytes of binary values), 2 rows deleted, 2 extra rows inserted, the
-// table "Order Details" dropped, a value of the keyless table "it's" changed. AllTypes also gets an index and a trigger of the server's own.
+// table "Order Details" dropped, a value of the keyless table "it's" changed. AllTypes also gets an
+// index and a trigger of the server's own.
 void Tamper(ServerSession& server, const std::string& db) {
     const std::string t = "`" + db + "`.`alltypes`";
     server.Execute("UPDATE " + t +
@@ -119,9 +120,9 @@ TEST_P(Sync, ChangesExactlyWhatDiffersAndDryRunChangesNothing) {
     EXPECT_TRUE(
         Contains(dry.output, "表 'Order Details'（预演）：服务器上没有这个表，将创建并写入 5 行"))
         << dry.output;
-    EXPECT_TRUE(
-        Contains(dry.output,
-                 "表 'it's'（预演）：没有可用于配对的主键，内容与 Access 不同，将整表重新写入 3 行"))
+    EXPECT_TRUE(Contains(
+        dry.output,
+        "表 'it's'（预演）：没有可用于配对的主键，内容与 Access 不同，将整表重新写入 3 行"))
         << dry.output;
     // Without --sync: what a conversion would drop and make again.
     const CliResult preview = Shell(Cli(target, db, type + " --dry-run"));
@@ -138,9 +139,9 @@ TEST_P(Sync, ChangesExactlyWhatDiffersAndDryRunChangesNothing) {
     EXPECT_TRUE(Contains(sync.output, all_types + counts)) << sync.output;
     EXPECT_TRUE(Contains(sync.output, "表 'Order Details'：服务器上没有这个表，已创建并写入 5 行"))
         << sync.output;
-    EXPECT_TRUE(
-        Contains(sync.output, "表 'it's'：没有可用于配对的主键，内容与 Access 不同，已整表重新写入 "
-                              "3 行（原有 3 行）"))
+    EXPECT_TRUE(Contains(sync.output,
+                         "表 'it's'：没有可用于配对的主键，内容与 Access 不同，已整表重新写入 "
+                         "3 行（原有 3 行）"))
         << sync.output;
     EXPECT_TRUE(
         Contains(sync.output, "同步完成：3 个表，新增 2 行，更新 3 行（18 个值），删除 2 行"))
@@ -271,7 +272,8 @@ TEST(SyncTextKey, KeyDifferingInCaseIsPairedAndWrittenBack) {
     ServerSession server(target);
     server.Execute("DROP DATABASE IF EXISTS `" + db + "`");
     ASSERT_EQ(Shell(Cli(target, db, "", file)).status, 0);
-    server.Execute("UPDATE `" + db + "`.products SET productcode = 'bis-003' WHERE productcode "
+    server.Execute("UPDATE `" + db +
+                   "`.products SET productcode = 'bis-003' WHERE productcode "
                    "= 'BIS-003'");
 
     const CliResult before = Shell(Cli(target, db, "--verify-only", file));
