@@ -70,6 +70,7 @@ void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* 
 }
 
 void RowPairing::ReopenSource() {
+    StopReadingAhead();
     source_rs_->Close();
     source_rs_ = source_child_ ? source_.OpenComplexValues(source_child_->parent,
                                                            source_child_->column.column)
@@ -182,17 +183,46 @@ void RowPairing::Bind() {
 }
 
 bool RowPairing::ReadChunk() {
-    // The rows of the last chunk are used again, with the memory they hold.
-    chunk_size_ = 0;
+    // The chunk read ahead while the last one was paired, or (the first time) this one; then
+    // the next is read ahead, into the rows of the last one and the memory they hold.
+    if (ahead_.valid()) {
+        const std::size_t size = ahead_.get();
+        std::swap(chunk_, ahead_rows_);
+        chunk_size_ = size;
+    } else {
+        chunk_size_ = FillChunk(chunk_, source_rows_);
+    }
+    source_rows_ += static_cast<std::int64_t>(chunk_size_);
+    if (chunk_size_ > 0)
+        ahead_ = std::async(std::launch::async,
+                            [this, first = source_rows_] { return FillChunk(ahead_rows_, first); });
+    return chunk_size_ > 0;
+}
+
+void RowPairing::StopReadingAhead() {
+    if (!ahead_.valid())
+        return;
+    try {
+        ahead_.get();
+    } catch (const data::DataAccessError&) {
+        // Found again by whoever reads on.
+    }
+}
+
+RowPairing::~RowPairing() {
+    StopReadingAhead();
+}
+
+std::size_t RowPairing::FillChunk(std::vector<SourceRow>& chunk, std::int64_t ordinal) {
+    std::size_t size = 0;
     std::size_t bytes = 0;
     std::size_t key_bytes = 0;
     data::Recordset& rs = *source_rs_;
-    while (!rs.IsEOF() && chunk_size_ < kChunkRows && bytes < kChunkBytes &&
-           key_bytes < kKeyListBytes) {
-        if (chunk_size_ == chunk_.size())
-            chunk_.emplace_back();
-        SourceRow& row = chunk_[chunk_size_++];
-        row.ordinal = ++source_rows_;
+    while (!rs.IsEOF() && size < kChunkRows && bytes < kChunkBytes && key_bytes < kKeyListBytes) {
+        if (size == chunk.size())
+            chunk.emplace_back();
+        SourceRow& row = chunk[size++];
+        row.ordinal = ++ordinal;
         row.cells.resize(columns_.size());
         row.key.clear();
         row.key_text.clear();
@@ -243,7 +273,7 @@ bool RowPairing::ReadChunk() {
         key_bytes += row.key_text.size() + 8 * key_.size();
         rs.MoveNext();
     }
-    return chunk_size_ > 0;
+    return size;
 }
 
 void RowPairing::PairChunk(

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <span>
 #include <string>
@@ -58,6 +59,9 @@ public:
     /// `keep_values`: each row of a chunk also keeps its typed values.
     RowPairing(data::Connection& source, data::TargetDatabase& target, bool ole_contents,
                bool keep_values);
+    ~RowPairing();
+    RowPairing(const RowPairing&) = delete;
+    RowPairing& operator=(const RowPairing&) = delete;
 
     /// Opens the Access side (the table, or with `child` the child rows of a complex column);
     /// throws DataAccessError.
@@ -77,7 +81,9 @@ public:
     /// Binds what is read from the target: every column it has, and the key.
     void Bind();
 
-    /// Reads the next chunk of Access rows; false when the table has no more.
+    /// Reads the next chunk of Access rows; false when the table has no more. The chunk after
+    /// it is read ahead on another thread meanwhile (the Access side is used by nothing else
+    /// until the next call).
     bool ReadChunk();
     std::span<SourceRow> Chunk() { return {chunk_.data(), chunk_size_}; }
 
@@ -110,6 +116,10 @@ public:
     std::string KeyLabel(std::span<const data::Canonical> key) const;
 
 private:
+    // Reads rows into `chunk` (numbered on from `ordinal`); returns how many.
+    std::size_t FillChunk(std::vector<SourceRow>& chunk, std::int64_t ordinal);
+    // Waits for the chunk being read ahead, and drops it.
+    void StopReadingAhead();
     std::uint64_t KeyEntry(std::span<const data::Canonical> key, std::string_view key_text) const;
     bool SameKey(const SourceRow& source, std::span<const data::Canonical> row) const;
     // Pairs the Access row at `at` with a target row, or counts the target row a duplicate.
@@ -145,6 +155,9 @@ private:
     std::int64_t source_rows_ = 0;
     std::int64_t paired_ = 0;
     std::int64_t duplicates_ = 0;
+    // The chunk read ahead and its rows; last, so that it is waited for first.
+    std::vector<SourceRow> ahead_rows_;
+    std::future<std::size_t> ahead_;
 };
 
 /// The key of a row in one string: each part with its length, so that no two keys meet.
