@@ -408,7 +408,12 @@ public:
                         query += "NULL";
                         continue;
                     }
-                    query += "HEX(WEIGHT_STRING(CONVERT(" + QuotedText(*value) + " USING " +
+                    // A PAD SPACE collation compares as if trailing spaces were not there;
+                    // its weight string keeps them.
+                    std::string_view text = *value;
+                    if (collation.find("nopad") == std::string::npos)
+                        text = text.substr(0, text.find_last_not_of(' ') + 1);
+                    query += "HEX(WEIGHT_STRING(CONVERT(" + QuotedText(text) + " USING " +
                              charsets_.at(static_cast<std::size_t>(bound_.at(key_[part]))) +
                              ") COLLATE " + collation + "))";
                 }
