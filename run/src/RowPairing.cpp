@@ -80,6 +80,7 @@ void RowPairing::ReopenSource() {
     paired_ = 0;
     duplicates_ = 0;
     source_keys_.clear();
+    source_runs_.clear();
 }
 
 void RowPairing::OpenTarget(const std::string& target_table) {
@@ -299,9 +300,8 @@ void RowPairing::PairChunk(
     keys.reserve(chunk_size_);
     for (std::size_t i = 0; i < chunk_size_; ++i) {
         keys.push_back(chunk_[i].key);
-        source_keys_.push_back(KeyEntry(chunk_[i].key, chunk_[i].key_text));
+        NoteSourceKey(chunk_[i].key, chunk_[i].key_text);
     }
-    keys_sorted_ = false;
     matched_.assign(chunk_size_, 0);
     // The target sends a chunk's rows mostly in the order of their keys, often the Access order
     // too: each row is first tried against the Access row after the one paired last, and looked
@@ -391,50 +391,84 @@ void RowPairing::PairByCollation(
         key.clear();
         for (const auto& part : target_keys[r])
             AppendKeyPart(key, part);
-        source_keys_.push_back(KeyEntry(target_keys[r], key));
+        NoteSourceKey(target_keys[r], key);
         Take(found->second, unpaired[r], pair, duplicate);
     }
 }
 
-std::uint64_t RowPairing::KeyEntry(std::span<const data::Canonical> key,
-                                   std::string_view key_text) const {
-    if (number_key_ && key.size() == 1 && key[0]) {
-        const std::string& text = *key[0];
-        std::int64_t number = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-        if (ec == std::errc() && end == text.data() + text.size())
-            return static_cast<std::uint64_t>(number) ^ (std::uint64_t{1} << 63);
+std::optional<std::uint64_t> RowPairing::KeyNumber(std::span<const data::Canonical> key) const {
+    if (!number_key_ || key.size() != 1 || !key[0])
+        return std::nullopt;
+    const std::string& text = *key[0];
+    std::int64_t number = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return static_cast<std::uint64_t>(number) ^ (std::uint64_t{1} << 63);
+}
+
+void RowPairing::NoteSourceKey(std::span<const data::Canonical> key, std::string_view key_text) {
+    keys_sorted_ = false;
+    const auto number = KeyNumber(key);
+    if (!number) {
+        source_keys_.push_back(KeyHash(key_text));
+        return;
     }
-    return KeyHash(key_text);
+    if (!source_runs_.empty() && source_runs_.back().second != UINT64_MAX &&
+        source_runs_.back().second + 1 == *number)
+        source_runs_.back().second = *number;
+    else
+        source_runs_.emplace_back(*number, *number);
+}
+
+void RowPairing::SortSourceKeys() {
+    std::sort(source_keys_.begin(), source_keys_.end());
+    std::sort(source_runs_.begin(), source_runs_.end());
+    // Runs that overlap or touch become one, so that their ends ascend too.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < source_runs_.size(); ++i) {
+        const auto& run = source_runs_[i];
+        auto& last = source_runs_[kept - (kept > 0 ? 1 : 0)];
+        if (kept > 0 && (last.second == UINT64_MAX || run.first <= last.second + 1))
+            last.second = std::max(last.second, run.second);
+        else
+            source_runs_[kept++] = run;
+    }
+    source_runs_.resize(kept);
+    keys_sorted_ = true;
 }
 
 void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra) {
-    if (!keys_sorted_) {
-        std::sort(source_keys_.begin(), source_keys_.end());
-        keys_sorted_ = true;
-    }
-    const auto begin = source_keys_.begin();
-    const auto end = source_keys_.end();
-    // Where the last key was looked for: a whole-number key comes in ascending order, so the
-    // next one is mostly a step or two further on.
-    auto at = begin;
-    auto access_has = [&](std::uint64_t entry) {
-        if (at != end && *at < entry) {
-            for (int step = 0; step < 8 && at != end && *at < entry; ++step)
-                ++at;
-            if (at != end && *at < entry)
-                at = std::lower_bound(at, end, entry);
-        } else if (at != begin && *(at - 1) >= entry) {
-            at = std::lower_bound(begin, at, entry);
+    if (!keys_sorted_)
+        SortSourceKeys();
+    // Where the last key was found: a whole-number key comes in ascending order, so the next
+    // one is mostly in the same run or a step further on.
+    auto run = source_runs_.cbegin();
+    auto has_number = [&](std::uint64_t number) {
+        const auto begin = source_runs_.cbegin();
+        const auto end = source_runs_.cend();
+        auto ends_before = [](const std::pair<std::uint64_t, std::uint64_t>& r, std::uint64_t n) {
+            return r.second < n;
+        };
+        if (run != end && run->second < number) {
+            for (int step = 0; step < 8 && run != end && run->second < number; ++step)
+                ++run;
+            if (run != end && run->second < number)
+                run = std::lower_bound(run, end, number, ends_before);
+        } else if (run != begin && (run - 1)->second >= number) {
+            run = std::lower_bound(begin, run, number, ends_before);
         }
-        return at != end && *at == entry;
+        return run != end && run->first <= number;
     };
     std::string key;
     target_->ReadKeys([&](std::span<const data::Canonical> parts) {
+        const auto number = KeyNumber(parts);
+        if (number && has_number(*number))
+            return true;
         key.clear();
         for (const auto& part : parts)
             AppendKeyPart(key, part);
-        if (access_has(KeyEntry(parts, key)))
+        if (!number && std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
             return true;
         return extra(parts);
     });

@@ -13,8 +13,10 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tw::run {
@@ -120,7 +122,11 @@ private:
     std::size_t FillChunk(std::vector<SourceRow>& chunk, std::int64_t ordinal);
     // Waits for the chunk being read ahead, and drops it.
     void StopReadingAhead();
-    std::uint64_t KeyEntry(std::span<const data::Canonical> key, std::string_view key_text) const;
+    // The number of a one-part whole-number key, moved to sort as unsigned; nullopt otherwise.
+    std::optional<std::uint64_t> KeyNumber(std::span<const data::Canonical> key) const;
+    // Notes an Access row's key for ScanExtraKeys.
+    void NoteSourceKey(std::span<const data::Canonical> key, std::string_view key_text);
+    void SortSourceKeys();
     bool SameKey(const SourceRow& source, std::span<const data::Canonical> row) const;
     // Pairs the Access row at `at` with a target row, or counts the target row a duplicate.
     void Take(std::size_t at, std::span<const data::Canonical> row,
@@ -148,8 +154,10 @@ private:
     std::vector<char> matched_; // per row of the chunk: paired already
     std::vector<SourceRow> chunk_;
     std::size_t chunk_size_ = 0; // rows of chunk_ in use
-    // What ScanExtraKeys looks the target's keys up in: per Access row, its whole-number key
-    // (moved to sort as unsigned) or else a hash of its key; 8 bytes a row.
+    // What ScanExtraKeys looks the target's keys up in: whole-number keys as runs of
+    // consecutive numbers (first, last; AutoNumbers mostly make one run for a whole table),
+    // other keys as a hash each (8 bytes an Access row).
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> source_runs_;
     std::vector<std::uint64_t> source_keys_;
     bool keys_sorted_ = false;
     std::int64_t source_rows_ = 0;
