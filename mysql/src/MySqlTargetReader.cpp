@@ -352,21 +352,35 @@ public:
                  sink);
     }
 
-    void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink) override {
+    void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink,
+                  std::span<const std::pair<std::int64_t, std::int64_t>> skip) override {
         std::vector<Canonical> key(key_.size());
         // A whole-number key is read in pages that start after the last key read (each page
-        // found by the index); any other in pages by place, in the order of the same query.
+        // found by the index), only in the gaps between the ranges to skip; any other in pages
+        // by place, in the order of the same query.
         const bool by_number = key_.size() == 1 && forms_[key_[0]] == ValueForm::Integer;
+        std::string gaps;
+        if (by_number && !skip.empty()) {
+            gaps = "(" + key_select_ + " < " + std::to_string(skip.front().first);
+            for (std::size_t i = 0; i + 1 < skip.size(); ++i)
+                gaps += " OR " + key_select_ + " BETWEEN " + std::to_string(skip[i].second + 1) +
+                        " AND " + std::to_string(skip[i + 1].first - 1);
+            gaps += " OR " + key_select_ + " > " + std::to_string(skip.back().second) + ")";
+        }
         std::string after;
         for (std::int64_t offset = 0;; offset += static_cast<std::int64_t>(kKeyScanRows)) {
             std::string query = "SELECT " + key_select_ + " FROM " + quoted_;
-            if (by_number)
-                query +=
-                    (after.empty() ? "" : " WHERE " + key_select_ + " > " + QuotedText(after)) +
-                    " ORDER BY " + key_select_ + " LIMIT " + std::to_string(kKeyScanRows);
-            else
+            if (by_number) {
+                std::string where = gaps;
+                if (!after.empty())
+                    where +=
+                        (where.empty() ? "" : " AND ") + key_select_ + " > " + QuotedText(after);
+                query += (where.empty() ? "" : " WHERE " + where) + " ORDER BY " + key_select_ +
+                         " LIMIT " + std::to_string(kKeyScanRows);
+            } else {
                 query +=
                     " LIMIT " + std::to_string(kKeyScanRows) + " OFFSET " + std::to_string(offset);
+            }
             auto rs = provider_.OpenRecordset(query);
             std::size_t rows = 0;
             for (; !rs->IsEOF(); rs->MoveNext(), ++rows) {

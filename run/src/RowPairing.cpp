@@ -460,18 +460,29 @@ void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Ca
         }
         return run != end && run->first <= number;
     };
+    // With every Access key a number in a few runs, the target needs to read only the keys
+    // between the runs: those are the extra rows (a key within a run is an Access key).
+    constexpr std::size_t kMostRuns = 1000;
+    std::vector<std::pair<std::int64_t, std::int64_t>> skip;
+    if (source_keys_.empty() && source_runs_.size() <= kMostRuns)
+        for (const auto& [first, last] : source_runs_)
+            skip.emplace_back(static_cast<std::int64_t>(first ^ (std::uint64_t{1} << 63)),
+                              static_cast<std::int64_t>(last ^ (std::uint64_t{1} << 63)));
     std::string key;
-    target_->ReadKeys([&](std::span<const data::Canonical> parts) {
-        const auto number = KeyNumber(parts);
-        if (number && has_number(*number))
-            return true;
-        key.clear();
-        for (const auto& part : parts)
-            AppendKeyPart(key, part);
-        if (!number && std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
-            return true;
-        return extra(parts);
-    });
+    target_->ReadKeys(
+        [&](std::span<const data::Canonical> parts) {
+            const auto number = KeyNumber(parts);
+            if (number && has_number(*number))
+                return true;
+            key.clear();
+            for (const auto& part : parts)
+                AppendKeyPart(key, part);
+            if (!number &&
+                std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
+                return true;
+            return extra(parts);
+        },
+        skip);
 }
 
 std::string RowPairing::KeyLabel(std::span<const data::Canonical> key) const {

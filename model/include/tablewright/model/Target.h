@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tw::data {
@@ -69,7 +70,10 @@ public:
     ComparedKeys(std::span<const std::span<const Canonical>> keys) = 0;
     /// Reads every row's key (the sink gets the key parts only), a page at a time; the sink
     /// returns false to stop.
-    virtual void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink) = 0;
+    /// `skip`: ascending, disjoint ranges of a one-part whole-number key whose keys the caller
+    /// does not want (a target may leave them out, and then reads only the keys between them).
+    virtual void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink,
+                          std::span<const std::pair<std::int64_t, std::int64_t>> skip) = 0;
 
     /// Adds a row of typed values of the bound columns (held back and sent in multi-row
     /// statements; the target's other columns take their defaults).
