@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 #include <unordered_map>
 #include <utility>
 
@@ -205,8 +206,8 @@ void RowPairing::StopReadingAhead() {
         return;
     try {
         ahead_.get();
-    } catch (const data::DataAccessError&) {
-        // Found again by whoever reads on.
+    } catch (const std::exception&) {
+        // The chunk is dropped; whoever reads on meets the failure again.
     }
 }
 
