@@ -322,10 +322,12 @@ private:
             return;
         const unsigned long* lengths = mysql_fetch_lengths(result_.get());
         for (std::size_t i = 0; i < values_.size(); ++i) {
-            if (row[i])
-                values_[i] = std::string(row[i], lengths[i]);
-            else
+            if (!row[i])
                 values_[i] = std::monostate{};
+            else if (auto* text = std::get_if<std::string>(&values_[i]))
+                text->assign(row[i], lengths[i]); // the memory of the last row's text
+            else
+                values_[i] = std::string(row[i], lengths[i]);
         }
     }
 

@@ -38,9 +38,9 @@ std::string DoubleText(double number) {
     return text;
 }
 
-// A plain decimal number (sign, digits, point, digits) without leading and trailing zeros, "0"
-// for zero; nullopt for any other text.
-std::optional<std::string> PlainDecimal(std::string_view text) {
+// Appends a plain decimal number (sign, digits, point, digits) without leading and trailing
+// zeros, "0" for zero; false (nothing appended) for any other text.
+bool AppendPlain(std::string& out, std::string_view text) {
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+'))
@@ -57,20 +57,37 @@ std::optional<std::string> PlainDecimal(std::string_view text) {
         fraction = text.substr(fraction_start, i - fraction_start);
     }
     if (i != text.size() || (whole.empty() && fraction.empty()))
-        return std::nullopt;
+        return false;
     while (!whole.empty() && whole.front() == '0')
         whole.remove_prefix(1);
     while (!fraction.empty() && fraction.back() == '0')
         fraction.remove_suffix(1);
-    if (whole.empty() && fraction.empty())
-        return std::string("0");
-    std::string plain = negative ? "-" : "";
-    plain += whole.empty() ? std::string_view("0") : whole;
-    if (!fraction.empty()) {
-        plain += '.';
-        plain += fraction;
+    if (whole.empty() && fraction.empty()) {
+        out += '0';
+        return true;
     }
+    if (negative)
+        out += '-';
+    out += whole.empty() ? std::string_view("0") : whole;
+    if (!fraction.empty()) {
+        out += '.';
+        out += fraction;
+    }
+    return true;
+}
+
+// The plain decimal number of `text` (see AppendPlain); nullopt for any other text.
+std::optional<std::string> PlainDecimal(std::string_view text) {
+    std::string plain;
+    if (!AppendPlain(plain, text))
+        return std::nullopt;
     return plain;
+}
+
+// Appends the plain decimal number of `text`, or the text itself when it is none.
+void AppendPlainDecimal(std::string& out, std::string_view text) {
+    if (!AppendPlain(out, text))
+        out += text;
 }
 
 // The exact decimal value of a double (every finite double has one, of at most 1074 decimals),
@@ -98,77 +115,105 @@ bool ParseDouble(std::string_view text, double& number) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-// A source value as the conversion writes it (for text, bytes and GUIDs, the value itself).
-Canonical SourceCanonical(ValueForm form, const Value& value) {
+// The text `out` holds from now on, its memory used again.
+std::string& Reuse(Canonical& out) {
+    if (!out)
+        out.emplace();
+    out->clear();
+    return *out;
+}
+
+// A source value as the conversion writes it (for text, bytes and GUIDs, the value itself),
+// written into `out`.
+void SourceCanonical(ValueForm form, const Value& value, Canonical& out) {
     struct Visitor {
         ValueForm form;
-        Canonical operator()(std::monostate) const { return std::nullopt; }
-        Canonical operator()(bool flag) const { return std::string(flag ? "1" : "0"); }
-        Canonical operator()(std::int64_t number) const {
+        Canonical& out;
+        void operator()(std::monostate) const { out.reset(); }
+        void operator()(bool flag) const { Reuse(out) += flag ? '1' : '0'; }
+        void operator()(std::int64_t number) const {
             if (form == ValueForm::Bool)
-                return std::string(number != 0 ? "1" : "0");
-            std::string text;
-            AppendInteger(text, number);
-            return text;
+                Reuse(out) += number != 0 ? '1' : '0';
+            else
+                AppendInteger(Reuse(out), number);
         }
         // A single is compared as the double it is exactly, so that a server column that holds
         // it as a double compares equal only when it holds that very number.
-        Canonical operator()(float number) const { return DoubleText(number); }
-        Canonical operator()(double number) const { return DoubleText(number); }
-        Canonical operator()(const Decimal& number) const {
-            return PlainDecimal(number.text).value_or(number.text);
+        void operator()(float number) const {
+            AppendDouble(Reuse(out), number == 0 ? 0.0 : number);
         }
-        Canonical operator()(const DateTime& date) const { return FormatSQLDate(date); }
-        Canonical operator()(const std::string& text) const { return text; }
-        Canonical operator()(const Bytes& bytes) const { return bytes.data; }
-        Canonical operator()(const Guid& guid) const { return guid.text; }
+        void operator()(double number) const {
+            AppendDouble(Reuse(out), number == 0 ? 0.0 : number);
+        }
+        void operator()(const Decimal& number) const {
+            AppendPlainDecimal(Reuse(out), number.text);
+        }
+        void operator()(const DateTime& date) const { Reuse(out) = FormatSQLDate(date); }
+        void operator()(const std::string& text) const { Reuse(out).assign(text); }
+        void operator()(const Bytes& bytes) const { Reuse(out).assign(bytes.data); }
+        void operator()(const Guid& guid) const { Reuse(out).assign(guid.text); }
     };
-    return std::visit(Visitor{form}, value);
+    std::visit(Visitor{form, out}, value);
 }
 
 // A server value (its text, as the server sends it) in the canonical form of the source
-// column's form; a text that has no such form stays as it is, and so differs.
-Canonical ServerCanonical(ValueForm form, int server_type, const Value& value) {
+// column's form, written into `out`; a text that has no such form stays as it is, and so
+// differs.
+void ServerCanonical(ValueForm form, int server_type, const Value& value, Canonical& out) {
     const auto* text = std::get_if<std::string>(&value);
-    if (!text)
-        return std::nullopt;
+    if (!text) {
+        out.reset();
+        return;
+    }
     switch (form) {
     case ValueForm::Text:
     case ValueForm::Bytes:
-        return *text;
+        Reuse(out).assign(*text);
+        return;
     case ValueForm::Date: {
         // A date column has no time of day; a datetime(6) column shows fractions of a second.
-        if (text->size() == 10 && (*text)[4] == '-' && (*text)[7] == '-')
-            return *text + " 00:00:00";
-        if (text->size() > 20 && (*text)[19] == '.' &&
-            text->find_first_not_of('0', 20) == std::string::npos)
-            return text->substr(0, 19);
-        return *text;
+        std::string& date = Reuse(out);
+        if (text->size() == 10 && (*text)[4] == '-' && (*text)[7] == '-') {
+            date.assign(*text);
+            date += " 00:00:00";
+        } else if (text->size() > 20 && (*text)[19] == '.' &&
+                   text->find_first_not_of('0', 20) == std::string::npos) {
+            date.assign(*text, 0, 19);
+        } else {
+            date.assign(*text);
+        }
+        return;
     }
     case ValueForm::Single:
     case ValueForm::Double: {
         double number = 0;
         if (ParseDouble(*text, number))
-            return DoubleText(number);
-        return *text;
+            AppendDouble(Reuse(out), number == 0 ? 0.0 : number);
+        else
+            Reuse(out).assign(*text);
+        return;
     }
     case ValueForm::Bool:
         if (IsBinaryType(server_type) && !text->empty() && text->size() <= 8) {
             std::uint64_t number = 0; // a BIT column
             for (const unsigned char byte : *text)
                 number = (number << 8) | byte;
-            return std::to_string(number);
+            Reuse(out) = std::to_string(number);
+            return;
         }
         [[fallthrough]];
     case ValueForm::Integer:
     case ValueForm::Exact: {
         double number = 0;
-        if (IsFloatingType(server_type) && ParseDouble(*text, number))
-            return ExactDecimal(number);
-        return PlainDecimal(*text).value_or(*text);
+        if (IsFloatingType(server_type) && ParseDouble(*text, number)) {
+            Reuse(out) = ExactDecimal(number);
+            return;
+        }
+        AppendPlainDecimal(Reuse(out), *text);
+        return;
     }
     }
-    return *text;
+    Reuse(out).assign(*text);
 }
 
 void AppendQuotedName(std::string& out, std::string_view name) {
@@ -307,27 +352,41 @@ public:
                  sink);
     }
 
-    void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink) override {
+    void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink,
+                  std::span<const std::pair<std::int64_t, std::int64_t>> skip) override {
         std::vector<Canonical> key(key_.size());
         // A whole-number key is read in pages that start after the last key read (each page
-        // found by the index); any other in pages by place, in the order of the same query.
+        // found by the index), only in the gaps between the ranges to skip; any other in pages
+        // by place, in the order of the same query.
         const bool by_number = key_.size() == 1 && forms_[key_[0]] == ValueForm::Integer;
+        std::string gaps;
+        if (by_number && !skip.empty()) {
+            gaps = "(" + key_select_ + " < " + std::to_string(skip.front().first);
+            for (std::size_t i = 0; i + 1 < skip.size(); ++i)
+                gaps += " OR " + key_select_ + " BETWEEN " + std::to_string(skip[i].second + 1) +
+                        " AND " + std::to_string(skip[i + 1].first - 1);
+            gaps += " OR " + key_select_ + " > " + std::to_string(skip.back().second) + ")";
+        }
         std::string after;
         for (std::int64_t offset = 0;; offset += static_cast<std::int64_t>(kKeyScanRows)) {
             std::string query = "SELECT " + key_select_ + " FROM " + quoted_;
-            if (by_number)
-                query +=
-                    (after.empty() ? "" : " WHERE " + key_select_ + " > " + QuotedText(after)) +
-                    " ORDER BY " + key_select_ + " LIMIT " + std::to_string(kKeyScanRows);
-            else
+            if (by_number) {
+                std::string where = gaps;
+                if (!after.empty())
+                    where +=
+                        (where.empty() ? "" : " AND ") + key_select_ + " > " + QuotedText(after);
+                query += (where.empty() ? "" : " WHERE " + where) + " ORDER BY " + key_select_ +
+                         " LIMIT " + std::to_string(kKeyScanRows);
+            } else {
                 query +=
                     " LIMIT " + std::to_string(kKeyScanRows) + " OFFSET " + std::to_string(offset);
+            }
             auto rs = provider_.OpenRecordset(query);
             std::size_t rows = 0;
             for (; !rs->IsEOF(); rs->MoveNext(), ++rows) {
                 for (std::size_t part = 0; part < key_.size(); ++part) {
                     Field& field = rs->GetField(static_cast<int>(part));
-                    key[part] = ServerCanonical(forms_[key_[part]], field.Type(), field.GetValue());
+                    ServerCanonical(forms_[key_[part]], field.Type(), field.GetValue(), key[part]);
                 }
                 if (by_number && key[0])
                     after = *key[0];
@@ -340,6 +399,66 @@ public:
             if (rows < kKeyScanRows || (by_number && after.empty()))
                 return;
         }
+    }
+
+    std::vector<std::string>
+    ComparedKeys(std::span<const std::span<const Canonical>> keys) override {
+        // A text part is compared by its weight string in the column's collation, which the
+        // server makes; a few hundred keys a query.
+        constexpr std::size_t kKeysPerQuery = 500;
+        std::vector<std::string> compared(keys.size());
+        for (std::size_t first = 0; first < keys.size(); first += kKeysPerQuery) {
+            const std::size_t last = std::min(keys.size(), first + kKeysPerQuery);
+            std::string query;
+            for (std::size_t i = first; i < last; ++i) {
+                query += i == first ? "SELECT " : " UNION ALL SELECT ";
+                query += std::to_string(i);
+                for (std::size_t part = 0; part < key_.size(); ++part) {
+                    query += ", ";
+                    const Canonical& value = keys[i][part];
+                    const std::string& collation =
+                        collations_.at(static_cast<std::size_t>(bound_.at(key_[part])));
+                    if (!value || forms_[key_[part]] != ValueForm::Text || collation.empty()) {
+                        query += "NULL";
+                        continue;
+                    }
+                    // A PAD SPACE collation compares as if trailing spaces were not there;
+                    // its weight string keeps them.
+                    std::string_view text = *value;
+                    if (collation.find("nopad") == std::string::npos)
+                        text = text.substr(0, text.find_last_not_of(' ') + 1);
+                    query += "HEX(WEIGHT_STRING(CONVERT(" + QuotedText(text) + " USING " +
+                             charsets_.at(static_cast<std::size_t>(bound_.at(key_[part]))) +
+                             ") COLLATE " + collation + "))";
+                }
+            }
+            auto rs = provider_.OpenRecordset(query);
+            for (; !rs->IsEOF(); rs->MoveNext()) {
+                const auto* number = std::get_if<std::string>(&rs->GetField(0).GetValue());
+                std::size_t i = 0;
+                if (!number ||
+                    std::from_chars(number->data(), number->data() + number->size(), i).ec !=
+                        std::errc() ||
+                    i >= keys.size())
+                    continue;
+                std::string& text = compared[i];
+                for (std::size_t part = 0; part < key_.size(); ++part) {
+                    const auto* weight = std::get_if<std::string>(
+                        &rs->GetField(static_cast<int>(part + 1)).GetValue());
+                    const Canonical& value = keys[i][part];
+                    // Each part with its length and kind, so that no two keys meet.
+                    const std::string_view shown = weight  ? std::string_view(*weight)
+                                                   : value ? std::string_view(*value)
+                                                           : std::string_view();
+                    text += weight ? 'w' : value ? 'v' : 'n';
+                    text += std::to_string(shown.size());
+                    text += ':';
+                    text += shown;
+                }
+            }
+            rs->Close();
+        }
+        return compared;
     }
 
     void Insert(std::span<const Value> row) override {
@@ -448,8 +567,11 @@ public:
 private:
     void ReadColumns() {
         columns_.clear();
+        collations_.clear();
+        charsets_.clear();
         auto rs = provider_.OpenRecordset(
-            "SELECT COLUMN_NAME, COLUMN_TYPE FROM information_schema.COLUMNS "
+            "SELECT COLUMN_NAME, COLUMN_TYPE, COLLATION_NAME, CHARACTER_SET_NAME "
+            "FROM information_schema.COLUMNS "
             "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
             QuotedText(name_) + " ORDER BY ORDINAL_POSITION");
         for (; !rs->IsEOF(); rs->MoveNext()) {
@@ -459,6 +581,11 @@ private:
             if (const auto* type = std::get_if<std::string>(&rs->GetField(1).GetValue()))
                 column.type = Utf8ToLower(*type);
             columns_.push_back(std::move(column));
+            const auto* collation = std::get_if<std::string>(&rs->GetField(2).GetValue());
+            const auto* charset = std::get_if<std::string>(&rs->GetField(3).GetValue());
+            const bool text = collation && charset;
+            collations_.push_back(text ? *collation : std::string());
+            charsets_.push_back(text ? *charset : std::string());
         }
         rs->Close();
     }
@@ -496,7 +623,7 @@ private:
         for (; !rs->IsEOF(); rs->MoveNext()) {
             for (std::size_t i = 0; i < bound_.size(); ++i) {
                 Field& field = rs->GetField(static_cast<int>(i));
-                row_[i] = ServerCanonical(forms_[i], field.Type(), field.GetValue());
+                ServerCanonical(forms_[i], field.Type(), field.GetValue(), row_[i]);
             }
             sink(row_);
         }
@@ -604,6 +731,9 @@ private:
     std::string quoted_;
     std::size_t commit_rows_;
     std::vector<TargetColumn> columns_;
+    // Per column: its collation and character set (empty for a column without).
+    std::vector<std::string> collations_;
+    std::vector<std::string> charsets_;
     std::vector<int> bound_;
     std::vector<ValueForm> forms_;
     std::vector<int> ado_types_;
@@ -660,9 +790,11 @@ public:
         return std::make_unique<MySqlTargetTable>(provider_, name, commit_rows_);
     }
 
-    Canonical CanonicalOf(ValueForm form, const Value& value) const override {
-        return SourceCanonical(form, value);
+    void CanonicalOf(ValueForm form, const Value& value, Canonical& out) const override {
+        SourceCanonical(form, value, out);
     }
+
+    bool TextIsCanonical() const override { return true; }
 
 private:
     Provider& provider_;

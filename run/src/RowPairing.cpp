@@ -4,6 +4,8 @@
 #include "tablewright/model/AdoTypes.h"
 
 #include <algorithm>
+#include <charconv>
+#include <exception>
 #include <unordered_map>
 #include <utility>
 
@@ -36,9 +38,25 @@ void AppendKeyPart(std::string& key, const data::Canonical& part) {
 
 RowPairing::RowPairing(data::Connection& source, data::TargetDatabase& target, bool ole_contents,
                        bool keep_values)
-    : source_(source), target_db_(target), ole_contents_(ole_contents), keep_values_(keep_values) {}
+    : source_(source), target_db_(target), ole_contents_(ole_contents), keep_values_(keep_values),
+      text_is_canonical_(target.TextIsCanonical()) {}
+
+data::Value RowPairing::TypedValue(const SourceRow& row, std::size_t column) const {
+    const Cell& cell = row.cells[column];
+    if (cell.unreadable)
+        return {};
+    if (!cell.from_canonical)
+        return row.values[column];
+    if (!cell.value)
+        return {};
+    if (cell.bytes)
+        return data::Bytes{*cell.value};
+    return *cell.value;
+}
 
 void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* child) {
+    source_table_ = table;
+    source_child_ = child;
     source_rs_ = child ? source_.OpenComplexValues(child->parent, child->column.column)
                        : source_.OpenTable(table);
     for (int i = 0; i < source_rs_->FieldCount(); ++i) {
@@ -50,6 +68,20 @@ void RowPairing::OpenSource(const std::string& table, const engine::ChildTable* 
         column.unwrap_ole = ole_contents_ && source_.EmbedsFiles(field.SourceType());
         columns_.push_back(std::move(column));
     }
+}
+
+void RowPairing::ReopenSource() {
+    StopReadingAhead();
+    source_rs_->Close();
+    source_rs_ = source_child_ ? source_.OpenComplexValues(source_child_->parent,
+                                                           source_child_->column.column)
+                               : source_.OpenTable(source_table_);
+    chunk_size_ = 0;
+    source_rows_ = 0;
+    paired_ = 0;
+    duplicates_ = 0;
+    source_keys_.clear();
+    source_runs_.clear();
 }
 
 void RowPairing::OpenTarget(const std::string& target_table) {
@@ -88,6 +120,8 @@ std::vector<std::string> RowPairing::ExtraColumns() const {
 
 void RowPairing::ChooseKey(const data::TableSchema& schema) {
     key_.clear();
+    text_key_ = false;
+    number_key_ = false;
     auto position = [&](const std::string& name) {
         return static_cast<std::size_t>(
             std::find_if(columns_.begin(), columns_.end(),
@@ -125,6 +159,10 @@ void RowPairing::ChooseKey(const data::TableSchema& schema) {
         return;
     for (const auto& part : chosen->columns)
         key_.push_back(position(part.name));
+    number_key_ = key_.size() == 1 && columns_[key_[0]].form == data::ValueForm::Integer;
+    text_key_ = std::any_of(key_.begin(), key_.end(), [&](std::size_t k) {
+        return columns_[k].form == data::ValueForm::Text;
+    });
 }
 
 void RowPairing::Bind() {
@@ -147,17 +185,46 @@ void RowPairing::Bind() {
 }
 
 bool RowPairing::ReadChunk() {
-    // The rows of the last chunk are used again, with the memory they hold.
-    chunk_size_ = 0;
+    // The chunk read ahead while the last one was paired, or (the first time) this one; then
+    // the next is read ahead, into the rows of the last one and the memory they hold.
+    if (ahead_.valid()) {
+        const std::size_t size = ahead_.get();
+        std::swap(chunk_, ahead_rows_);
+        chunk_size_ = size;
+    } else {
+        chunk_size_ = FillChunk(chunk_, source_rows_);
+    }
+    source_rows_ += static_cast<std::int64_t>(chunk_size_);
+    if (chunk_size_ > 0)
+        ahead_ = std::async(std::launch::async,
+                            [this, first = source_rows_] { return FillChunk(ahead_rows_, first); });
+    return chunk_size_ > 0;
+}
+
+void RowPairing::StopReadingAhead() {
+    if (!ahead_.valid())
+        return;
+    try {
+        ahead_.get();
+    } catch (const std::exception&) {
+        // The chunk is dropped; whoever reads on meets the failure again.
+    }
+}
+
+RowPairing::~RowPairing() {
+    StopReadingAhead();
+}
+
+std::size_t RowPairing::FillChunk(std::vector<SourceRow>& chunk, std::int64_t ordinal) {
+    std::size_t size = 0;
     std::size_t bytes = 0;
     std::size_t key_bytes = 0;
     data::Recordset& rs = *source_rs_;
-    while (!rs.IsEOF() && chunk_size_ < kChunkRows && bytes < kChunkBytes &&
-           key_bytes < kKeyListBytes) {
-        if (chunk_size_ == chunk_.size())
-            chunk_.emplace_back();
-        SourceRow& row = chunk_[chunk_size_++];
-        row.ordinal = ++source_rows_;
+    while (!rs.IsEOF() && size < kChunkRows && bytes < kChunkBytes && key_bytes < kKeyListBytes) {
+        if (size == chunk.size())
+            chunk.emplace_back();
+        SourceRow& row = chunk[size++];
+        row.ordinal = ++ordinal;
         row.cells.resize(columns_.size());
         row.key.clear();
         row.key_text.clear();
@@ -181,12 +248,20 @@ bool RowPairing::ReadChunk() {
                 const data::Value unwrapped =
                     bytes_value ? data::Value(std::move(embedded)) : data::Value();
                 const data::Value& stored = bytes_value ? unwrapped : value;
-                cell.value = target_db_.CanonicalOf(columns_[i].form, stored);
-                if (keep_values_)
+                target_db_.CanonicalOf(columns_[i].form, stored, cell.value);
+                // A text or a byte value is its canonical text on most targets: made again
+                // from it when needed, instead of kept (most rows are never written).
+                cell.from_canonical =
+                    text_is_canonical_ && (std::holds_alternative<std::string>(stored) ||
+                                           std::holds_alternative<data::Bytes>(stored));
+                if (keep_values_ && !cell.from_canonical)
                     row.values[i] = stored;
+                else if (keep_values_)
+                    cell.bytes = std::holds_alternative<data::Bytes>(stored);
             } catch (const data::DataAccessError&) {
                 cell.value.reset();
                 cell.unreadable = true; // the conversion wrote NULL; it is no proof
+                cell.from_canonical = false;
                 if (keep_values_)
                     row.values[i] = data::Value{};
             }
@@ -200,7 +275,7 @@ bool RowPairing::ReadChunk() {
         key_bytes += row.key_text.size() + 8 * key_.size();
         rs.MoveNext();
     }
-    return chunk_size_ > 0;
+    return size;
 }
 
 void RowPairing::PairChunk(
@@ -222,54 +297,193 @@ void RowPairing::PairChunk(
             missing(chunk_[at]);
         return;
     }
-    std::unordered_map<std::string_view, std::size_t> position;
-    position.reserve(chunk_size_);
     std::vector<std::span<const data::Canonical>> keys;
     keys.reserve(chunk_size_);
     for (std::size_t i = 0; i < chunk_size_; ++i) {
-        position.emplace(chunk_[i].key_text, i);
         keys.push_back(chunk_[i].key);
-        source_keys_.push_back(KeyHash(chunk_[i].key_text));
+        NoteSourceKey(chunk_[i].key, chunk_[i].key_text);
     }
-    keys_sorted_ = false;
-    std::vector<char> matched(chunk_size_, 0);
+    matched_.assign(chunk_size_, 0);
+    // The target sends a chunk's rows mostly in the order of their keys, often the Access order
+    // too: each row is first tried against the Access row after the one paired last, and looked
+    // up by its key only when that fails (the lookup is made when first needed).
+    std::unordered_map<std::string_view, std::size_t> position;
+    std::size_t next = 0;
     std::string key;
+    // Target rows whose key no Access row of the chunk has exactly; with a text key, the
+    // target found them as equal to one (its collation), so they are paired that way below.
+    std::vector<std::vector<data::Canonical>> unpaired;
     target_->ReadByKeys(keys, [&](std::span<const data::Canonical> row) {
-        key.clear();
-        for (const std::size_t k : key_)
-            AppendKeyPart(key, row[static_cast<std::size_t>(columns_[k].bound)]);
-        const auto found = position.find(key);
-        if (found == position.end())
-            return; // found again with the extra rows
-        SourceRow& source = chunk_[found->second];
-        if (matched[found->second]) {
-            ++duplicates_;
-            duplicate(source);
-            return;
+        std::size_t at = chunk_size_;
+        if (next < chunk_size_ && SameKey(chunk_[next], row)) {
+            at = next;
+        } else {
+            if (position.empty())
+                for (std::size_t i = 0; i < chunk_size_; ++i)
+                    position.emplace(chunk_[i].key_text, i);
+            key.clear();
+            for (const std::size_t k : key_)
+                AppendKeyPart(key, row[static_cast<std::size_t>(columns_[k].bound)]);
+            const auto found = position.find(key);
+            if (found == position.end()) {
+                if (text_key_)
+                    unpaired.emplace_back(row.begin(), row.end());
+                return; // otherwise found again with the extra rows
+            }
+            at = found->second;
         }
-        matched[found->second] = 1;
-        ++paired_;
-        pair(source, row);
+        next = at + 1;
+        Take(at, row, pair, duplicate);
     });
+    if (!unpaired.empty())
+        PairByCollation(unpaired, pair, duplicate);
     for (std::size_t i = 0; i < chunk_size_; ++i)
-        if (!matched[i])
+        if (!matched_[i])
             missing(chunk_[i]);
 }
 
-void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra) {
-    if (!keys_sorted_) {
-        std::sort(source_keys_.begin(), source_keys_.end());
-        keys_sorted_ = true;
+bool RowPairing::SameKey(const SourceRow& source, std::span<const data::Canonical> row) const {
+    for (std::size_t part = 0; part < key_.size(); ++part)
+        if (source.key[part] != row[static_cast<std::size_t>(columns_[key_[part]].bound)])
+            return false;
+    return true;
+}
+
+void RowPairing::Take(std::size_t at, std::span<const data::Canonical> row,
+                      const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+                      const std::function<void(SourceRow&)>& duplicate) {
+    SourceRow& source = chunk_[at];
+    if (matched_[at]) {
+        ++duplicates_;
+        duplicate(source);
+        return;
     }
+    matched_[at] = 1;
+    ++paired_;
+    pair(source, row);
+}
+
+void RowPairing::PairByCollation(
+    const std::vector<std::vector<data::Canonical>>& unpaired,
+    const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+    const std::function<void(SourceRow&)>& duplicate) {
+    // The keys as the target compares them: first those of the Access rows, then the target's.
+    std::vector<std::span<const data::Canonical>> keys;
+    for (std::size_t i = 0; i < chunk_size_; ++i)
+        keys.push_back(chunk_[i].key);
+    std::vector<std::vector<data::Canonical>> target_keys;
+    for (const auto& row : unpaired) {
+        auto& parts = target_keys.emplace_back();
+        for (const std::size_t k : key_)
+            parts.push_back(row[static_cast<std::size_t>(columns_[k].bound)]);
+    }
+    for (const auto& parts : target_keys)
+        keys.emplace_back(parts);
+    const std::vector<std::string> compared = target_->ComparedKeys(keys);
+    std::unordered_map<std::string_view, std::size_t> position;
+    for (std::size_t i = 0; i < chunk_size_; ++i)
+        position.emplace(compared[i], i);
     std::string key;
-    target_->ReadKeys([&](std::span<const data::Canonical> parts) {
+    for (std::size_t r = 0; r < unpaired.size(); ++r) {
+        const auto found = position.find(compared[chunk_size_ + r]);
+        if (found == position.end())
+            continue; // found again with the extra rows
+        // The target's spelling of the key belongs to the Access rows: no extra row.
         key.clear();
-        for (const auto& part : parts)
+        for (const auto& part : target_keys[r])
             AppendKeyPart(key, part);
-        if (std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
-            return true;
-        return extra(parts);
-    });
+        NoteSourceKey(target_keys[r], key);
+        Take(found->second, unpaired[r], pair, duplicate);
+    }
+}
+
+std::optional<std::uint64_t> RowPairing::KeyNumber(std::span<const data::Canonical> key) const {
+    if (!number_key_ || key.size() != 1 || !key[0])
+        return std::nullopt;
+    const std::string& text = *key[0];
+    std::int64_t number = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return static_cast<std::uint64_t>(number) ^ (std::uint64_t{1} << 63);
+}
+
+void RowPairing::NoteSourceKey(std::span<const data::Canonical> key, std::string_view key_text) {
+    keys_sorted_ = false;
+    const auto number = KeyNumber(key);
+    if (!number) {
+        source_keys_.push_back(KeyHash(key_text));
+        return;
+    }
+    if (!source_runs_.empty() && source_runs_.back().second != UINT64_MAX &&
+        source_runs_.back().second + 1 == *number)
+        source_runs_.back().second = *number;
+    else
+        source_runs_.emplace_back(*number, *number);
+}
+
+void RowPairing::SortSourceKeys() {
+    std::sort(source_keys_.begin(), source_keys_.end());
+    std::sort(source_runs_.begin(), source_runs_.end());
+    // Runs that overlap or touch become one, so that their ends ascend too.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < source_runs_.size(); ++i) {
+        const auto& run = source_runs_[i];
+        auto& last = source_runs_[kept - (kept > 0 ? 1 : 0)];
+        if (kept > 0 && (last.second == UINT64_MAX || run.first <= last.second + 1))
+            last.second = std::max(last.second, run.second);
+        else
+            source_runs_[kept++] = run;
+    }
+    source_runs_.resize(kept);
+    keys_sorted_ = true;
+}
+
+void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra) {
+    if (!keys_sorted_)
+        SortSourceKeys();
+    // Where the last key was found: a whole-number key comes in ascending order, so the next
+    // one is mostly in the same run or a step further on.
+    auto run = source_runs_.cbegin();
+    auto has_number = [&](std::uint64_t number) {
+        const auto begin = source_runs_.cbegin();
+        const auto end = source_runs_.cend();
+        auto ends_before = [](const std::pair<std::uint64_t, std::uint64_t>& r, std::uint64_t n) {
+            return r.second < n;
+        };
+        if (run != end && run->second < number) {
+            for (int step = 0; step < 8 && run != end && run->second < number; ++step)
+                ++run;
+            if (run != end && run->second < number)
+                run = std::lower_bound(run, end, number, ends_before);
+        } else if (run != begin && (run - 1)->second >= number) {
+            run = std::lower_bound(begin, run, number, ends_before);
+        }
+        return run != end && run->first <= number;
+    };
+    // With every Access key a number in a few runs, the target needs to read only the keys
+    // between the runs: those are the extra rows (a key within a run is an Access key).
+    constexpr std::size_t kMostRuns = 1000;
+    std::vector<std::pair<std::int64_t, std::int64_t>> skip;
+    if (source_keys_.empty() && source_runs_.size() <= kMostRuns)
+        for (const auto& [first, last] : source_runs_)
+            skip.emplace_back(static_cast<std::int64_t>(first ^ (std::uint64_t{1} << 63)),
+                              static_cast<std::int64_t>(last ^ (std::uint64_t{1} << 63)));
+    std::string key;
+    target_->ReadKeys(
+        [&](std::span<const data::Canonical> parts) {
+            const auto number = KeyNumber(parts);
+            if (number && has_number(*number))
+                return true;
+            key.clear();
+            for (const auto& part : parts)
+                AppendKeyPart(key, part);
+            if (!number &&
+                std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
+                return true;
+            return extra(parts);
+        },
+        skip);
 }
 
 std::string RowPairing::KeyLabel(std::span<const data::Canonical> key) const {

@@ -11,9 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tw::run {
@@ -22,6 +25,9 @@ namespace tw::run {
 struct Cell {
     data::Canonical value;
     bool unreadable = false;
+    // The typed value is made again from the canonical text (a text, or bytes when `bytes`).
+    bool from_canonical = false;
+    bool bytes = false;
 };
 
 /// One Access column and where the target has it.
@@ -40,7 +46,8 @@ struct PairColumn {
 /// One Access row of a chunk.
 struct SourceRow {
     std::vector<Cell> cells;
-    // The typed values as the conversion writes them (kept only when asked for).
+    // The typed values as the conversion writes them (kept only when asked for, and then not
+    // for the cells made again from their canonical text: see RowPairing::TypedValue).
     std::vector<data::Value> values;
     // The canonical key parts and the key in one string (keyed tables).
     std::vector<data::Canonical> key;
@@ -54,10 +61,16 @@ public:
     /// `keep_values`: each row of a chunk also keeps its typed values.
     RowPairing(data::Connection& source, data::TargetDatabase& target, bool ole_contents,
                bool keep_values);
+    ~RowPairing();
+    RowPairing(const RowPairing&) = delete;
+    RowPairing& operator=(const RowPairing&) = delete;
 
     /// Opens the Access side (the table, or with `child` the child rows of a complex column);
     /// throws DataAccessError.
     void OpenSource(const std::string& table, const engine::ChildTable* child);
+    /// Opens the Access side again at its first row (the counts of rows start again); throws
+    /// DataAccessError.
+    void ReopenSource();
     /// Opens the target table and finds each Access column among its columns, without regard
     /// to case; throws DataAccessError.
     void OpenTarget(const std::string& target_table);
@@ -70,19 +83,21 @@ public:
     /// Binds what is read from the target: every column it has, and the key.
     void Bind();
 
-    /// Reads the next chunk of Access rows; false when the table has no more.
+    /// Reads the next chunk of Access rows; false when the table has no more. The chunk after
+    /// it is read ahead on another thread meanwhile (the Access side is used by nothing else
+    /// until the next call).
     bool ReadChunk();
     std::span<SourceRow> Chunk() { return {chunk_.data(), chunk_size_}; }
 
-    /// Pairs the chunk with its target rows: by key (exactly: a target key that only the
-    /// collation takes as equal is no pair), else with the next target rows in the table's own
-    /// order. `pair` gets each paired row, `missing` each Access row the target lacks,
-    /// `duplicate` each further target row of an already paired key.
+    /// Pairs the chunk with its target rows: by key (as the target compares keys: a text key
+    /// the target's collation takes as equal pairs, "ABC" with Access's "abc"), else with the next
+    /// target rows in the table's own order. `pair` gets each paired row, `missing` each Access row
+    /// the target lacks, `duplicate` each further target row of an already paired key.
     void PairChunk(const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
                    const std::function<void(SourceRow&)>& missing,
                    const std::function<void(SourceRow&)>& duplicate);
-    /// Reads every target key and passes on those no Access row has (compared by a hash of the
-    /// key); the callback returns false to stop.
+    /// Reads every target key and passes on those no Access row has (compared by the number of
+    /// a whole-number key, else by a hash of the key); the callback returns false to stop.
     void ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra);
 
     const std::vector<PairColumn>& Columns() const { return columns_; }
@@ -90,6 +105,9 @@ public:
     const std::vector<std::size_t>& Key() const { return key_; }
     data::TargetTable& Target() { return *target_; }
     data::Recordset& Source() { return *source_rs_; }
+    /// The typed value of a column of a row read with `keep_values`, as the conversion writes
+    /// it (NULL for a value that could not be read).
+    data::Value TypedValue(const SourceRow& row, std::size_t column) const;
     std::vector<std::string> MissingColumns() const;
     std::vector<std::string> ExtraColumns() const;
     std::int64_t SourceRows() const { return source_rows_; }
@@ -100,21 +118,54 @@ public:
     std::string KeyLabel(std::span<const data::Canonical> key) const;
 
 private:
+    // Reads rows into `chunk` (numbered on from `ordinal`); returns how many.
+    std::size_t FillChunk(std::vector<SourceRow>& chunk, std::int64_t ordinal);
+    // Waits for the chunk being read ahead, and drops it.
+    void StopReadingAhead();
+    // The number of a one-part whole-number key, moved to sort as unsigned; nullopt otherwise.
+    std::optional<std::uint64_t> KeyNumber(std::span<const data::Canonical> key) const;
+    // Notes an Access row's key for ScanExtraKeys.
+    void NoteSourceKey(std::span<const data::Canonical> key, std::string_view key_text);
+    void SortSourceKeys();
+    bool SameKey(const SourceRow& source, std::span<const data::Canonical> row) const;
+    // Pairs the Access row at `at` with a target row, or counts the target row a duplicate.
+    void Take(std::size_t at, std::span<const data::Canonical> row,
+              const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+              const std::function<void(SourceRow&)>& duplicate);
+    // Pairs target rows whose key text no Access row has exactly by the target's comparison.
+    void
+    PairByCollation(const std::vector<std::vector<data::Canonical>>& unpaired,
+                    const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+                    const std::function<void(SourceRow&)>& duplicate);
+
     data::Connection& source_;
     data::TargetDatabase& target_db_;
     bool ole_contents_;
     bool keep_values_;
+    bool text_is_canonical_;
     std::unique_ptr<data::Recordset> source_rs_;
+    std::string source_table_;
+    const engine::ChildTable* source_child_ = nullptr;
     std::unique_ptr<data::TargetTable> target_;
     std::vector<PairColumn> columns_;
     std::vector<std::size_t> key_;
+    bool number_key_ = false;   // the key is one whole-number column
+    bool text_key_ = false;     // a part of the key is text, compared by the target's collation
+    std::vector<char> matched_; // per row of the chunk: paired already
     std::vector<SourceRow> chunk_;
     std::size_t chunk_size_ = 0; // rows of chunk_ in use
+    // What ScanExtraKeys looks the target's keys up in: whole-number keys as runs of
+    // consecutive numbers (first, last; AutoNumbers mostly make one run for a whole table),
+    // other keys as a hash each (8 bytes an Access row).
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> source_runs_;
     std::vector<std::uint64_t> source_keys_;
     bool keys_sorted_ = false;
     std::int64_t source_rows_ = 0;
     std::int64_t paired_ = 0;
     std::int64_t duplicates_ = 0;
+    // The chunk read ahead and its rows; last, so that it is waited for first.
+    std::vector<SourceRow> ahead_rows_;
+    std::future<std::size_t> ahead_;
 };
 
 /// The key of a row in one string: each part with its length, so that no two keys meet.

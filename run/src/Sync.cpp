@@ -47,7 +47,7 @@ public:
             return;
         }
         if (pairing_.Key().empty())
-            Reload();
+            CompareOrReload();
         else
             SyncByKey();
         if (result_.outcome == TableSync::Outcome::Failed ||
@@ -112,7 +112,7 @@ private:
         const auto& columns = pairing_.Columns();
         for (std::size_t i = 0; i < columns.size(); ++i)
             if (columns[i].bound >= 0)
-                values.push_back(row.cells[i].unreadable ? data::Value{} : row.values[i]);
+                values.push_back(pairing_.TypedValue(row, i));
         return values;
     }
 
@@ -285,7 +285,109 @@ private:
         }
     }
 
-    // A table without a key: every row written again, in one transaction.
+    // A table without a key: compared as a whole first, and left alone when its rows are the
+    // Access rows; otherwise every row is written again, in one transaction.
+    void CompareOrReload() {
+        bool same = false;
+        try {
+            same = SameRows();
+        } catch (const data::DataAccessError& e) {
+            Fail(std::string("无法比较表的内容：") + e.what());
+            return;
+        }
+        if (result_.outcome == TableSync::Outcome::Failed ||
+            result_.outcome == TableSync::Outcome::Cancelled)
+            return;
+        if (same) {
+            result_.outcome = TableSync::Outcome::SameWithoutKey;
+            result_.unchanged = result_.target_rows;
+            return;
+        }
+        try {
+            pairing_.ReopenSource();
+        } catch (const data::DataAccessError& e) {
+            Fail(std::string("无法读取 Access 表：") + e.what());
+            return;
+        }
+        Reload();
+    }
+
+    // The sum of a hash of each row's canonical values, and the number of rows: equal for two
+    // tables that hold the same rows in any order (and, but for a chance of 2^-128, only then).
+    struct RowSum {
+        std::int64_t rows = 0;
+        std::uint64_t first = 0;
+        std::uint64_t second = 0;
+        std::string text;
+
+        static std::uint64_t Mix(std::uint64_t z) {
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+            return z ^ (z >> 31);
+        }
+        void Add() {
+            ++rows;
+            first += Mix(std::hash<std::string_view>{}(text));
+            std::uint64_t fnv = 0xCBF29CE484222325ULL;
+            for (const unsigned char byte : text)
+                fnv = (fnv ^ byte) * 0x100000001B3ULL;
+            second += Mix(fnv);
+            text.clear();
+        }
+        bool operator==(const RowSum& other) const {
+            return rows == other.rows && first == other.first && second == other.second;
+        }
+    };
+
+    // True when the target holds exactly the Access rows (in any order): both streamed, the
+    // Access rows first. A value that cannot be read, or a column added, makes them differ.
+    bool SameRows() {
+        if (!result_.added_columns.empty())
+            return false;
+        const auto& columns = pairing_.Columns();
+        RowSum access;
+        for (;;) {
+            if (Stopped()) {
+                result_.outcome = TableSync::Outcome::Cancelled;
+                result_.error = "同步已中断";
+                return false;
+            }
+            if (!pairing_.ReadChunk())
+                break;
+            for (const SourceRow& row : pairing_.Chunk()) {
+                for (std::size_t i = 0; i < columns.size(); ++i) {
+                    if (columns[i].bound < 0)
+                        continue;
+                    if (row.cells[i].unreadable)
+                        return false;
+                    AppendKeyPart(access.text, row.cells[i].value);
+                }
+                access.Add();
+            }
+            if (access.rows > result_.target_rows)
+                return false;
+        }
+        if (access.rows != result_.target_rows)
+            return false;
+        // The target's rows a page at a time, in its own order.
+        constexpr std::int64_t kPage = 20000;
+        RowSum target;
+        for (std::int64_t offset = 0; offset < result_.target_rows; offset += kPage) {
+            if (Stopped()) {
+                result_.outcome = TableSync::Outcome::Cancelled;
+                result_.error = "同步已中断";
+                return false;
+            }
+            pairing_.Target().ReadInOrder(offset, kPage, [&](std::span<const data::Canonical> row) {
+                for (const auto& value : row)
+                    AppendKeyPart(target.text, value);
+                target.Add();
+            });
+        }
+        return access == target;
+    }
+
+    // Every row written again, in one transaction (where the table type has them).
     void Reload() {
         result_.outcome = TableSync::Outcome::Reloaded;
         data::TargetTable& target = pairing_.Target();

@@ -55,8 +55,13 @@ std::vector<std::string> DescribeSync(const TableSync& table) {
             lines.push_back("  保留：" + KeyList(table.deleted_keys, table.kept));
         break;
     case Outcome::Reloaded:
-        lines.push_back(label + "：没有可用于配对的主键，" + will + "整表重新写入 " +
-                        Rows(table.written) + "（原有 " + Rows(table.target_rows) + "）");
+        lines.push_back(label + "：没有可用于配对的主键，内容与 Access 不同，" + will +
+                        "整表重新写入 " + Rows(table.written) + "（原有 " +
+                        Rows(table.target_rows) + "）");
+        break;
+    case Outcome::SameWithoutKey:
+        lines.push_back(label + "：没有可用于配对的主键，内容与 Access 相同（" +
+                        Rows(table.unchanged) + "），未改动");
         break;
     case Outcome::Created:
         lines.push_back(label + "：服务器上没有这个表，" + will + "创建并写入 " +

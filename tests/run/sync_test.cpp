@@ -28,14 +28,14 @@ CliResult Shell(const std::string& command) {
 
 // The tool on gen-types.mdb with the test server's address, the database and the arguments.
 std::string Cli(const data::MySqlTarget& target, const std::string& database,
-                const std::string& arguments) {
+                const std::string& arguments, const std::string& file = "gen-types.mdb") {
     std::string command = std::string(TABLEWRIGHT_CLI_PATH) + " --no-defaults --host " +
                           target.host + " --port " + std::to_string(target.port) + " --user " +
                           target.user;
     if (!target.password.empty())
         command += " --password=" + ShellQuoted(target.password);
     return command + " --quiet --database " + database + " " + arguments + " " +
-           ShellQuoted(test::TestDataPath("gen-types.mdb"));
+           ShellQuoted(test::TestDataPath(file));
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -57,7 +57,8 @@ std::string Checksums(ServerSession& server, const std::string& database) {
 // Changes a converted gen-types database as a user of the server might: 3 rows of AllTypes
 // updated in 18 values (every column type, NULL and '' both ways, a currency by 0.0001, a
 // double by its last bit, bytes of binary values), 2 rows deleted, 2 extra rows inserted, the
-// table "Order Details" dropped. AllTypes also gets an index and a trigger of the server's own.
+// table "Order Details" dropped, a value of the keyless table "it's" changed. AllTypes also gets an
+// index and a trigger of the server's own.
 void Tamper(ServerSession& server, const std::string& db) {
     const std::string t = "`" + db + "`.`alltypes`";
     server.Execute("UPDATE " + t +
@@ -74,6 +75,7 @@ void Tamper(ServerSession& server, const std::string& db) {
     server.Execute("INSERT INTO " + t +
                    " (id, col_bool, col_text) VALUES (100, 0, 'extra'), (101, 1, 'extra')");
     server.Execute("DROP TABLE `" + db + "`.`order details`");
+    server.Execute("UPDATE `" + db + "`.`it's` SET `order` = 9 WHERE id = 1");
     server.Execute("CREATE INDEX server_own ON " + t + " (col_int)");
     server.Execute("CREATE TABLE `" + db + "`.audit (id int)");
     server.Execute("CREATE TRIGGER `" + db + "`.audit_updates AFTER UPDATE ON " + t +
@@ -93,11 +95,16 @@ TEST_P(Sync, ChangesExactlyWhatDiffersAndDryRunChangesNothing) {
     const std::string type = "--table-type " + engine;
     ASSERT_EQ(Shell(Cli(target, db, type)).status, 0);
 
-    // Nothing changed yet: nothing to do.
+    // Nothing changed yet: nothing to do, the keyless table too (compared as a whole).
+    const std::string sums = Checksums(server, db);
     const CliResult idle = Shell(Cli(target, db, type + " --sync"));
     EXPECT_EQ(idle.status, 0) << idle.output;
     EXPECT_TRUE(Contains(idle.output, "表 'AllTypes'：新增 0 行，更新 0 行，删除 0 行，未变 13 行"))
         << idle.output;
+    EXPECT_TRUE(Contains(idle.output,
+                         "表 'it's'：没有可用于配对的主键，内容与 Access 相同（3 行），未改动"))
+        << idle.output;
+    EXPECT_EQ(Checksums(server, db), sums);
 
     Tamper(server, db);
     const std::string all_types = "表 'AllTypes'";
@@ -113,8 +120,9 @@ TEST_P(Sync, ChangesExactlyWhatDiffersAndDryRunChangesNothing) {
     EXPECT_TRUE(
         Contains(dry.output, "表 'Order Details'（预演）：服务器上没有这个表，将创建并写入 5 行"))
         << dry.output;
-    EXPECT_TRUE(
-        Contains(dry.output, "表 'it's'（预演）：没有可用于配对的主键，将整表重新写入 3 行"))
+    EXPECT_TRUE(Contains(
+        dry.output,
+        "表 'it's'（预演）：没有可用于配对的主键，内容与 Access 不同，将整表重新写入 3 行"))
         << dry.output;
     // Without --sync: what a conversion would drop and make again.
     const CliResult preview = Shell(Cli(target, db, type + " --dry-run"));
@@ -131,8 +139,9 @@ TEST_P(Sync, ChangesExactlyWhatDiffersAndDryRunChangesNothing) {
     EXPECT_TRUE(Contains(sync.output, all_types + counts)) << sync.output;
     EXPECT_TRUE(Contains(sync.output, "表 'Order Details'：服务器上没有这个表，已创建并写入 5 行"))
         << sync.output;
-    EXPECT_TRUE(
-        Contains(sync.output, "表 'it's'：没有可用于配对的主键，已整表重新写入 3 行（原有 3 行）"))
+    EXPECT_TRUE(Contains(sync.output,
+                         "表 'it's'：没有可用于配对的主键，内容与 Access 不同，已整表重新写入 "
+                         "3 行（原有 3 行）"))
         << sync.output;
     EXPECT_TRUE(
         Contains(sync.output, "同步完成：3 个表，新增 2 行，更新 3 行（18 个值），删除 2 行"))
@@ -251,6 +260,32 @@ TEST(SyncBare, RowsHeldTwiceOnAServerWithoutKeysBecomeOne) {
         << sync.output;
     EXPECT_TRUE(Contains(sync.output, "核对完成：3 个表全部一致")) << sync.output;
     EXPECT_EQ(server.Scalar("SELECT COUNT(*) FROM " + t), "13");
+}
+
+// A text key the server's collation compares without regard to case pairs with Access's key
+// though its case was changed: --verify names the difference, the sync writes Access's spelling
+// back (no insert, no delete), and --verify then finds every table identical.
+TEST(SyncTextKey, KeyDifferingInCaseIsPairedAndWrittenBack) {
+    TW_REQUIRE_SERVER(target);
+    const std::string db = "tw_sync_text_key";
+    const std::string file = "gen-schema.mdb";
+    ServerSession server(target);
+    server.Execute("DROP DATABASE IF EXISTS `" + db + "`");
+    ASSERT_EQ(Shell(Cli(target, db, "", file)).status, 0);
+    server.Execute("UPDATE `" + db +
+                   "`.products SET productcode = 'bis-003' WHERE productcode "
+                   "= 'BIS-003'");
+
+    const CliResult before = Shell(Cli(target, db, "--verify-only", file));
+    EXPECT_TRUE(Contains(before.output, "表 'Products'：1 行 1 个值不一致")) << before.output;
+    const CliResult sync = Shell(Cli(target, db, "--sync --verify", file));
+    EXPECT_EQ(sync.status, 0) << sync.output;
+    EXPECT_TRUE(Contains(sync.output, "表 'Products'：新增 0 行，更新 1 行（1 个值），删除 0 行"))
+        << sync.output;
+    EXPECT_TRUE(Contains(sync.output, "核对完成：5 个表全部一致")) << sync.output;
+    EXPECT_EQ(server.Scalar("SELECT CAST(productcode AS BINARY) FROM `" + db +
+                            "`.products WHERE productcode = 'BIS-003'"),
+              "BIS-003");
 }
 
 // Combinations that cannot mean anything are refused before anything is read or connected.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tw::data {
@@ -62,9 +63,17 @@ public:
     /// table the conversion made).
     virtual void ReadInOrder(std::int64_t offset, std::int64_t count,
                              const TargetRowSink& sink) = 0;
+    /// For each key (canonical key parts, in key order), a text that two keys share exactly
+    /// when the table compares them as equal: text parts by the column's collation ("abc" and
+    /// "ABC" where case does not count), the others by their canonical text.
+    virtual std::vector<std::string>
+    ComparedKeys(std::span<const std::span<const Canonical>> keys) = 0;
     /// Reads every row's key (the sink gets the key parts only), a page at a time; the sink
     /// returns false to stop.
-    virtual void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink) = 0;
+    /// `skip`: ascending, disjoint ranges of a one-part whole-number key whose keys the caller
+    /// does not want (a target may leave them out, and then reads only the keys between them).
+    virtual void ReadKeys(const std::function<bool(std::span<const Canonical> key)>& sink,
+                          std::span<const std::pair<std::int64_t, std::int64_t>> skip) = 0;
 
     /// Adds a row of typed values of the bound columns (held back and sent in multi-row
     /// statements; the target's other columns take their defaults).
@@ -104,8 +113,12 @@ public:
     /// Opens one table (named as FindTable returns it); throws DataAccessError.
     virtual std::unique_ptr<TargetTable> OpenTable(const std::string& name) = 0;
     /// A source value in the canonical form of `form`: as the conversion writes it, so that it
-    /// equals the target's canonical text exactly when the target holds that very value.
-    virtual Canonical CanonicalOf(ValueForm form, const Value& value) const = 0;
+    /// equals the target's canonical text exactly when the target holds that very value. Written
+    /// into `out`, whose memory is used again.
+    virtual void CanonicalOf(ValueForm form, const Value& value, Canonical& out) const = 0;
+    /// True when the canonical text of a text value, and of a byte value, is that value itself
+    /// (so that the value can be made again from it).
+    virtual bool TextIsCanonical() const = 0;
 };
 
 } // namespace tw::data

@@ -26,8 +26,11 @@ struct TableSync {
     enum class Outcome {
         /// The target table was brought in step row by row (or already was).
         Synced,
-        /// The table has no key to pair rows by: every row was written again.
+        /// The table has no key to pair rows by and its rows differed: every row was written
+        /// again.
         Reloaded,
+        /// The table has no key to pair rows by, and holds the Access rows: left alone.
+        SameWithoutKey,
         /// The target had no such table: it was made and filled as a conversion makes it.
         Created,
         /// A column was removed in Access or changed its type: the table was left as it is.
