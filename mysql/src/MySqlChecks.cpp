@@ -166,8 +166,8 @@ std::vector<CheckPlan> MySqlDialect::Checks(const TableSchema& table, std::set<s
     }
     if (!table.validation_rule.empty()) {
         const std::string what = "表的验证规则 '" + table.validation_rule + "'";
-        std::string text = write(what, table.validation_text, table.validation_tree,
-                                 table.validation_refusal);
+        std::string text =
+            write(what, table.validation_text, table.validation_tree, table.validation_refusal);
         if (!text.empty())
             add(what, table.validation_text, table.name + "_chk", std::move(text));
     }

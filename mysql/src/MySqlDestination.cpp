@@ -340,8 +340,8 @@ void MySqlDestination::AddChecks(const TableSchema& table, const TableOptions& o
                 breaking = FirstText(*rows);
             if (!breaking.empty() && breaking != "0" && !key_list.empty()) {
                 auto rows = Read("SELECT CONCAT_WS(', ', " + key_list + ") FROM " + table_name +
-                                 " WHERE NOT (" + plan.condition + ") ORDER BY " +
-                                 key_order + " LIMIT " + std::to_string(kListedKeys));
+                                 " WHERE NOT (" + plan.condition + ") ORDER BY " + key_order +
+                                 " LIMIT " + std::to_string(kListedKeys));
                 for (int n = 0; rows && !rows->IsEOF(); ++n, rows->MoveNext())
                     keys += (n > 0 ? "、" : "") + FirstText(*rows);
             }

@@ -145,7 +145,7 @@ bool HoldsCharacters(const ColumnSchema& column) {
 // One index as the destination will hold it.
 struct KeyDefinition {
     std::string name; // lower-cased, unique within the table; empty for the primary key
-    std::vector<std::string> parts; // "`col`", "`col`(n)", "`col` DESC"
+    std::vector<std::string> parts;  // "`col`", "`col`(n)", "`col` DESC"
     std::vector<std::string> values; // what each part compares: "`col`", "LEFT(`col`, n)"
     bool primary = false;
     bool unique = false;
@@ -235,8 +235,8 @@ std::string BreakingRows(const std::string& table_name, const KeyDefinition& key
         any_null += (i > 0 ? " OR " : "") + value + " IS NULL";
         none_null += (i > 0 ? " AND " : "") + value + " IS NOT NULL";
     }
-    std::string query = "SELECT 1 FROM " + table_name + " WHERE " + none_null + " GROUP BY " +
-                        all + " HAVING COUNT(*) > 1";
+    std::string query = "SELECT 1 FROM " + table_name + " WHERE " + none_null + " GROUP BY " + all +
+                        " HAVING COUNT(*) > 1";
     if (key.primary)
         query = "SELECT 1 FROM " + table_name + " WHERE " + any_null + " UNION ALL " + query;
     return query;

@@ -941,9 +941,9 @@ TEST(EndToEnd, ValidationRulesBecomeChecksAndNoRowIsLost) {
         {"lastname", "''", "' '"},
     };
     const std::vector<std::pair<std::string, std::string>> satisfying_row = {
-        {"id", "1001"},        {"firstname", "'Ann'"}, {"lastname", "'Lee'"},
+        {"id", "1001"},        {"firstname", "'Ann'"},    {"lastname", "'Lee'"},
         {"salary", "5000"},    {"hired", "'2000-01-01'"}, {"ended", "NULL"},
-        {"email", "'a@b.cn'"}, {"grade", "'A'"},       {"code", "NULL"},
+        {"email", "'a@b.cn'"}, {"grade", "'A'"},          {"code", "NULL"},
         {"qty", "5"}};
     std::vector<test::Row> constraints;
     for (const bool through_script : {false, true}) {
@@ -973,12 +973,11 @@ TEST(EndToEnd, ValidationRulesBecomeChecksAndNoRowIsLost) {
                 << conversion.log;
         }
         ExpectVerifiedIdentical(target, database, file);
-        EXPECT_EQ(server.Scalar("SELECT CAST(COUNT(*) AS CHAR) FROM " + database + ".legacy"),
-                  "6");
-        const auto found = server.Query(
-            "SELECT TABLE_NAME, CONSTRAINT_NAME, CHECK_CLAUSE FROM "
-            "information_schema.CHECK_CONSTRAINTS WHERE CONSTRAINT_SCHEMA = '" +
-            database + "' ORDER BY 1, 2");
+        EXPECT_EQ(server.Scalar("SELECT CAST(COUNT(*) AS CHAR) FROM " + database + ".legacy"), "6");
+        const auto found =
+            server.Query("SELECT TABLE_NAME, CONSTRAINT_NAME, CHECK_CLAUSE FROM "
+                         "information_schema.CHECK_CONSTRAINTS WHERE CONSTRAINT_SCHEMA = '" +
+                         database + "' ORDER BY 1, 2");
         EXPECT_EQ(found.size(), 8u); // 6 field rules, the table's and LastName's refusal of ''
         if (through_script) {
             EXPECT_EQ(found, constraints); // the same as the direct run's

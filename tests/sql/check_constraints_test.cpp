@@ -49,8 +49,7 @@ struct Golden {
 const Golden kGoldens[] = {
     {"Salary", tw::data::adCurrency, ">=0 And <1000000",
      "`salary` IS NULL OR (`salary` >= 0 AND `salary` < 1000000)"},
-    {"Qty", tw::data::adInteger, "Between 1 And 100",
-     "`qty` IS NULL OR (`qty` BETWEEN 1 AND 100)"},
+    {"Qty", tw::data::adInteger, "Between 1 And 100", "`qty` IS NULL OR (`qty` BETWEEN 1 AND 100)"},
     {"Grade", tw::data::adVarWChar, "In (\"A\",\"B\",\"C\")",
      "`grade` IS NULL OR (`grade` IN ('A', 'B', 'C'))"},
     {"Email", tw::data::adVarWChar, "Is Null Or Like \"*@*.*\"",
@@ -183,9 +182,8 @@ TEST(CheckConstraintsServer, ScriptFormsAddOnlyWhatTheRowsAllow) {
         options.keys = true;
         const auto keys = MySqlDialect::Keys(table, options);
         ASSERT_EQ(keys.steps.size(), 1u);
-        std::vector<std::string> statements =
-            MySqlDialect::WhenNoRows(keys.steps[0].breaking_rows, keys.steps[0].statement,
-                                     keys.steps[0].plain_fallback);
+        std::vector<std::string> statements = MySqlDialect::WhenNoRows(
+            keys.steps[0].breaking_rows, keys.steps[0].statement, keys.steps[0].plain_fallback);
         for (const auto& plan : Checks(table))
             for (auto& statement : MySqlDialect::WhenNoRows(plan.breaking_rows, plan.statement, ""))
                 statements.push_back(std::move(statement));
@@ -195,9 +193,10 @@ TEST(CheckConstraintsServer, ScriptFormsAddOnlyWhatTheRowsAllow) {
                                 "information_schema.CHECK_CONSTRAINTS WHERE CONSTRAINT_SCHEMA = "
                                 "'tw_checks'"),
                   c.check ? "1" : "0");
-        EXPECT_EQ(server.Scalar("SELECT CAST(NON_UNIQUE AS CHAR) FROM information_schema.STATISTICS "
-                                "WHERE TABLE_SCHEMA = 'tw_checks' AND INDEX_NAME = 'code'"),
-                  c.unique ? "0" : "1");
+        EXPECT_EQ(
+            server.Scalar("SELECT CAST(NON_UNIQUE AS CHAR) FROM information_schema.STATISTICS "
+                          "WHERE TABLE_SCHEMA = 'tw_checks' AND INDEX_NAME = 'code'"),
+            c.unique ? "0" : "1");
     }
     server.Execute("DROP DATABASE tw_checks");
 }
