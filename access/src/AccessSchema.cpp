@@ -2,6 +2,7 @@
 // indexes, the objects of MSysObjects and the relationships of MSysRelationships.
 
 #include "AccessInternals.h"
+#include "tablewright/access/AccessSql.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -383,6 +384,23 @@ std::optional<bool> BoolProperty(const PropertyObject* object, std::string_view 
     return value ? std::optional<bool>(*value) : std::nullopt;
 }
 
+// Parses the validation rules of the table and its columns once, for every destination to write
+// in its own dialect; a rule that cannot be parsed keeps its text and the construct refused.
+void ParseValidationRules(TableSchema& schema) {
+    if (!schema.validation_rule.empty()) {
+        ParsedExpression parsed = ParseAccessExpression(schema.validation_rule);
+        schema.validation_tree = std::move(parsed.tree);
+        schema.validation_refusal = std::move(parsed.refusal);
+    }
+    for (ColumnSchema& column : schema.columns) {
+        if (column.validation_rule.empty())
+            continue;
+        ParsedExpression parsed = ParseAccessValidationRule(column.validation_rule, column.name);
+        column.validation_tree = std::move(parsed.tree);
+        column.validation_refusal = std::move(parsed.refusal);
+    }
+}
+
 // True for the calculated Decimal columns, whose precision and scale their recordset field
 // measures from the values.
 bool MeasuredFromValues(const ColumnInfo& column) {
@@ -648,6 +666,7 @@ TableSchema Catalog::Describe(const CatalogObject& table) {
 
     if (counting)
         schema.next_auto_number = std::int64_t{plan->last_auto_number} + 1;
+    ParseValidationRules(schema);
     return schema;
 }
 

@@ -204,6 +204,8 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
     counting_rows_ = false;
     if (table_options.keys && made)
         AddKeys(schema, options);
+    if (table_options.keys && made)
+        AddChecks(schema, options);
     return made;
 }
 
@@ -390,6 +392,96 @@ void TableCopier::AddKeys(const data::TableSchema& schema, const CopyOptions& op
         Note(std::move(note));
     if (!taken)
         Yield();
+}
+
+namespace {
+
+// The columns a rule names: the column of a field rule and those its expression names.
+void NamedColumns(const sql::Expr& expr, std::set<std::string>& names) {
+    if (expr.kind == sql::ExprKind::Column)
+        names.insert(data::Utf8ToLower(expr.text));
+    for (const auto& arg : expr.args)
+        if (arg)
+            NamedColumns(*arg, names);
+}
+
+bool HasRule(const data::TableSchema& schema) {
+    return !schema.validation_rule.empty() ||
+           std::any_of(schema.columns.begin(), schema.columns.end(), [](const auto& column) {
+               return !column.validation_rule.empty() || column.allow_zero_length == false;
+           });
+}
+
+} // namespace
+
+// Gives the keyed table its validation rules as constraints. A foreign key whose rows the
+// server changes itself (ON UPDATE or ON DELETE CASCADE) and a CHECK on the same column exclude
+// each other on MySQL and MariaDB; the foreign keys come after all tables, so here the rules on
+// such columns are left out, with the reason, and the relationship keeps its foreign key.
+void TableCopier::AddChecks(const data::TableSchema& schema, const CopyOptions& options) {
+    if (!HasRule(schema))
+        return;
+    data::TableSchema checked = schema;
+    if (target_->KeepsForeignKeys(options.table.engine)) {
+        if (!relationships_) {
+            try {
+                relationships_ = source_.ReadRelationships();
+            } catch (const data::DataAccessError&) {
+                relationships_.emplace(); // reported with the relationships
+            }
+        }
+        // The columns of this table that a cascading foreign key changes, and its name.
+        std::map<std::string, std::string> cascaded;
+        for (const auto& relationship : *relationships_)
+            if (relationship.enforced && relationship.child_table == schema.name &&
+                (relationship.cascade_update || relationship.cascade_delete))
+                for (const auto& pair : relationship.columns)
+                    cascaded.emplace(data::Utf8ToLower(pair.child), relationship.name);
+        const auto conflict = [&](const std::set<std::string>& names) -> std::string {
+            for (const auto& name : names)
+                if (const auto found = cascaded.find(name); found != cascaded.end())
+                    return found->second;
+            return {};
+        };
+        const auto leave_out = [&](const std::string& what, const std::string& relationship) {
+            Note(what + " 未建立 CHECK 约束：关系 '" + relationship +
+                 "' 的外键带级联操作（MySQL 不允许级联外键的列有 CHECK 约束，MariaDB "
+                 "不允许级联更新的列有），保留外键");
+        };
+        for (auto& column : checked.columns) {
+            if (column.validation_rule.empty() && column.allow_zero_length != false)
+                continue;
+            std::set<std::string> names{data::Utf8ToLower(column.name)};
+            if (column.validation_tree)
+                NamedColumns(*column.validation_tree, names);
+            const std::string relationship = conflict(names);
+            if (relationship.empty())
+                continue;
+            if (!column.validation_rule.empty())
+                leave_out("列 '" + column.name + "' 的验证规则 '" + column.validation_rule + "'",
+                          relationship);
+            if (column.allow_zero_length == false)
+                leave_out("列 '" + column.name + "' 的“允许空字符串：否”", relationship);
+            column.validation_rule.clear();
+            column.validation_tree = nullptr;
+            column.validation_refusal.clear();
+            column.allow_zero_length.reset();
+        }
+        if (checked.validation_tree) {
+            std::set<std::string> names;
+            NamedColumns(*checked.validation_tree, names);
+            if (const std::string relationship = conflict(names); !relationship.empty()) {
+                leave_out("表的验证规则 '" + checked.validation_rule + "'", relationship);
+                checked.validation_rule.clear();
+                checked.validation_tree = nullptr;
+            }
+        }
+    }
+    std::vector<std::string> notes;
+    target_->AddChecks(checked, options.table, notes);
+    for (auto& note : notes)
+        Note(std::move(note));
+    Yield();
 }
 
 std::vector<RelationshipReport>

@@ -5,6 +5,8 @@
 #include "tablewright/mysql/MySqlDialect.h"
 #include "tablewright/mysql/SqlText.h"
 
+#include <cstdlib>
+
 namespace tw::data {
 
 void MySqlDestination::HandBack(std::string& text, StatementKind kind, std::size_t row_prefix,
@@ -49,6 +51,7 @@ void MySqlDestination::CreateDatabase(const std::string& name) {
 }
 
 void MySqlDestination::UseDatabase(const std::string& name) {
+    check_names_.clear();
     std::string statement = "USE `";
     AppendNameText(statement, name);
     statement += "`;";
@@ -171,6 +174,19 @@ bool MySqlDestination::AddKeys(const TableSchema& table, const TableOptions& opt
     KeyPlan plan = MySqlDialect::Keys(table, options, &notes);
     if (plan.combined.empty())
         return true;
+    if (!Sends()) {
+        // The rows are not known when a script file is written: each unique key is added when
+        // the loaded rows allow it and its plain index otherwise, so that the file loads to
+        // the end either way, as a direct run keeps the rows.
+        for (const auto& step : plan.steps)
+            if (!step.breaking_rows.empty())
+                for (std::string& statement : MySqlDialect::WhenNoRows(
+                         step.breaking_rows, step.statement, step.plain_fallback))
+                    HandBack(statement, StatementKind::Key, 0);
+        if (!plan.others.empty())
+            HandBack(plan.others, StatementKind::Key, 0);
+        return true;
+    }
     std::string refusal;
     auto run = [&](std::string& statement) {
         try {
@@ -196,6 +212,163 @@ bool MySqlDestination::AddKeys(const TableSchema& table, const TableOptions& opt
         notes.push_back(step.what + " 未能建立：" + reason);
     }
     return false;
+}
+
+namespace {
+
+// How many keys of the rows that break a rule the log lists.
+constexpr long long kListedKeys = 5;
+
+// The first whole numbers of a version text ("10.11.6-MariaDB-log" gives 10, 11, 6).
+std::vector<int> VersionNumbers(std::string_view text) {
+    std::vector<int> numbers;
+    int value = -1;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            value = (value < 0 ? 0 : value * 10) + (c - '0');
+            if (value > 1000000)
+                break;
+        } else {
+            if (value >= 0)
+                numbers.push_back(value);
+            value = -1;
+            if (c != '.' || numbers.size() >= 3)
+                break;
+        }
+    }
+    if (value >= 0 && numbers.size() < 3)
+        numbers.push_back(value);
+    numbers.resize(3, 0);
+    return numbers;
+}
+
+// The first column of the first row as text; empty when there is none.
+std::string FirstText(Recordset& rows) {
+    if (rows.IsEOF())
+        return {};
+    const Value& value = rows.GetField(0).GetValue();
+    if (const auto* text = std::get_if<std::string>(&value))
+        return *text;
+    if (const auto* number = std::get_if<std::int64_t>(&value))
+        return std::to_string(*number);
+    return {};
+}
+
+} // namespace
+
+// MariaDB 10.2.1 and MySQL 8.0.16 are the first to check CHECK constraints; earlier servers
+// take the statement and ignore it. Said once, for the first table with rules.
+bool MySqlDestination::EnforcesChecks(std::vector<std::string>& notes) {
+    if (enforces_checks_)
+        return *enforces_checks_;
+    std::string version;
+    try {
+        if (auto rows = Read("SELECT VERSION()"))
+            version = FirstText(*rows);
+    } catch (const DataAccessError&) {
+        // A server that does not tell is taken as one that checks; a refused CHECK is noted.
+    }
+    enforces_checks_ = true;
+    if (version.empty())
+        return true;
+    const bool mariadb = AsciiLower(version).find("mariadb") != std::string::npos;
+    const std::vector<int> have = VersionNumbers(version);
+    const std::vector<int> need = mariadb ? std::vector<int>{10, 2, 1} : std::vector<int>{8, 0, 16};
+    if (have < need) {
+        enforces_checks_ = false;
+        notes.push_back("服务器版本 " + version +
+                        " 不执行 CHECK 约束（MariaDB 10.2.1、MySQL 8.0.16 起才执行），Access "
+                        "的验证规则均未建立为约束");
+    }
+    return *enforces_checks_;
+}
+
+// Each rule becomes a constraint only when every row satisfies it, so that no row is lost to
+// it: a rule the rows break is noted with their number and the first keys instead. A script
+// file, whose rows are not known yet, adds each one when the loaded rows satisfy it.
+void MySqlDestination::AddChecks(const TableSchema& table, const TableOptions& options,
+                                 std::vector<std::string>& notes) {
+    if (!options.keys)
+        return;
+    std::vector<std::string> refusals;
+    std::vector<CheckPlan> plans = MySqlDialect::Checks(table, check_names_, &refusals);
+    if (plans.empty() && refusals.empty())
+        return;
+    const bool sends = Sends();
+    if (sends && !EnforcesChecks(notes))
+        return;
+    for (auto& refusal : refusals)
+        notes.push_back(std::move(refusal));
+    const auto message = [](const CheckPlan& plan) {
+        return plan.message.empty() ? std::string() : "（有效性文本：" + plan.message + "）";
+    };
+    // The first few keys of the rows that break a rule: the primary key's values, or none.
+    std::string key_list;
+    std::string key_order;
+    std::string key_names;
+    for (const auto& index : table.indexes) {
+        if (!index.primary || index.columns.empty())
+            continue;
+        for (const auto& part : index.columns) {
+            std::string name;
+            MySqlDialect::AppendName(name, part.name);
+            key_order += (key_order.empty() ? "" : ", ") + name;
+            key_list += (key_list.empty() ? "" : ", ") + std::string("IFNULL(CAST(") + name +
+                        " AS CHAR), 'NULL')";
+            key_names += (key_names.empty() ? "" : "、") + part.name;
+        }
+        break;
+    }
+    std::string table_name;
+    MySqlDialect::AppendName(table_name, table.name);
+    for (auto& plan : plans) {
+        if (!sends) {
+            for (std::string& statement :
+                 MySqlDialect::WhenNoRows(plan.breaking_rows, plan.statement, {}))
+                HandBack(statement, StatementKind::Alter, 0);
+            if (!plan.message.empty())
+                notes.push_back(plan.what + " 在载入的行都满足时建立为 CHECK 约束 '" + plan.name +
+                                "'；MySQL 的 CHECK 约束没有提示文本，Access 的有效性文本为：" +
+                                plan.message);
+            continue;
+        }
+        std::string breaking;
+        std::string keys;
+        try {
+            if (auto rows = Read("SELECT CAST(COUNT(*) AS CHAR) FROM " + table_name +
+                                 " WHERE NOT (" + plan.condition + ")"))
+                breaking = FirstText(*rows);
+            if (!breaking.empty() && breaking != "0" && !key_list.empty()) {
+                auto rows = Read("SELECT CONCAT_WS(', ', " + key_list + ") FROM " + table_name +
+                                 " WHERE NOT (" + plan.condition + ") ORDER BY " + key_order +
+                                 " LIMIT " + std::to_string(kListedKeys));
+                for (int n = 0; rows && !rows->IsEOF(); ++n, rows->MoveNext())
+                    keys += (n > 0 ? "、" : "") + FirstText(*rows);
+            }
+        } catch (const DataAccessError& e) {
+            notes.push_back(plan.what + " 未建立 CHECK 约束：" + e.what() + message(plan));
+            continue;
+        }
+        if (!breaking.empty() && breaking != "0") {
+            std::string note =
+                plan.what + " 有 " + breaking + " 行不满足，未建立 CHECK 约束（行保留）";
+            if (!keys.empty())
+                note += "；这些行的 " + key_names + "：" + keys +
+                        (std::strtoll(breaking.c_str(), nullptr, 10) > kListedKeys ? " 等" : "");
+            notes.push_back(note + message(plan));
+            continue;
+        }
+        try {
+            Made(plan.statement, StatementKind::Alter, 0, [&] { Send(plan.statement); });
+        } catch (const DataAccessError& e) {
+            notes.push_back(plan.what + " 未建立 CHECK 约束：" + e.what() + message(plan));
+            continue;
+        }
+        if (!plan.message.empty())
+            notes.push_back(plan.what + " 已建立为 CHECK 约束 '" + plan.name +
+                            "'；MySQL 的 CHECK 约束没有提示文本，Access 的有效性文本为：" +
+                            plan.message);
+    }
 }
 
 void MySqlDestination::AddForeignKey(const RelationshipSchema& relationship) {

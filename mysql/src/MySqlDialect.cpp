@@ -145,7 +145,8 @@ bool HoldsCharacters(const ColumnSchema& column) {
 // One index as the destination will hold it.
 struct KeyDefinition {
     std::string name; // lower-cased, unique within the table; empty for the primary key
-    std::vector<std::string> parts; // "`col`", "`col`(n)", "`col` DESC"
+    std::vector<std::string> parts;  // "`col`", "`col`(n)", "`col` DESC"
+    std::vector<std::string> values; // what each part compares: "`col`", "LEFT(`col`, n)"
     bool primary = false;
     bool unique = false;
     bool prefixed = false;
@@ -191,12 +192,15 @@ bool BuildKeyParts(const IndexSchema& index, const TableSchema& table, int max_b
     for (const auto& part : parts) {
         std::string text;
         MySqlDialect::AppendName(text, part.column->name);
+        std::string value = text;
         if (part.given > 0 && part.given < part.need) {
             const bool bytes = !HoldsCharacters(*part.column);
             const int length = bytes ? part.given : std::max(1, part.given / kBytesPerChar);
+            value = "LEFT(" + text + ", " + std::to_string(length) + ")";
             text += "(" + std::to_string(length) + ")";
             key.prefixed = true;
         }
+        key.values.push_back(std::move(value));
         if (part.descending)
             text += " DESC";
         key.parts.push_back(std::move(text));
@@ -216,6 +220,26 @@ std::string UniqueKeyName(const std::string& wanted, std::set<std::string>& take
         name = Utf8Prefix(base, kNameChars - suffix.size()) + suffix;
     }
     return name;
+}
+
+// A query that returns a row when the table's rows would refuse the unique (or primary) key:
+// two rows whose key values the server takes as equal (rows with a NULL in the key are not,
+// except for a primary key, which takes no NULL).
+std::string BreakingRows(const std::string& table_name, const KeyDefinition& key) {
+    std::string all;
+    std::string any_null;
+    std::string none_null;
+    for (std::size_t i = 0; i < key.values.size(); ++i) {
+        const std::string& value = key.values[i];
+        all += (i > 0 ? ", " : "") + value;
+        any_null += (i > 0 ? " OR " : "") + value + " IS NULL";
+        none_null += (i > 0 ? " AND " : "") + value + " IS NOT NULL";
+    }
+    std::string query = "SELECT 1 FROM " + table_name + " WHERE " + none_null + " GROUP BY " + all +
+                        " HAVING COUNT(*) > 1";
+    if (key.primary)
+        query = "SELECT 1 FROM " + table_name + " WHERE " + any_null + " UNION ALL " + query;
+    return query;
 }
 
 std::string KeyClause(const KeyDefinition& key, bool unique) {
@@ -682,15 +706,20 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
     }
 
     std::vector<std::string> clauses;
+    // The clauses of everything but the unique keys, which a script file adds on their own.
+    std::vector<std::string> others;
     for (const auto& key : keys) {
         const std::string clause = "ADD " + KeyClause(key, key.unique);
         clauses.push_back(clause);
+        if (!key.unique)
+            others.push_back(clause);
         KeyPlan::Step step;
         step.statement = alter + clause + ";";
         if (key.unique) {
             KeyDefinition plain = key;
             plain.primary = false; // a primary key falls back under its Access name
             step.plain_fallback = alter + "ADD " + KeyClause(plain, false) + ";";
+            step.breaking_rows = BreakingRows(table_name, key);
         }
         step.what = key.primary ? std::string("主键")
                                 : (key.unique ? "唯一索引 '" : "索引 '") + key.name + "'";
@@ -709,22 +738,29 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
         if (table.next_auto_number > 0)
             counter = "AUTO_INCREMENT=" + std::to_string(table.next_auto_number);
         clauses.push_back(definition);
-        if (!counter.empty())
+        others.push_back(definition);
+        if (!counter.empty()) {
             clauses.push_back(counter);
+            others.push_back(counter);
+        }
         KeyPlan::Step step;
         step.statement = alter + definition + (counter.empty() ? "" : ", " + counter) + ";";
         step.what = "自动编号列 '" + column.name + "'";
         plan.steps.push_back(std::move(step));
     }
-    if (clauses.empty())
-        return plan;
-    plan.combined = alter;
-    for (std::size_t i = 0; i < clauses.size(); ++i) {
-        if (i > 0)
-            plan.combined += ", ";
-        plan.combined += clauses[i];
-    }
-    plan.combined += ';';
+    const auto join = [&](const std::vector<std::string>& parts) {
+        if (parts.empty())
+            return std::string();
+        std::string statement = alter;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            if (i > 0)
+                statement += ", ";
+            statement += parts[i];
+        }
+        return statement + ';';
+    };
+    plan.combined = join(clauses);
+    plan.others = join(others);
     return plan;
 }
 

@@ -286,6 +286,19 @@ TEST(EndToEnd, EveryTestFileIsListedAndConvertedCompletely) {
                   0);
         ExpectVerifiedIdentical(target, database + "_script", entry.path().string(),
                                 options.password);
+        // A script written without a server, its keys and rules included, loads to the end
+        // with the plain client (no --force): what the rows do not allow is left out.
+        server.FreshDatabase(database + "_script");
+        ConvertOptions only = options;
+        only.scenario = 1;
+        only.keys = true;
+        only.table_type = "InnoDB";
+        Convert(target, entry.path().string(), "unused", only);
+        if (conversion.tables.empty())
+            std::ofstream(options.script, std::ios::binary);
+        EXPECT_EQ(LoadWithClient(target, database + "_script", options.script), 0);
+        ExpectVerifiedIdentical(target, database + "_script", entry.path().string(),
+                                options.password);
         server.Execute("DROP DATABASE `" + database + "_script`");
         std::remove(options.script.c_str());
         if (name == "jet4-empty.mdb")
@@ -825,12 +838,25 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
                 Convert(target, test::TestDataPath("gen-schema.mdb"), database, options);
             EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
             // Only what MySQL cannot hold is reported: the date-arithmetic default, and the
-            // unenforced relationship (plus, on MyISAM, the enforced ones).
-            EXPECT_EQ(conversion.summary.schema_notes.size(), engine == "MyISAM" ? 5u : 2u)
+            // unenforced relationship (plus, on MyISAM, the enforced ones; on InnoDB, the
+            // refusal of '' by a column that a cascading foreign key changes, which the server
+            // does not take together with the foreign key).
+            EXPECT_EQ(conversion.summary.schema_notes.size(), engine == "MyISAM" ? 5u : 3u)
+                << conversion.log;
+            EXPECT_EQ(engine == "InnoDB",
+                      conversion.log.find("列 'ProductCode' 的“允许空字符串：否” 未建立 CHECK "
+                                          "约束：关系 'ProductsOrder Lines' 的外键带级联操作") !=
+                          std::string::npos)
                 << conversion.log;
             if (through_script) {
                 ASSERT_EQ(LoadWithClient(target, database, script), 0);
             }
+            // Every other text column that refuses '' does so on the server too.
+            EXPECT_EQ(server.Scalar("SELECT CAST(COUNT(*) AS CHAR) FROM "
+                                    "information_schema.CHECK_CONSTRAINTS WHERE "
+                                    "CONSTRAINT_SCHEMA='" +
+                                    database + "' AND CONSTRAINT_NAME LIKE '%\\_not\\_empty'"),
+                      engine == "InnoDB" ? "8" : "9");
             for (const auto& [table, expected] : indexes) {
                 SCOPED_TRACE(table);
                 auto sorted = expected;
@@ -887,6 +913,96 @@ TEST(EndToEnd, GenSchemaArrivesWithItsWholeSchema) {
     }
     std::filesystem::remove(script);
     server.Execute("DROP DATABASE tw_e2e_schema");
+}
+
+// Access's validation rules arrive as CHECK constraints that refuse what Access refuses and take
+// what it takes, directly and through a script file written without a server; a rule the rows
+// break is reported with them and costs no row.
+TEST(EndToEnd, ValidationRulesBecomeChecksAndNoRowIsLost) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    const std::string file = test::TestDataPath("gen-rules.accdb");
+    const std::string script = TempPath("rules.sql");
+    // One column's value changed in a row that satisfies every rule.
+    struct Rule {
+        const char* column;
+        const char* breaking;
+        const char* satisfying;
+    };
+    const Rule rules[] = {
+        {"salary", "-0.01", "0"},
+        {"salary", "1000000", "999999.99"},
+        {"hired", "'1989-12-31'", "'1990-01-01'"},
+        {"ended", "'1999-12-31'", "'2000-01-01'"}, // the table's rule: not before Hired
+        {"email", "'nobody'", "NULL"},
+        {"grade", "'D'", "'c'"},
+        {"code", "'12345'", "'123456'"},
+        {"qty", "0", "100"},
+        {"lastname", "''", "' '"},
+    };
+    const std::vector<std::pair<std::string, std::string>> satisfying_row = {
+        {"id", "1001"},        {"firstname", "'Ann'"},    {"lastname", "'Lee'"},
+        {"salary", "5000"},    {"hired", "'2000-01-01'"}, {"ended", "NULL"},
+        {"email", "'a@b.cn'"}, {"grade", "'A'"},          {"code", "NULL"},
+        {"qty", "5"}};
+    std::vector<test::Row> constraints;
+    for (const bool through_script : {false, true}) {
+        SCOPED_TRACE(through_script ? "script" : "server");
+        const std::string database = "tw_e2e_rules";
+        server.FreshDatabase(database);
+        ConvertOptions options;
+        options.keys = true;
+        options.table_type = "InnoDB";
+        options.scenario = through_script ? 1 : 0;
+        options.script = script;
+        const auto conversion = Convert(target, file, database, options);
+        EXPECT_TRUE(conversion.summary.Clean()) << conversion.log;
+        if (through_script) {
+            ASSERT_EQ(LoadWithClient(target, database, script), 0);
+        } else {
+            EXPECT_NE(conversion.log.find("表 'Legacy'：列 'Amount' 的验证规则 '>0' 有 2 行不满足，"
+                                          "未建立 CHECK 约束（行保留）；这些行的 ID：3、5（有效性"
+                                          "文本：数量必须大于 0）"),
+                      std::string::npos)
+                << conversion.log;
+            EXPECT_NE(conversion.log.find("表的验证规则 '[Ended] Is Null Or [Ended]>=[Hired]' "
+                                          "已建立为 CHECK 约束 'employees_chk'；MySQL 的 CHECK "
+                                          "约束没有提示文本，Access 的有效性文本为：离职日期不能"
+                                          "早于入职日期"),
+                      std::string::npos)
+                << conversion.log;
+        }
+        ExpectVerifiedIdentical(target, database, file);
+        EXPECT_EQ(server.Scalar("SELECT CAST(COUNT(*) AS CHAR) FROM " + database + ".legacy"), "6");
+        const auto found =
+            server.Query("SELECT TABLE_NAME, CONSTRAINT_NAME, CHECK_CLAUSE FROM "
+                         "information_schema.CHECK_CONSTRAINTS WHERE CONSTRAINT_SCHEMA = '" +
+                         database + "' ORDER BY 1, 2");
+        EXPECT_EQ(found.size(), 8u); // 6 field rules, the table's and LastName's refusal of ''
+        if (through_script) {
+            EXPECT_EQ(found, constraints); // the same as the direct run's
+        }
+        constraints = found;
+
+        server.Execute("USE " + database);
+        for (const Rule& rule : rules) {
+            SCOPED_TRACE(rule.column);
+            const auto insert = [&](const std::string& value) {
+                std::string columns;
+                std::string values;
+                for (const auto& [column, good] : satisfying_row) {
+                    columns += (columns.empty() ? "" : ", ") + column;
+                    values += (values.empty() ? "" : ", ") + (column == rule.column ? value : good);
+                }
+                server.Execute("INSERT INTO employees (" + columns + ") VALUES (" + values + ")");
+            };
+            EXPECT_THROW(insert(rule.breaking), data::DataAccessError);
+            EXPECT_NO_THROW(insert(rule.satisfying));
+            server.Execute("DELETE FROM employees WHERE id = 1001");
+        }
+    }
+    std::filesystem::remove(script);
+    server.Execute("DROP DATABASE tw_e2e_rules");
 }
 
 // The primary keys and indexes of real files arrive as the reader finds them in the file.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -133,6 +134,7 @@ private:
     bool ConnectTarget();
     void ReleaseTarget();
     void Yield();
+    void AddChecks(const data::TableSchema& schema, const CopyOptions& options);
 
     data::Connection& source_;
     data::Connection& destination_;
@@ -150,6 +152,8 @@ private:
     // of its child tables.
     std::string note_prefix_;
     std::string last_refusal_;
+    // The source's relationships, read when the first table with rules needs them.
+    std::optional<std::vector<data::RelationshipSchema>> relationships_;
 };
 
 } // namespace tw::engine

@@ -117,6 +117,12 @@ public:
     /// is appended to `notes` with the reason, never thrown. True when nothing was refused.
     virtual bool AddKeys(const TableSchema& table, const TableOptions& options,
                          std::vector<std::string>& notes) = 0;
+    /// Gives the filled and keyed table the validation rules of the source (the table's and its
+    /// columns', and a text column's refusal of the empty string) as constraints the server
+    /// checks, each only when every row satisfies it: a rule the rows break, or that the server
+    /// cannot hold, is appended to `notes` with the reason, never thrown, and costs no row.
+    virtual void AddChecks(const TableSchema& /*table*/, const TableOptions& /*options*/,
+                           std::vector<std::string>& /*notes*/) {}
     /// The statements a script file holds at `point` to set up its loading session (none for a
     /// destination that sends its statements: its session is set up when it connects).
     virtual std::vector<std::string> SessionStatements(SessionPoint /*point*/) { return {}; }

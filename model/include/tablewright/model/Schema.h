@@ -52,6 +52,11 @@ struct ColumnSchema {
     std::string validation_rule;
     /// The message the source shows when a value breaks the rule; empty when it has none.
     std::string validation_text;
+    /// The rule parsed by the source, the column standing where the rule leaves a comparison's
+    /// left side out; null when there is none or it could not be parsed.
+    sql::ExprPtr validation_tree;
+    /// Why the rule could not be parsed (Chinese, the construct named); empty otherwise.
+    std::string validation_refusal;
 };
 
 /// One column of an index, in key order.
@@ -85,6 +90,10 @@ struct TableSchema {
     std::string validation_rule;
     /// The message the source shows when a row breaks the table's rule.
     std::string validation_text;
+    /// The table's rule parsed by the source; null when there is none or it could not be parsed.
+    sql::ExprPtr validation_tree;
+    /// Why the table's rule could not be parsed (Chinese); empty otherwise.
+    std::string validation_refusal;
     /// The value the source would give the next new row of its counting AutoNumber column; 0
     /// when the table has none or the source does not know.
     std::int64_t next_auto_number = 0;

@@ -4,6 +4,8 @@
 #include "tablewright/model/Destination.h"
 
 #include <memory>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +31,8 @@ public:
                    const TableOptions& options) override;
     bool AddKeys(const TableSchema& table, const TableOptions& options,
                  std::vector<std::string>& notes) override;
+    void AddChecks(const TableSchema& table, const TableOptions& options,
+                   std::vector<std::string>& notes) override;
     void AddForeignKey(const RelationshipSchema& relationship) override;
     void CreateView(std::string& statement) override;
     void CreateProcedure(std::string& statement) override;
@@ -60,6 +64,9 @@ protected:
     }
     /// Sends a foreign key statement.
     virtual void SendForeignKey(std::string_view statement) { Send(statement); }
+    /// Runs a query on the server and returns its rows; null where statements reach no server
+    /// (a script file's), whose rows are not known. Throws DataAccessError when refused.
+    virtual std::unique_ptr<Recordset> Read(std::string_view /*query*/) { return nullptr; }
 
 private:
     // Sends through `send` and hands the statement back, whether it was accepted or not.
@@ -67,6 +74,7 @@ private:
     void Made(std::string& text, StatementKind kind, std::size_t row_prefix, SendCall&& send);
     void HandBack(std::string& text, StatementKind kind, std::size_t row_prefix,
                   bool refused = false);
+    bool EnforcesChecks(std::vector<std::string>& notes);
 
     StatementHandler handler_;
     std::string statement_;
@@ -74,6 +82,10 @@ private:
     std::vector<ColumnSchema> columns_;
     std::string prefix_;
     std::string row_;
+    // The names of the CHECK constraints made in the current database.
+    std::set<std::string> check_names_;
+    // Whether the server enforces CHECK constraints, once asked.
+    std::optional<bool> enforces_checks_;
 };
 
 /// A destination that makes the statements of a MySQL script file and sends none.

@@ -25,8 +25,31 @@ struct KeyPlan {
         std::string plain_fallback;
         /// What the step makes, for messages ("主键", "唯一索引 'x'", ...).
         std::string what;
+        /// For a unique or primary key: a query that returns a row when the table's rows break
+        /// the key (for a script file, which adds the key only when they do not); else empty.
+        std::string breaking_rows;
     };
     std::vector<Step> steps;
+    /// The steps that are not unique keys in one statement (empty when none), for a script
+    /// file, which adds each unique key on its own.
+    std::string others;
+};
+
+/// A validation rule of the source as a CHECK constraint of the table.
+struct CheckPlan {
+    /// The constraint's name: lower-cased, within kMaxNameChars, unique in the database.
+    std::string name;
+    /// What every row must satisfy; a row for which it is UNKNOWN (NULL) satisfies it, as the
+    /// server checks it.
+    std::string condition;
+    /// "ALTER TABLE `t` ADD CONSTRAINT `name` CHECK (condition);"
+    std::string statement;
+    /// A query that returns the rows that break it (the condition FALSE).
+    std::string breaking_rows;
+    /// What the constraint keeps, for messages ("列 'Salary' 的验证规则 '>=0'").
+    std::string what;
+    /// The source's message for a value that breaks the rule (MySQL has none); may be empty.
+    std::string message;
 };
 
 /// MySQL's (and MariaDB's) SQL: names, column types, literals, the table clause and the
@@ -73,6 +96,19 @@ public:
     /// AUTO_INCREMENT with the next value the source would hand out; run after the rows are in.
     static KeyPlan Keys(const TableSchema& table, const TableOptions& options,
                         std::vector<std::string>* notes = nullptr);
+    /// The table's validation rules as CHECK constraints: each column's rule (applied, as Access
+    /// applies it, only to values that are not NULL unless the rule speaks of NULL), a text
+    /// column's refusal of the empty string, and the table's rule. A rule without an exact form
+    /// (not parsed, not written, a function whose value changes between calls, another table
+    /// read) is described in `notes` instead. Names chosen join `taken`.
+    static std::vector<CheckPlan> Checks(const TableSchema& table, std::set<std::string>& taken,
+                                         std::vector<std::string>* notes = nullptr);
+    /// For a script file, whose rows are not known when it is written: statements that run
+    /// `statement` when `breaking_rows` returns no row and `otherwise` (may be empty: nothing)
+    /// when it does, so that the file loads either way.
+    static std::vector<std::string> WhenNoRows(const std::string& breaking_rows,
+                                               const std::string& statement,
+                                               const std::string& otherwise);
     /// "ALTER TABLE `child` ADD CONSTRAINT `name` FOREIGN KEY (...) REFERENCES `parent` (...)
     /// ON DELETE ... ON UPDATE ...;"
     static std::string ForeignKey(const RelationshipSchema& relationship);
