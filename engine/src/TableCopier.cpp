@@ -202,8 +202,14 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
         }
     }
     counting_rows_ = false;
-    if (table_options.keys && made)
+    if (table_options.keys && made) {
         AddKeys(schema, options);
+        std::vector<std::string> plain;
+        for (auto& done : target_->AddGeneratedColumns(schema, options.table, plain))
+            report_->column_warnings.push_back(note_prefix_ + std::move(done));
+        for (auto& note : plain)
+            Note(std::move(note));
+    }
     return made;
 }
 

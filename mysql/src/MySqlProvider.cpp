@@ -200,6 +200,9 @@ public:
 
 protected:
     void Send(std::string_view statement) override { Execute(statement); }
+    std::unique_ptr<Recordset> Query(std::string_view query) override {
+        return OpenRecordset(query);
+    }
     void SendTable(const std::string& table, std::string_view statement) override {
         created_.erase(table);
         Execute(statement);

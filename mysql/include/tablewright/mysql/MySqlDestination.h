@@ -29,6 +29,10 @@ public:
                    const TableOptions& options) override;
     bool AddKeys(const TableSchema& table, const TableOptions& options,
                  std::vector<std::string>& notes) override;
+    /// Defined in MySqlGenerated.cpp.
+    std::vector<std::string> AddGeneratedColumns(const TableSchema& table,
+                                                 const TableOptions& options,
+                                                 std::vector<std::string>& notes) override;
     void AddForeignKey(const RelationshipSchema& relationship) override;
     void CreateView(std::string& statement) override;
     void CreateProcedure(std::string& statement) override;
@@ -58,6 +62,9 @@ protected:
                          const std::string& statement) {
         Send(statement);
     }
+    /// Runs a query on the server and returns its rows; null where statements reach no server
+    /// (a script file's). Throws DataAccessError when it is refused.
+    virtual std::unique_ptr<Recordset> Query(std::string_view /*query*/) { return nullptr; }
     /// Sends a foreign key statement.
     virtual void SendForeignKey(std::string_view statement) { Send(statement); }
 

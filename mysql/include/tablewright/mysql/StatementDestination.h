@@ -21,6 +21,9 @@ public:
 
 protected:
     void Send(std::string_view statement) override { provider_.Execute(statement); }
+    std::unique_ptr<Recordset> Query(std::string_view query) override {
+        return provider_.OpenRecordset(query);
+    }
 
 private:
     Provider& provider_;
