@@ -31,6 +31,14 @@ const std::map<std::string, std::vector<std::pair<std::string, int>>> kTables = 
       {"F", tw::data::adBoolean},
       {"W", tw::data::adDate}}},
     {"orders", {{"ID", tw::data::adInteger}, {"NumID", tw::data::adInteger}}},
+    // The calculated columns' tables of gen-rules.accdb and ace14-calcfields.accdb.
+    {"staff",
+     {{"FirstName", tw::data::adVarWChar},
+      {"LastName", tw::data::adVarWChar},
+      {"LastFirst", tw::data::adVarWChar},
+      {"Salary", tw::data::adCurrency},
+      {"Hired", tw::data::adDate},
+      {"DecimalTest", tw::data::adNumeric}}},
 };
 
 SqlWriterContext Context() {
@@ -143,6 +151,35 @@ TEST(MySqlSqlWriter, ValidationRulesAndDefaultsAreWrittenAsExpressions) {
     EXPECT_EQ(tw::data::WriteMySqlExpression(*yes.tree).text, "TRUE");
 }
 
+// Calculated columns' expressions, written over the row of their table: the forms of the test
+// files' calculated columns, each as Access computes it ('&' is Null only when every part is;
+// '/' divides in floating point, whatever the types).
+TEST(MySqlSqlWriter, CalculatedColumnsAreWrittenOverTheirRow) {
+    SqlWriterContext context = Context();
+    context.row_table = "Staff";
+    const std::pair<const char*, const char*> cases[] = {
+        {"[FirstName] & \" \" & [LastName]", "CONCAT_WS('', `firstname`, ' ', `lastname`)"},
+        {"[LastName] & [FirstName]",
+         "IF(COALESCE(`lastname`, `firstname`) IS NULL, NULL, CONCAT_WS('', `lastname`, "
+         "`firstname`))"},
+        {"[Salary]/12", "`salary` * 1e0 / 12"},
+        {"IIf([Salary]>50000,[Salary]*0.1,0)", "IF(`salary` > 50000, `salary` * 0.1, 0)"},
+        {"Year([Hired])-1990", "YEAR(`hired`) - 1990"},
+        {"Len([LastFirst])", "CHAR_LENGTH(`lastfirst`)"},
+        {"[Salary]>100000", "`salary` > 100000"},
+        {"True", "TRUE"},
+        {"[Salary]*0.13/[DecimalTest]", "`salary` * 0.13 * 1e0 / `decimaltest`"},
+    };
+    for (const auto& [access, mysql] : cases) {
+        SCOPED_TRACE(access);
+        const auto parsed = tw::data::ParseAccessExpression(access);
+        ASSERT_TRUE(parsed.tree) << parsed.refusal;
+        const auto written = tw::data::WriteMySqlExpression(*parsed.tree, context);
+        EXPECT_EQ(written.refusal, "");
+        EXPECT_EQ(written.text, mysql);
+    }
+}
+
 // Each query's rows on a real server, against the rows Access gives (worked out by hand).
 TEST(MySqlSqlWriterServer, RowsAreTheRowsAccessGives) {
     TW_REQUIRE_SERVER(target);
@@ -187,6 +224,11 @@ TEST(MySqlSqlWriterServer, RowsAreTheRowsAccessGives) {
          V{"2| 2", "-3|-3", "|", "7| 7", "0| 0", "5| 5"}},
         {"SELECT CBool(N) FROM Nums ORDER BY ID", V{"1", "1", null, "1", "0", "1"}},
         {"SELECT CDbl(C) / 2 FROM Nums WHERE ID = 2", V{"-1.25"}},
+        // A Currency divided is a Double, with all its digits (a decimal division would keep
+        // four more decimals only).
+        {"SELECT C / 3 FROM Nums ORDER BY ID",
+         V{"0.8333333333333334", "-0.8333333333333334", "0.041666666666666664",
+           "0.37166666666666665", "0.0016666666666666668", null}},
         // Yes/No/On/Off are True/False, not columns.
         {"SELECT ID FROM Nums WHERE F = No ORDER BY ID", V{"2", "4", "5"}},
         {"SELECT ID FROM Nums WHERE F = On AND ID < 3", V{"1"}},
