@@ -10,6 +10,7 @@
 #include "tablewright/mysql/MySqlSqlWriter.h"
 #include "tablewright/mysql/SqlText.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,29 @@ std::optional<std::string> CastTarget(const std::string& type) {
     return std::nullopt;
 }
 
+// What in the expression a generated column cannot hold: a subquery, a value asked for, a
+// column the row does not have (the generated column computes from its own row only); empty
+// when none.
+std::string OutsideTheRow(const sql::Expr& e, const TableSchema& table) {
+    if (e.query)
+        return "子查询";
+    if (e.kind == sql::ExprKind::Parameter)
+        return "参数 '" + e.text + "'";
+    if (e.kind == sql::ExprKind::Column) {
+        const bool own = e.qualifier.empty() || Utf8EqualsNoCase(e.qualifier, table.name);
+        const bool found =
+            std::any_of(table.columns.begin(), table.columns.end(),
+                        [&](const ColumnSchema& c) { return Utf8EqualsNoCase(c.name, e.text); });
+        if (!own || !found)
+            return "表中没有的列 '" + e.text + "'";
+    }
+    for (const auto& arg : e.args)
+        if (arg)
+            if (std::string what = OutsideTheRow(*arg, table); !what.empty())
+                return what;
+    return {};
+}
+
 // Why the column cannot become a generated column (Chinese); empty when it can, with `out`
 // filled.
 std::string Plan(const TableSchema& table, std::size_t at, Generated& out) {
@@ -102,9 +126,13 @@ std::string Plan(const TableSchema& table, std::size_t at, Generated& out) {
                 return c.ado_type;
         return std::nullopt;
     };
+    if (std::string what = OutsideTheRow(*column.calculated_tree, table); !what.empty())
+        return "表达式引用了" + what;
     const WrittenSql written = WriteMySqlExpression(*column.calculated_tree, context);
     if (!written.refusal.empty())
         return "MySQL 中没有结果相同的写法（" + written.refusal + "）";
+    if (!written.sources.empty())
+        return "表达式读取其他表";
     const std::string type = MySqlDialect::ColumnType(column);
     const auto cast = CastTarget(type);
     if (!cast)

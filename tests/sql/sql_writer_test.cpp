@@ -1,6 +1,7 @@
 #include "ServerSession.h"
 #include "tablewright/access/AccessSql.h"
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/mysql/MySqlDestination.h"
 #include "tablewright/mysql/MySqlSqlWriter.h"
 #include "tablewright/mysql/SqlText.h"
 
@@ -178,6 +179,64 @@ TEST(MySqlSqlWriter, CalculatedColumnsAreWrittenOverTheirRow) {
         EXPECT_EQ(written.refusal, "");
         EXPECT_EQ(written.text, mysql);
     }
+}
+
+// A calculated column without an exact form keeps Access's values as a plain column, with the
+// construct named; one with a form gets, in a script file, statements that prove the rows when
+// the file is loaded and run DO 0 instead of the conversion when a row differs.
+TEST(MySqlSqlWriter, CalculatedColumnsWithoutAnExactFormStayPlainWithTheConstructNamed) {
+    auto column = [](const char* name, int type, const char* expression) {
+        tw::data::ColumnSchema c;
+        c.name = name;
+        c.ado_type = type;
+        c.size = 50;
+        c.calculated = expression != nullptr;
+        if (expression) {
+            c.calculated_expression = expression;
+            auto parsed = tw::data::ParseAccessExpression(expression);
+            c.calculated_tree = parsed.tree;
+            c.calculated_refusal = parsed.refusal;
+        }
+        return c;
+    };
+    tw::data::TableSchema table;
+    table.name = "Staff";
+    table.columns = {
+        column("Name", tw::data::adVarWChar, nullptr),
+        column("Hired", tw::data::adDate, nullptr),
+        column("Day", tw::data::adVarWChar, "Format([Hired], \"dddd\")"),
+        column("Broken", tw::data::adVarWChar, "[Name] &"),
+        column("Other", tw::data::adVarWChar, "[Missing] & \"x\""),
+        column("Label", tw::data::adVarWChar, "[Name] & \"!\""),
+    };
+    tw::data::TableOptions options;
+    options.keys = true;
+    tw::data::ScriptDestination script;
+    std::vector<std::string> made;
+    script.SetStatementHandler([&](tw::data::MadeStatement& s) { made.push_back(s.text); });
+    std::vector<std::string> notes;
+    const auto done = script.AddGeneratedColumns(table, options, notes);
+    const std::string plain = "' 保留为普通列，值为 Access 保存的值：";
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "计算列 'Day" + plain + "MySQL 中没有结果相同的写法（Format 格式 'dddd'）",
+                         "计算列 'Broken" + plain + "表达式未能解析（语句不完整）",
+                         "计算列 'Other" + plain + "表达式引用了表中没有的列 'Missing'",
+                     }));
+    EXPECT_EQ(done, (std::vector<std::string>{
+                        "计算列 'Label' 在脚本载入时核对各行的值，全部一致时转换为生成列"}));
+    const std::string value = "CAST(CONCAT_WS('', `name`, '!') AS CHAR CHARACTER SET utf8mb4)";
+    EXPECT_EQ(made, (std::vector<std::string>{
+                        "SET @tw_ok = (SELECT NOT EXISTS (SELECT 1 FROM `staff` WHERE NOT "
+                        "(CAST(`label` AS BINARY) <=> CAST(" +
+                            value + " AS BINARY))));",
+                        "SET @tw_sql = IF(@tw_ok, 'ALTER TABLE `staff` DROP COLUMN `label`, ADD "
+                        "COLUMN `label` varchar(50) GENERATED ALWAYS AS (CAST(CONCAT_WS('''', "
+                        "`name`, ''!'') AS CHAR CHARACTER SET utf8mb4)) STORED COMMENT ''Access "
+                        "计算列：[Name] & \"!\"'' AFTER `other`', 'DO 0');",
+                        "PREPARE tw_generated FROM @tw_sql;",
+                        "EXECUTE tw_generated;",
+                        "DEALLOCATE PREPARE tw_generated;",
+                    }));
 }
 
 // Each query's rows on a real server, against the rows Access gives (worked out by hand).
