@@ -649,8 +649,16 @@ TableSchema Catalog::Describe(const CatalogObject& table) {
         column.description = TextProperty(own, "Description");
         column.validation_rule = TextProperty(own, "ValidationRule");
         column.validation_text = TextProperty(own, "ValidationText");
-        if (column.calculated)
+        if (column.calculated) {
             column.calculated_expression = TextProperty(own, "Expression");
+            // Parsed once here, as saved queries are, so that every destination reads the
+            // same tree.
+            if (!column.calculated_expression.empty()) {
+                ParsedExpression parsed = ParseAccessExpression(column.calculated_expression);
+                column.calculated_tree = std::move(parsed.tree);
+                column.calculated_refusal = std::move(parsed.refusal);
+            }
+        }
     }
 
     for (const auto& index : plan->indexes) {

@@ -202,10 +202,15 @@ bool TableCopier::FillTable(data::TableSchema schema, data::Recordset& rs,
         }
     }
     counting_rows_ = false;
-    if (table_options.keys && made)
+    if (table_options.keys && made) {
         AddKeys(schema, options);
-    if (table_options.keys && made)
+        std::vector<std::string> plain;
+        for (auto& done : target_->AddGeneratedColumns(schema, options.table, plain))
+            report_->column_warnings.push_back(note_prefix_ + std::move(done));
+        for (auto& note : plain)
+            Note(std::move(note));
         AddChecks(schema, options);
+    }
     return made;
 }
 

@@ -364,6 +364,22 @@ std::string MySqlDialect::ColumnType(const ColumnSchema& column) {
     return type;
 }
 
+std::string MySqlDialect::ColumnComment(const ColumnSchema& column) {
+    if (column.calculated_expression.empty())
+        return column.description;
+    const std::string expression = "Access 计算列：" + column.calculated_expression;
+    return column.description.empty() ? expression : column.description + "（" + expression + "）";
+}
+
+std::string MySqlDialect::CommentClause(const ColumnSchema& column) {
+    const std::string comment = ColumnComment(column);
+    if (comment.empty())
+        return {};
+    std::string clause = " COMMENT ";
+    AppendStringLiteral(clause, Utf8Prefix(comment, kColumnCommentChars));
+    return clause;
+}
+
 std::string MySqlDialect::TableClause(const std::string& engine) {
     // Every current server knows ENGINE= (TYPE= is refused); utf8mb4 keeps any text intact
     // whatever the server's default character set is.
@@ -469,13 +485,10 @@ std::string MySqlDialect::CreateTable(const TableSchema& table, const TableOptio
                     note(ColumnLabel(column) + " 的默认值 " + column.default_expression +
                          " 在 MySQL 中没有等价的写法，未保留");
             }
-            if (!column.description.empty()) {
-                statement += " COMMENT ";
-                AppendStringLiteral(statement, Utf8Prefix(column.description, kColumnCommentChars));
-                if (Utf8CharCount(column.description) > kColumnCommentChars)
-                    note(ColumnLabel(column) + " 的说明超过 " +
-                         std::to_string(kColumnCommentChars) + " 个字符，已截断");
-            }
+            statement += CommentClause(column);
+            if (Utf8CharCount(ColumnComment(column)) > kColumnCommentChars)
+                note(ColumnLabel(column) + " 的说明超过 " + std::to_string(kColumnCommentChars) +
+                     " 个字符，已截断");
         }
         statement += i + 1 < count || primary ? " , " : " ) ";
     }
@@ -729,11 +742,7 @@ KeyPlan MySqlDialect::Keys(const TableSchema& table, const TableOptions& options
         ColumnSchema column = *auto_column;
         std::string definition = "MODIFY ";
         AppendName(definition, column.name);
-        definition += ' ' + ColumnType(column) + " NOT NULL AUTO_INCREMENT";
-        if (!column.description.empty()) {
-            definition += " COMMENT ";
-            AppendStringLiteral(definition, Utf8Prefix(column.description, kColumnCommentChars));
-        }
+        definition += ' ' + ColumnType(column) + " NOT NULL AUTO_INCREMENT" + CommentClause(column);
         std::string counter;
         if (table.next_auto_number > 0)
             counter = "AUTO_INCREMENT=" + std::to_string(table.next_auto_number);
@@ -801,10 +810,7 @@ std::string MySqlDialect::AllowNull(const TableSchema& table, const ColumnSchema
     if (options.keys) {
         if (const std::string value = DefaultValue(column); !value.empty())
             statement += " DEFAULT " + value;
-        if (!column.description.empty()) {
-            statement += " COMMENT ";
-            AppendStringLiteral(statement, Utf8Prefix(column.description, kColumnCommentChars));
-        }
+        statement += CommentClause(column);
     }
     statement += ';';
     return statement;

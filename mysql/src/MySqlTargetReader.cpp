@@ -1,6 +1,7 @@
 #include "MySqlTargetReader.h"
 
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/model/Text.h"
 #include "tablewright/mysql/MySqlDialect.h"
 #include "tablewright/mysql/SqlText.h"
 
@@ -297,7 +298,9 @@ public:
             std::string expression =
                 BaseType(target.type) == "float" ? "(" + name + " + 0e0)" : name;
             select_list_ += (select_list_.empty() ? "" : ", ") + expression;
-            column_list_ += (column_list_.empty() ? "" : ", ") + name;
+            // The server computes a generated column: an insert leaves it out.
+            if (!target.generated)
+                column_list_ += (column_list_.empty() ? "" : ", ") + name;
             expressions_.push_back(std::move(expression));
         }
         key_select_.clear();
@@ -466,9 +469,13 @@ public:
         SendDeletes();
         tuple_.clear();
         tuple_ += '(';
+        bool first = true;
         for (std::size_t i = 0; i < row.size(); ++i) {
-            if (i > 0)
+            if (columns_.at(static_cast<std::size_t>(bound_.at(i))).generated)
+                continue;
+            if (!first)
                 tuple_ += ',';
+            first = false;
             AppendValueLiteral(tuple_, row[i], ado_types_.at(i));
         }
         tuple_ += ')';
@@ -570,7 +577,7 @@ private:
         collations_.clear();
         charsets_.clear();
         auto rs = provider_.OpenRecordset(
-            "SELECT COLUMN_NAME, COLUMN_TYPE, COLLATION_NAME, CHARACTER_SET_NAME "
+            "SELECT COLUMN_NAME, COLUMN_TYPE, COLLATION_NAME, CHARACTER_SET_NAME, EXTRA "
             "FROM information_schema.COLUMNS "
             "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
             QuotedText(name_) + " ORDER BY ORDINAL_POSITION");
@@ -580,6 +587,11 @@ private:
                 column.name = *name;
             if (const auto* type = std::get_if<std::string>(&rs->GetField(1).GetValue()))
                 column.type = Utf8ToLower(*type);
+            // "STORED GENERATED" or "VIRTUAL GENERATED" (MySQL's "DEFAULT_GENERATED" is a
+            // default, not a generated column).
+            if (const auto* extra = std::get_if<std::string>(&rs->GetField(4).GetValue()))
+                column.generated = ContainsNoCase(*extra, "STORED GENERATED") ||
+                                   ContainsNoCase(*extra, "VIRTUAL GENERATED");
             columns_.push_back(std::move(column));
             const auto* collation = std::get_if<std::string>(&rs->GetField(2).GetValue());
             const auto* charset = std::get_if<std::string>(&rs->GetField(3).GetValue());

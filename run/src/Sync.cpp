@@ -176,7 +176,10 @@ private:
                         Update update{static_cast<std::size_t>(&row - first), {}};
                         for (std::size_t i = 0; i < columns.size(); ++i) {
                             const int bound = columns[i].bound;
-                            if (bound < 0)
+                            // A generated column follows the columns it is computed from.
+                            if (bound < 0 || target.Columns()
+                                                 .at(static_cast<std::size_t>(columns[i].target))
+                                                 .generated)
                                 continue;
                             const Cell& access = row.cells[i];
                             if (access.unreadable ||

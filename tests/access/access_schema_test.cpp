@@ -444,6 +444,12 @@ TEST(AccessSchema, ValidationRulesAndCalculatedExpressions) {
         {"YearsHired", {"Year([Hired])-1990", "", ""}},
     };
     EXPECT_EQ(got, want);
+    // Each calculated expression is parsed once, by the source; the others have no tree.
+    for (const auto& column : employees.columns) {
+        EXPECT_EQ(column.calculated_tree != nullptr, !column.calculated_expression.empty())
+            << column.name;
+        EXPECT_EQ(column.calculated_refusal, "") << column.name;
+    }
     const TableSchema legacy = provider->ReadTableSchema("Legacy");
     EXPECT_EQ(legacy.columns.at(1).validation_rule, ">0");
     EXPECT_EQ(legacy.columns.at(1).validation_text, "数量必须大于 0");

@@ -1076,3 +1076,104 @@ TEST(EndToEnd, WithoutKeysTheTablesStayBare) {
     EXPECT_EQ(text.find("COMMENT"), std::string::npos);
     std::filesystem::remove(script);
 }
+
+// Calculated columns become generated columns where the server computes every row's stored
+// value (gen-rules.md and MANIFEST.md list the expressions), else stay plain with the reason
+// and an example row; either way the values are Access's, and a new row gets its value from
+// the server. The same through a run that also writes a script, through a script-only file
+// loaded by the plain client, and after a sync.
+TEST(EndToEnd, CalculatedColumnsBecomeGeneratedColumnsWhereEveryRowAgrees) {
+    TW_REQUIRE_SERVER(target);
+    ServerSession server(target);
+    struct Fixture {
+        const char* file;
+        const char* table;
+        std::string generated; // lower-case names, in column order
+        std::vector<std::string> plain;
+    };
+    const Fixture fixtures[] = {
+        {"gen-rules.accdb", "employees", "fullname,monthlysalary,bonus,yearshired", {}},
+        // Access turns the Double [Salary]/52 into a Decimal of 15 significant digits, and
+        // BigNumTest divides as a Decimal of 28 digits: the server's values differ.
+        {"ace14-calcfields.accdb",
+         "table1",
+         "lastfirst,lastfirstlen,monthlysalary,isrich,allnames,salarytest,booltest,decimaltest,"
+         "floattest",
+         {"WeeklySalary", "BigNumTest"}},
+    };
+    const std::string both_script = TempPath("calc_both.sql");
+    const std::string only_script = TempPath("calc_only.sql");
+    auto generated = [&](const std::string& db, const std::string& table) {
+        return server.Scalar("SELECT GROUP_CONCAT(COLUMN_NAME ORDER BY ORDINAL_POSITION) FROM "
+                             "information_schema.COLUMNS WHERE TABLE_SCHEMA = '" +
+                             db + "' AND TABLE_NAME = '" + table +
+                             "' AND EXTRA = 'STORED GENERATED'");
+    };
+    for (const Fixture& fixture : fixtures) {
+        SCOPED_TRACE(fixture.file);
+        const std::string path = test::TestDataPath(fixture.file);
+        server.FreshDatabase("tw_e2e_calc");
+        ConvertOptions both{2, both_script};
+        both.keys = true;
+        const auto run = Convert(target, path, "tw_e2e_calc", both);
+        EXPECT_EQ(run.summary.failed_statements, 0) << run.log;
+        EXPECT_EQ(generated("tw_e2e_calc", fixture.table), fixture.generated);
+        EXPECT_NE(run.log.find("已转换为生成列"), std::string::npos) << run.log;
+        for (const std::string& column : fixture.plain)
+            EXPECT_NE(run.log.find("计算列 '" + column +
+                                   "' 保留为普通列，值为 Access 保存的值：服务器按表达式算出的值"
+                                   "与 Access 保存的值不同，例如 ID=1 的行：Access 保存 "),
+                      std::string::npos)
+                << run.log;
+        // The expression stays in the comment whether the column computes it or not.
+        EXPECT_EQ(
+            server.Scalar("SELECT COUNT(*) FROM information_schema.COLUMNS WHERE "
+                          "TABLE_SCHEMA = 'tw_e2e_calc' AND COLUMN_COMMENT LIKE "
+                          "'Access 计算列：%'"),
+            std::to_string(std::count(fixture.generated.begin(), fixture.generated.end(), ',') + 1 +
+                           static_cast<long>(fixture.plain.size())));
+        ExpectVerifiedIdentical(target, "tw_e2e_calc", path);
+
+        // The run's script holds the ALTER the server took; a script-only file proves the rows
+        // when loaded. Both load with the plain client and end as the server run did.
+        ConvertOptions only{1, only_script};
+        only.keys = true;
+        Convert(target, path, "unused", only);
+        EXPECT_EQ(ReadFile(both_script).find("@tw_ok"), std::string::npos);
+        for (const std::string& script : {both_script, only_script}) {
+            SCOPED_TRACE(script);
+            server.FreshDatabase("tw_e2e_calc_script");
+            ASSERT_EQ(LoadWithClient(target, "tw_e2e_calc_script", script, ""), 0);
+            EXPECT_EQ(generated("tw_e2e_calc_script", fixture.table), fixture.generated);
+            ExpectVerifiedIdentical(target, "tw_e2e_calc_script", path);
+        }
+    }
+
+    // gen-rules: a new row gets its values from the server; a sync writes only the columns
+    // they are computed from and leaves the server equal to Access.
+    server.FreshDatabase("tw_e2e_calc");
+    ConvertOptions keys;
+    keys.keys = true;
+    const std::string path = test::TestDataPath("gen-rules.accdb");
+    Convert(target, path, "tw_e2e_calc", keys);
+    server.Execute("INSERT INTO tw_e2e_calc.employees (firstname, lastname, salary, hired, qty) "
+                   "VALUES ('Ada', 'Lovelace', 60000.12, '2001-03-04', 5)");
+    EXPECT_EQ(server.Query("SELECT fullname, monthlysalary, bonus, yearshired FROM "
+                           "tw_e2e_calc.employees WHERE firstname = 'Ada'")[0],
+              (test::Row{"Ada Lovelace", "5000.01", "6000.012", "11"}));
+    server.Execute("DELETE FROM tw_e2e_calc.employees WHERE id IN (2, 201)");
+    server.Execute("UPDATE tw_e2e_calc.employees SET firstname = 'X', salary = 1 WHERE id = 1");
+    std::string out;
+    EXPECT_EQ(RunCommand(std::string(TABLEWRIGHT_CLI_PATH) + " --host " + target.host + " --port " +
+                             std::to_string(target.port) + " --user " + target.user +
+                             " --sync --no-views --database tw_e2e_calc '" + path + "'",
+                         &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("更新 1 行（2 个值）"), std::string::npos) << out;
+    ExpectVerifiedIdentical(target, "tw_e2e_calc", path);
+    std::filesystem::remove(both_script);
+    std::filesystem::remove(only_script);
+    server.Execute("DROP DATABASE tw_e2e_calc");
+    server.Execute("DROP DATABASE tw_e2e_calc_script");
+}

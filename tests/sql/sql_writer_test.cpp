@@ -1,6 +1,7 @@
 #include "ServerSession.h"
 #include "tablewright/access/AccessSql.h"
 #include "tablewright/model/AdoTypes.h"
+#include "tablewright/mysql/MySqlDestination.h"
 #include "tablewright/mysql/MySqlSqlWriter.h"
 #include "tablewright/mysql/SqlText.h"
 
@@ -31,6 +32,14 @@ const std::map<std::string, std::vector<std::pair<std::string, int>>> kTables = 
       {"F", tw::data::adBoolean},
       {"W", tw::data::adDate}}},
     {"orders", {{"ID", tw::data::adInteger}, {"NumID", tw::data::adInteger}}},
+    // The calculated columns' tables of gen-rules.accdb and ace14-calcfields.accdb.
+    {"staff",
+     {{"FirstName", tw::data::adVarWChar},
+      {"LastName", tw::data::adVarWChar},
+      {"LastFirst", tw::data::adVarWChar},
+      {"Salary", tw::data::adCurrency},
+      {"Hired", tw::data::adDate},
+      {"DecimalTest", tw::data::adNumeric}}},
 };
 
 SqlWriterContext Context() {
@@ -143,6 +152,93 @@ TEST(MySqlSqlWriter, ValidationRulesAndDefaultsAreWrittenAsExpressions) {
     EXPECT_EQ(tw::data::WriteMySqlExpression(*yes.tree).text, "TRUE");
 }
 
+// Calculated columns' expressions, written over the row of their table: the forms of the test
+// files' calculated columns, each as Access computes it ('&' is Null only when every part is;
+// '/' divides in floating point, whatever the types).
+TEST(MySqlSqlWriter, CalculatedColumnsAreWrittenOverTheirRow) {
+    SqlWriterContext context = Context();
+    context.row_table = "Staff";
+    const std::pair<const char*, const char*> cases[] = {
+        {"[FirstName] & \" \" & [LastName]", "CONCAT_WS('', `firstname`, ' ', `lastname`)"},
+        {"[LastName] & [FirstName]",
+         "IF(COALESCE(`lastname`, `firstname`) IS NULL, NULL, CONCAT_WS('', `lastname`, "
+         "`firstname`))"},
+        {"[Salary]/12", "`salary` * 1e0 / 12"},
+        {"IIf([Salary]>50000,[Salary]*0.1,0)", "IF(`salary` > 50000, `salary` * 0.1, 0)"},
+        {"Year([Hired])-1990", "YEAR(`hired`) - 1990"},
+        {"Len([LastFirst])", "CHAR_LENGTH(`lastfirst`)"},
+        {"[Salary]>100000", "`salary` > 100000"},
+        {"True", "TRUE"},
+        {"[Salary]*0.13/[DecimalTest]", "`salary` * 0.13 * 1e0 / `decimaltest`"},
+    };
+    for (const auto& [access, mysql] : cases) {
+        SCOPED_TRACE(access);
+        const auto parsed = tw::data::ParseAccessExpression(access);
+        ASSERT_TRUE(parsed.tree) << parsed.refusal;
+        const auto written = tw::data::WriteMySqlExpression(*parsed.tree, context);
+        EXPECT_EQ(written.refusal, "");
+        EXPECT_EQ(written.text, mysql);
+    }
+}
+
+// A calculated column without an exact form keeps Access's values as a plain column, with the
+// construct named; one with a form gets, in a script file, statements that prove the rows when
+// the file is loaded and run DO 0 instead of the conversion when a row differs.
+TEST(MySqlSqlWriter, CalculatedColumnsWithoutAnExactFormStayPlainWithTheConstructNamed) {
+    auto column = [](const char* name, int type, const char* expression) {
+        tw::data::ColumnSchema c;
+        c.name = name;
+        c.ado_type = type;
+        c.size = 50;
+        c.calculated = expression != nullptr;
+        if (expression) {
+            c.calculated_expression = expression;
+            auto parsed = tw::data::ParseAccessExpression(expression);
+            c.calculated_tree = parsed.tree;
+            c.calculated_refusal = parsed.refusal;
+        }
+        return c;
+    };
+    tw::data::TableSchema table;
+    table.name = "Staff";
+    table.columns = {
+        column("Name", tw::data::adVarWChar, nullptr),
+        column("Hired", tw::data::adDate, nullptr),
+        column("Day", tw::data::adVarWChar, "Format([Hired], \"dddd\")"),
+        column("Broken", tw::data::adVarWChar, "[Name] &"),
+        column("Other", tw::data::adVarWChar, "[Missing] & \"x\""),
+        column("Label", tw::data::adVarWChar, "[Name] & \"!\""),
+    };
+    tw::data::TableOptions options;
+    options.keys = true;
+    tw::data::ScriptDestination script;
+    std::vector<std::string> made;
+    script.SetStatementHandler([&](tw::data::MadeStatement& s) { made.push_back(s.text); });
+    std::vector<std::string> notes;
+    const auto done = script.AddGeneratedColumns(table, options, notes);
+    const std::string plain = "' 保留为普通列，值为 Access 保存的值：";
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "计算列 'Day" + plain + "MySQL 中没有结果相同的写法（Format 格式 'dddd'）",
+                         "计算列 'Broken" + plain + "表达式未能解析（语句不完整）",
+                         "计算列 'Other" + plain + "表达式引用了表中没有的列 'Missing'",
+                     }));
+    EXPECT_EQ(done, (std::vector<std::string>{
+                        "计算列 'Label' 在脚本载入时核对各行的值，全部一致时转换为生成列"}));
+    const std::string value = "CAST(CONCAT_WS('', `name`, '!') AS CHAR CHARACTER SET utf8mb4)";
+    EXPECT_EQ(made, (std::vector<std::string>{
+                        "SET @tw_ok = (SELECT NOT EXISTS (SELECT 1 FROM `staff` WHERE NOT "
+                        "(CAST(`label` AS BINARY) <=> CAST(" +
+                            value + " AS BINARY))));",
+                        "SET @tw_sql = IF(@tw_ok, 'ALTER TABLE `staff` DROP COLUMN `label`, ADD "
+                        "COLUMN `label` varchar(50) GENERATED ALWAYS AS (CAST(CONCAT_WS('''', "
+                        "`name`, ''!'') AS CHAR CHARACTER SET utf8mb4)) STORED COMMENT ''Access "
+                        "计算列：[Name] & \"!\"'' AFTER `other`', 'DO 0');",
+                        "PREPARE tw_generated FROM @tw_sql;",
+                        "EXECUTE tw_generated;",
+                        "DEALLOCATE PREPARE tw_generated;",
+                    }));
+}
+
 // Each query's rows on a real server, against the rows Access gives (worked out by hand).
 TEST(MySqlSqlWriterServer, RowsAreTheRowsAccessGives) {
     TW_REQUIRE_SERVER(target);
@@ -187,6 +283,11 @@ TEST(MySqlSqlWriterServer, RowsAreTheRowsAccessGives) {
          V{"2| 2", "-3|-3", "|", "7| 7", "0| 0", "5| 5"}},
         {"SELECT CBool(N) FROM Nums ORDER BY ID", V{"1", "1", null, "1", "0", "1"}},
         {"SELECT CDbl(C) / 2 FROM Nums WHERE ID = 2", V{"-1.25"}},
+        // A Currency divided is a Double, with all its digits (a decimal division would keep
+        // four more decimals only).
+        {"SELECT C / 3 FROM Nums ORDER BY ID",
+         V{"0.8333333333333334", "-0.8333333333333334", "0.041666666666666664",
+           "0.37166666666666665", "0.0016666666666666668", null}},
         // Yes/No/On/Off are True/False, not columns.
         {"SELECT ID FROM Nums WHERE F = No ORDER BY ID", V{"2", "4", "5"}},
         {"SELECT ID FROM Nums WHERE F = On AND ID < 3", V{"1"}},

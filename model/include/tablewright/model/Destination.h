@@ -123,6 +123,16 @@ public:
     /// cannot hold, is appended to `notes` with the reason, never thrown, and costs no row.
     virtual void AddChecks(const TableSchema& /*table*/, const TableOptions& /*options*/,
                            std::vector<std::string>& /*notes*/) {}
+    /// Makes the filled table's calculated columns compute their values on the destination,
+    /// where the expression has an exact form there and, where the rows can be read, every row
+    /// holds the value it computes; the others keep the source's values as plain columns, each
+    /// appended to `notes` with the reason, never thrown. Returns what was done, for the log
+    /// (empty when nothing).
+    virtual std::vector<std::string> AddGeneratedColumns(const TableSchema& /*table*/,
+                                                         const TableOptions& /*options*/,
+                                                         std::vector<std::string>& /*notes*/) {
+        return {};
+    }
     /// The statements a script file holds at `point` to set up its loading session (none for a
     /// destination that sends its statements: its session is set up when it connects).
     virtual std::vector<std::string> SessionStatements(SessionPoint /*point*/) { return {}; }

@@ -47,6 +47,12 @@ struct ColumnSchema {
     /// A calculated column's expression as the source writes it (Access expression text, e.g.
     /// `[Salary]/12`); empty for other columns or when the source does not say.
     std::string calculated_expression;
+    /// The calculated expression parsed by the source; null when there is none, when the
+    /// source could not parse it (see calculated_refusal) or does not parse expressions.
+    sql::ExprPtr calculated_tree;
+    /// Why the calculated expression could not be parsed (the construct named); empty when it
+    /// was.
+    std::string calculated_refusal;
     /// The rule every value must satisfy, as the source writes it (Access: `>=0 And <100`, the
     /// column's own value left out); empty when the column has none.
     std::string validation_rule;

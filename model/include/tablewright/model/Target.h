@@ -30,6 +30,9 @@ struct TargetColumn {
     std::string name;
     /// The column's full type in lower case ("varchar(50)", "int(11)", "decimal(19,4)").
     std::string type;
+    /// The target computes the column's values itself (a generated column): they are read and
+    /// compared, never written.
+    bool generated = false;
 };
 
 /// Receives one row read from a target table: the canonical values of the bound columns.
@@ -76,7 +79,8 @@ public:
                           std::span<const std::pair<std::int64_t, std::int64_t>> skip) = 0;
 
     /// Adds a row of typed values of the bound columns (held back and sent in multi-row
-    /// statements; the target's other columns take their defaults).
+    /// statements; the target's other columns take their defaults, and its generated columns
+    /// the values it computes, whatever the row holds for them).
     virtual void Insert(std::span<const Value> row) = 0;
     /// Sets the bound columns `columns` (positions among the bound ones) of the row with the
     /// given key to `values`.

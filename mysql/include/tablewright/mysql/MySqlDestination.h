@@ -33,6 +33,10 @@ public:
                  std::vector<std::string>& notes) override;
     void AddChecks(const TableSchema& table, const TableOptions& options,
                    std::vector<std::string>& notes) override;
+    /// Defined in MySqlGenerated.cpp.
+    std::vector<std::string> AddGeneratedColumns(const TableSchema& table,
+                                                 const TableOptions& options,
+                                                 std::vector<std::string>& notes) override;
     void AddForeignKey(const RelationshipSchema& relationship) override;
     void CreateView(std::string& statement) override;
     void CreateProcedure(std::string& statement) override;

@@ -65,6 +65,11 @@ public:
     static std::string TypeName(int ado_type);
     /// The column type text for a type code, declared size, precision and scale.
     static std::string TypeText(int ado_type, std::int32_t size, int precision, int scale);
+    /// The column's comment: its description and, for a calculated column, the source's
+    /// expression, kept whether or not the server computes the column; empty when neither.
+    static std::string ColumnComment(const ColumnSchema& column);
+    /// " COMMENT '...'" with ColumnComment cut to what the server takes; empty for none.
+    static std::string CommentClause(const ColumnSchema& column);
     /// "ENGINE=<type> DEFAULT CHARSET=utf8mb4", the clause that ends every table statement.
     static std::string TableClause(const std::string& engine);
 
