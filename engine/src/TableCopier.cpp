@@ -483,7 +483,8 @@ void TableCopier::AddChecks(const data::TableSchema& schema, const CopyOptions& 
         }
     }
     std::vector<std::string> notes;
-    target_->AddChecks(checked, options.table, notes);
+    for (auto& done : target_->AddChecks(checked, options.table, notes))
+        report_->column_warnings.push_back(note_prefix_ + std::move(done));
     for (auto& note : notes)
         Note(std::move(note));
     Yield();

@@ -286,17 +286,19 @@ bool MySqlDestination::EnforcesChecks(std::vector<std::string>& notes) {
 // Each rule becomes a constraint only when every row satisfies it, so that no row is lost to
 // it: a rule the rows break is noted with their number and the first keys instead. A script
 // file, whose rows are not known yet, adds each one when the loaded rows satisfy it.
-void MySqlDestination::AddChecks(const TableSchema& table, const TableOptions& options,
-                                 std::vector<std::string>& notes) {
+std::vector<std::string> MySqlDestination::AddChecks(const TableSchema& table,
+                                                   const TableOptions& options,
+                                                   std::vector<std::string>& notes) {
+    std::vector<std::string> done;
     if (!options.keys)
-        return;
+        return done;
     std::vector<std::string> refusals;
     std::vector<CheckPlan> plans = MySqlDialect::Checks(table, check_names_, &refusals);
     if (plans.empty() && refusals.empty())
-        return;
+        return done;
     const bool sends = Sends();
     if (sends && !EnforcesChecks(notes))
-        return;
+        return done;
     for (auto& refusal : refusals)
         notes.push_back(std::move(refusal));
     const auto message = [](const CheckPlan& plan) {
@@ -365,10 +367,11 @@ void MySqlDestination::AddChecks(const TableSchema& table, const TableOptions& o
             continue;
         }
         if (!plan.message.empty())
-            notes.push_back(plan.what + " 已建立为 CHECK 约束 '" + plan.name +
+            done.push_back(plan.what + " 已建立为 CHECK 约束 '" + plan.name +
                             "'；MySQL 的 CHECK 约束没有提示文本，Access 的有效性文本为：" +
                             plan.message);
     }
+    return done;
 }
 
 void MySqlDestination::AddForeignKey(const RelationshipSchema& relationship) {

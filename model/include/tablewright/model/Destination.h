@@ -121,8 +121,13 @@ public:
     /// columns', and a text column's refusal of the empty string) as constraints the server
     /// checks, each only when every row satisfies it: a rule the rows break, or that the server
     /// cannot hold, is appended to `notes` with the reason, never thrown, and costs no row.
-    virtual void AddChecks(const TableSchema& /*table*/, const TableOptions& /*options*/,
-                           std::vector<std::string>& /*notes*/) {}
+    /// Returns what was made that the log should tell (a rule's message, which the destination
+    /// cannot show), empty when nothing.
+    virtual std::vector<std::string> AddChecks(const TableSchema& /*table*/,
+                                               const TableOptions& /*options*/,
+                                               std::vector<std::string>& /*notes*/) {
+        return {};
+    }
     /// Makes the filled table's calculated columns compute their values on the destination,
     /// where the expression has an exact form there and, where the rows can be read, every row
     /// holds the value it computes; the others keep the source's values as plain columns, each

@@ -31,8 +31,8 @@ public:
                    const TableOptions& options) override;
     bool AddKeys(const TableSchema& table, const TableOptions& options,
                  std::vector<std::string>& notes) override;
-    void AddChecks(const TableSchema& table, const TableOptions& options,
-                   std::vector<std::string>& notes) override;
+    std::vector<std::string> AddChecks(const TableSchema& table, const TableOptions& options,
+                                       std::vector<std::string>& notes) override;
     /// Defined in MySqlGenerated.cpp.
     std::vector<std::string> AddGeneratedColumns(const TableSchema& table,
                                                  const TableOptions& options,
