@@ -287,8 +287,8 @@ bool MySqlDestination::EnforcesChecks(std::vector<std::string>& notes) {
 // it: a rule the rows break is noted with their number and the first keys instead. A script
 // file, whose rows are not known yet, adds each one when the loaded rows satisfy it.
 std::vector<std::string> MySqlDestination::AddChecks(const TableSchema& table,
-                                                   const TableOptions& options,
-                                                   std::vector<std::string>& notes) {
+                                                     const TableOptions& options,
+                                                     std::vector<std::string>& notes) {
     std::vector<std::string> done;
     if (!options.keys)
         return done;
@@ -368,8 +368,8 @@ std::vector<std::string> MySqlDestination::AddChecks(const TableSchema& table,
         }
         if (!plan.message.empty())
             done.push_back(plan.what + " 已建立为 CHECK 约束 '" + plan.name +
-                            "'；MySQL 的 CHECK 约束没有提示文本，Access 的有效性文本为：" +
-                            plan.message);
+                           "'；MySQL 的 CHECK 约束没有提示文本，Access 的有效性文本为：" +
+                           plan.message);
     }
     return done;
 }
