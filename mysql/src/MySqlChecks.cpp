@@ -78,24 +78,7 @@ std::vector<CheckPlan> MySqlDialect::Checks(const TableSchema& table, std::set<s
                                             std::vector<std::string>* notes) {
     std::string table_name;
     AppendName(table_name, table.name);
-    SqlWriterContext context;
-    context.row_table = table.name;
-    context.columns = [&table](const std::string& name) -> std::optional<std::vector<std::string>> {
-        if (Utf8ToLower(name) != Utf8ToLower(table.name))
-            return std::nullopt;
-        std::vector<std::string> names;
-        for (const auto& column : table.columns)
-            names.push_back(column.name);
-        return names;
-    };
-    context.column_type = [&table](const std::string& name,
-                                   const std::string& column) -> std::optional<int> {
-        if (Utf8ToLower(name) == Utf8ToLower(table.name))
-            for (const auto& known : table.columns)
-                if (Utf8ToLower(known.name) == Utf8ToLower(column))
-                    return known.ado_type;
-        return std::nullopt;
-    };
+    const SqlWriterContext context = RowContext(table);
 
     std::vector<CheckPlan> plans;
     const auto refuse = [&](const std::string& what, const std::string& message,

@@ -107,25 +107,7 @@ std::string Plan(const TableSchema& table, std::size_t at, Generated& out) {
         for (const auto& part : index.columns)
             if (part.name == column.name)
                 return "列在索引 '" + index.name + "' 中";
-    SqlWriterContext context;
-    context.row_table = table.name;
-    context.columns = [&table](const std::string& name) -> std::optional<std::vector<std::string>> {
-        if (Utf8ToLower(name) != Utf8ToLower(table.name))
-            return std::nullopt;
-        std::vector<std::string> names;
-        for (const auto& c : table.columns)
-            names.push_back(c.name);
-        return names;
-    };
-    context.column_type = [&table](const std::string& name,
-                                   const std::string& wanted) -> std::optional<int> {
-        if (Utf8ToLower(name) != Utf8ToLower(table.name))
-            return std::nullopt;
-        for (const auto& c : table.columns)
-            if (Utf8ToLower(c.name) == Utf8ToLower(wanted))
-                return c.ado_type;
-        return std::nullopt;
-    };
+    const SqlWriterContext context = RowContext(table);
     if (std::string what = OutsideTheRow(*column.calculated_tree, table); !what.empty())
         return "表达式引用了" + what;
     const WrittenSql written = WriteMySqlExpression(*column.calculated_tree, context);

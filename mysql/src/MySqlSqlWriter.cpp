@@ -523,4 +523,27 @@ WrittenSql WriteMySqlExpression(const sql::Expr& expression, const SqlWriterCont
     });
 }
 
+SqlWriterContext RowContext(const TableSchema& table) {
+    SqlWriterContext context;
+    context.row_table = table.name;
+    context.columns = [&table](const std::string& name) -> std::optional<std::vector<std::string>> {
+        if (Utf8ToLower(name) != Utf8ToLower(table.name))
+            return std::nullopt;
+        std::vector<std::string> names;
+        for (const auto& column : table.columns)
+            names.push_back(column.name);
+        return names;
+    };
+    context.column_type = [&table](const std::string& name,
+                                   const std::string& wanted) -> std::optional<int> {
+        if (Utf8ToLower(name) != Utf8ToLower(table.name))
+            return std::nullopt;
+        for (const auto& column : table.columns)
+            if (Utf8ToLower(column.name) == Utf8ToLower(wanted))
+                return column.ado_type;
+        return std::nullopt;
+    };
+    return context;
+}
+
 } // namespace tw::data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tablewright/model/Schema.h"
 #include "tablewright/model/SqlTree.h"
 #include "tablewright/model/SqlWriting.h"
 
@@ -36,5 +37,9 @@ bool AsksForValues(const sql::Statement& statement);
 /// Writes an Access expression (a validation rule, a default, a calculated column) as a MySQL
 /// expression over the columns of one row; subqueries and aggregates are written as they are.
 WrittenSql WriteMySqlExpression(const sql::Expr& expression, const SqlWriterContext& context = {});
+
+/// The context of an expression evaluated on one row of `table` (a rule's or a calculated
+/// column's): only that table's columns and their types are known.
+SqlWriterContext RowContext(const TableSchema& table);
 
 } // namespace tw::data
