@@ -62,6 +62,13 @@ void InitClientLibrary();
 /// A recordset over a result held completely in memory (null: a statement without rows).
 std::unique_ptr<Recordset> OpenResult(ResultHandle result);
 
+class MySqlSession;
+
+/// A recordset over the rows of a query that the server sends while they are read, one row in
+/// memory at a time. Nothing else may be sent on the session until every row was read or the
+/// connection was interrupted; throws DataAccessError when the query fails.
+std::unique_ptr<Recordset> OpenStreamedResult(MySqlSession& session, std::string_view sql);
+
 /// The start of a statement for an error message, cut at a character boundary.
 std::string Preview(std::string_view sql);
 
@@ -88,6 +95,9 @@ public:
     /// server (or a stopped server) fails at once as with a lost connection; Reconnect refuses
     /// from then on.
     void Interrupt();
+    /// Interrupts the connection (as Interrupt) and makes its closing reset it, so that the
+    /// server gives up a query still sending rows at once instead of waiting to send them.
+    void Abandon();
 
     /// Refuses, without sending it, a statement longer than the server accepts: the server
     /// answers such a packet by closing the connection, which would fail every later statement.

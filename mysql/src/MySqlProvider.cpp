@@ -8,6 +8,8 @@
 #include <mysqld_error.h>
 
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -145,13 +147,20 @@ public:
 
     bool ConnectionLost() const override { return session_.Lost(); }
 
-    void Interrupt() override { session_.Interrupt(); }
+    void Interrupt() override {
+        session_.Interrupt();
+        const std::lock_guard lock(scans_mutex_);
+        for (const auto& scan : scans_)
+            if (const auto session = scan.lock())
+                session->Interrupt();
+    }
 
     Destination* AsDestination() override { return this; }
 
     TargetDatabase* AsTarget() override {
         if (!target_)
-            target_ = mysql::MakeMySqlTarget(*this, session_.CommitRows());
+            target_ = mysql::MakeMySqlTarget(*this, session_.CommitRows(),
+                                             [this] { return OpenScanSession(); });
         return target_.get();
     }
 
@@ -243,6 +252,23 @@ protected:
     }
 
 private:
+    // A second connection to the same server and database as this one, for a scan of a table
+    // read beside this connection's statements; interrupted with it.
+    std::shared_ptr<MySqlSession> OpenScanSession() {
+        sender_.SendHeldBack();
+        if (session_.Lost())
+            return nullptr;
+        const char* schema = nullptr;
+        if (mariadb_get_infov(session_.Handle(), MARIADB_CONNECTION_SCHEMA, &schema) != 0)
+            schema = nullptr;
+        auto scan = std::make_shared<MySqlSession>(session_.Target());
+        scan->Connect(schema && *schema ? schema : nullptr);
+        const std::lock_guard lock(scans_mutex_);
+        std::erase_if(scans_, [](const std::weak_ptr<MySqlSession>& s) { return s.expired(); });
+        scans_.push_back(scan);
+        return scan;
+    }
+
     MySqlSession session_;
     BatchSender sender_;
     bool reconnection_given_up_ = false;
@@ -253,7 +279,12 @@ private:
     std::string prefix_;
     // The tables this connection made.
     std::set<std::string> created_;
-    // The connection as a target database, made when first asked for.
+    // The connections of the scans opened so far (those still open are interrupted with this
+    // one).
+    std::mutex scans_mutex_;
+    std::vector<std::weak_ptr<MySqlSession>> scans_;
+    // The connection as a target database, made when first asked for; its tables use the
+    // members above, so it goes first.
     std::unique_ptr<TargetDatabase> target_;
 };
 

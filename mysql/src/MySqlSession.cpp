@@ -265,13 +265,17 @@ private:
 };
 
 // A cursor over a result that the client library holds completely in memory, so it stays
-// readable after the connection has moved on to other statements or has been closed. Values
+// readable after the connection has moved on to other statements or has been closed (or, for a
+// scan of a whole table, one the server sends while it is read). Values
 // are the server's text (bytes for binary columns, whose Type says so) or null: enough for
 // listings and checks, which is what results of the target server are read for.
 class MySqlRecordset final : public Recordset {
 public:
     // Takes a stored result; a null result (a statement without rows) gives an empty recordset.
-    explicit MySqlRecordset(ResultHandle result) : result_(std::move(result)) {
+    // With `streamed_from`, the result is read from that session's connection row by row, and a
+    // failure to read on is thrown instead of taken for the end.
+    explicit MySqlRecordset(ResultHandle result, MySqlSession* streamed_from = nullptr)
+        : result_(std::move(result)), streamed_from_(streamed_from) {
         if (!result_)
             return;
         row_count_ = static_cast<std::int64_t>(mysql_num_rows(result_.get()));
@@ -318,8 +322,11 @@ private:
     void FetchRow() {
         MYSQL_ROW row = result_ ? mysql_fetch_row(result_.get()) : nullptr;
         on_row_ = row != nullptr;
-        if (!on_row_)
+        if (!on_row_) {
+            if (streamed_from_ && mysql_errno(streamed_from_->Handle()) != 0)
+                streamed_from_->Fail();
             return;
+        }
         const unsigned long* lengths = mysql_fetch_lengths(result_.get());
         for (std::size_t i = 0; i < values_.size(); ++i) {
             if (!row[i])
@@ -332,6 +339,7 @@ private:
     }
 
     ResultHandle result_;
+    MySqlSession* streamed_from_;
     std::int64_t row_count_ = 0;
     bool on_row_ = false;
     std::vector<std::unique_ptr<MySqlField>> fields_;
@@ -474,6 +482,18 @@ void MySqlSession::Interrupt() {
     // call then fails as with a lost connection.
     if (socket_copy_)
         ::shutdown(socket_copy_.Get(), SHUT_RDWR);
+}
+
+void MySqlSession::Abandon() {
+    {
+        const std::lock_guard lock(socket_mutex_);
+        // A closed socket that still has rows coming would only stop taking them; the server
+        // would wait for room to send until its write timeout, holding the table meanwhile.
+        const linger reset{1, 0};
+        if (socket_copy_)
+            ::setsockopt(socket_copy_.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    Interrupt();
 }
 
 void MySqlSession::NoteLoss() {
@@ -642,6 +662,15 @@ void InitClientLibrary() {
 
 std::unique_ptr<Recordset> OpenResult(ResultHandle result) {
     return std::make_unique<MySqlRecordset>(std::move(result));
+}
+
+std::unique_ptr<Recordset> OpenStreamedResult(MySqlSession& session, std::string_view sql) {
+    session.CheckLength(sql);
+    session.Send(sql);
+    ResultHandle result(mysql_use_result(session.Handle()));
+    if (!result)
+        session.Fail();
+    return std::make_unique<MySqlRecordset>(std::move(result), &session);
 }
 
 } // namespace tw::data::mysql

@@ -1,5 +1,7 @@
 #include "MySqlTargetReader.h"
 
+#include "MySqlInternals.h"
+
 #include "tablewright/model/AdoTypes.h"
 #include "tablewright/model/Text.h"
 #include "tablewright/mysql/MySqlDialect.h"
@@ -9,9 +11,11 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tw::data::mysql {
 
@@ -252,10 +256,55 @@ bool IsTextType(std::string_view base) {
            base == "mediumtext" || base == "longtext";
 }
 
+// Every row of a table, streamed on a connection of its own: the server reads the table in
+// its own order, as fast as a plain SELECT can (for MyISAM far faster than row by row through
+// an index).
+class MySqlTargetScan final : public TargetScan {
+public:
+    MySqlTargetScan(std::shared_ptr<MySqlSession> session, const std::string& query,
+                    std::vector<ValueForm> forms)
+        : session_(std::move(session)), forms_(std::move(forms)),
+          rows_(OpenStreamedResult(*session_, query)) {}
+
+    ~MySqlTargetScan() override {
+        // Rows left unread would all have to come first; the server gives the query up (and
+        // lets go of the table) when the connection is reset under it.
+        if (!rows_->IsEOF())
+            session_->Abandon();
+        rows_.reset();
+    }
+
+    MySqlTargetScan(const MySqlTargetScan&) = delete;
+    MySqlTargetScan& operator=(const MySqlTargetScan&) = delete;
+
+    bool Read(std::size_t rows, const TargetRowSink& sink) override {
+        row_.resize(forms_.size());
+        for (std::size_t read = 0; read < rows; ++read) {
+            if (rows_->IsEOF())
+                return false;
+            for (std::size_t i = 0; i < forms_.size(); ++i) {
+                Field& field = rows_->GetField(static_cast<int>(i));
+                ServerCanonical(forms_[i], field.Type(), field.GetValue(), row_[i]);
+            }
+            sink(row_);
+            rows_->MoveNext();
+        }
+        return !rows_->IsEOF();
+    }
+
+private:
+    std::shared_ptr<MySqlSession> session_;
+    std::vector<ValueForm> forms_;
+    std::unique_ptr<Recordset> rows_;
+    std::vector<Canonical> row_;
+};
+
 class MySqlTargetTable final : public TargetTable {
 public:
-    MySqlTargetTable(Provider& provider, std::string name, std::size_t commit_rows)
-        : provider_(provider), name_(std::move(name)), commit_rows_(commit_rows) {
+    MySqlTargetTable(Provider& provider, std::string name, std::size_t commit_rows,
+                     const ScanSessionOpener& open_scan_session)
+        : provider_(provider), name_(std::move(name)), commit_rows_(commit_rows),
+          open_scan_session_(open_scan_session) {
         AppendQuotedName(quoted_, name_);
         ReadColumns();
     }
@@ -402,6 +451,64 @@ public:
             if (rows < kKeyScanRows || (by_number && after.empty()))
                 return;
         }
+    }
+
+    std::unique_ptr<TargetScan> Scan() override {
+        if (!open_scan_session_)
+            return nullptr;
+        std::shared_ptr<MySqlSession> session;
+        try {
+            session = open_scan_session_();
+        } catch (const DataAccessError&) {
+            return nullptr; // no second connection (a limit of the server or of the user)
+        }
+        if (!session)
+            return nullptr;
+        // No index, so that the server reads the table in its own order.
+        return std::make_unique<MySqlTargetScan>(
+            std::move(session), "SELECT " + SelectList() + " FROM " + quoted_ + " USE INDEX ()",
+            forms_);
+    }
+
+    bool ScanHoldsChanges() override {
+        if (!engine_) {
+            engine_ = FirstValue(provider_, "SELECT ENGINE FROM information_schema.TABLES WHERE "
+                                            "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
+                                                QuotedText(name_))
+                          .value_or(std::string());
+        }
+        // InnoDB reads a snapshot and locks no rows for it; the other table types lock the
+        // table for as long as a query reads it.
+        return Utf8ToLower(*engine_) != "innodb";
+    }
+
+    bool KeyIsUnique() override {
+        if (key_.empty())
+            return false;
+        std::vector<std::string> key_names;
+        for (const std::size_t part : key_)
+            key_names.push_back(
+                Utf8ToLower(columns_.at(static_cast<std::size_t>(bound_.at(part))).name));
+        // A unique index whose every column is a key column holds each key once at most.
+        auto rs = provider_.OpenRecordset(
+            "SELECT INDEX_NAME, COLUMN_NAME FROM information_schema.STATISTICS WHERE "
+            "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
+            QuotedText(name_) + " AND NON_UNIQUE = 0 ORDER BY INDEX_NAME");
+        std::map<std::string, bool> within_key;
+        for (; !rs->IsEOF(); rs->MoveNext()) {
+            const auto* index = std::get_if<std::string>(&rs->GetField(0).GetValue());
+            const auto* column = std::get_if<std::string>(&rs->GetField(1).GetValue());
+            if (!index || !column)
+                continue;
+            const bool in_key = std::find(key_names.begin(), key_names.end(),
+                                          Utf8ToLower(*column)) != key_names.end();
+            auto [entry, added] = within_key.emplace(*index, in_key);
+            if (!added)
+                entry->second = entry->second && in_key;
+        }
+        rs->Close();
+        return std::any_of(within_key.begin(), within_key.end(),
+                           [](const auto& entry) { return entry.second; });
     }
 
     std::vector<std::string>
@@ -742,6 +849,8 @@ private:
     std::string name_;
     std::string quoted_;
     std::size_t commit_rows_;
+    const ScanSessionOpener& open_scan_session_;
+    std::optional<std::string> engine_; // the table type, once asked for
     std::vector<TargetColumn> columns_;
     // Per column: its collation and character set (empty for a column without).
     std::vector<std::string> collations_;
@@ -773,8 +882,10 @@ private:
 
 class MySqlTargetDatabase final : public TargetDatabase {
 public:
-    MySqlTargetDatabase(Provider& provider, std::size_t commit_rows)
-        : provider_(provider), commit_rows_(commit_rows) {}
+    MySqlTargetDatabase(Provider& provider, std::size_t commit_rows,
+                        ScanSessionOpener open_scan_session)
+        : provider_(provider), commit_rows_(commit_rows),
+          open_scan_session_(std::move(open_scan_session)) {}
 
     void Refresh() override {
         tables_.clear();
@@ -799,7 +910,8 @@ public:
     }
 
     std::unique_ptr<TargetTable> OpenTable(const std::string& name) override {
-        return std::make_unique<MySqlTargetTable>(provider_, name, commit_rows_);
+        return std::make_unique<MySqlTargetTable>(provider_, name, commit_rows_,
+                                                  open_scan_session_);
     }
 
     void CanonicalOf(ValueForm form, const Value& value, Canonical& out) const override {
@@ -811,13 +923,16 @@ public:
 private:
     Provider& provider_;
     std::size_t commit_rows_;
+    ScanSessionOpener open_scan_session_;
     std::vector<std::string> tables_;
 };
 
 } // namespace
 
-std::unique_ptr<TargetDatabase> MakeMySqlTarget(Provider& provider, std::size_t commit_rows) {
-    return std::make_unique<MySqlTargetDatabase>(provider, std::min(commit_rows, kSyncCommitRows));
+std::unique_ptr<TargetDatabase> MakeMySqlTarget(Provider& provider, std::size_t commit_rows,
+                                                ScanSessionOpener open_scan_session) {
+    return std::make_unique<MySqlTargetDatabase>(provider, std::min(commit_rows, kSyncCommitRows),
+                                                 std::move(open_scan_session));
 }
 
 } // namespace tw::data::mysql

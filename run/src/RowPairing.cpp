@@ -19,6 +19,14 @@ namespace {
 constexpr std::size_t kChunkRows = 5000;
 constexpr std::size_t kChunkBytes = 4 * 1024 * 1024;
 constexpr std::size_t kKeyListBytes = 1024 * 1024;
+// Rows taken from a scan at a time.
+constexpr std::size_t kScanRows = 1000;
+// Target rows that a scan met before their Access rows wait, at most this many rows and bytes
+// (the scan is read no further meanwhile); keys paired before the scan met them, at most this
+// many. A target whose order needs more is read by key only.
+constexpr std::size_t kMostWaitingRows = 2 * kChunkRows;
+constexpr std::size_t kMostWaitingBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMostPairedAhead = 10 * kChunkRows;
 
 std::uint64_t KeyHash(std::string_view key) {
     return std::hash<std::string_view>{}(key);
@@ -82,6 +90,8 @@ void RowPairing::ReopenSource() {
     duplicates_ = 0;
     source_keys_.clear();
     source_runs_.clear();
+    EndScan();
+    scan_tried_ = false;
 }
 
 void RowPairing::OpenTarget(const std::string& target_table) {
@@ -284,6 +294,11 @@ void RowPairing::PairChunk(
     const std::function<void(SourceRow&)>& duplicate) {
     if (chunk_size_ == 0)
         return;
+    StartScan();
+    if (key_.empty() && scan_) {
+        PairInOrderFromScan(pair, missing);
+        return;
+    }
     if (key_.empty()) {
         std::size_t at = 0;
         target_->ReadInOrder(chunk_[0].ordinal - 1, static_cast<std::int64_t>(chunk_size_),
@@ -297,13 +312,18 @@ void RowPairing::PairChunk(
             missing(chunk_[at]);
         return;
     }
-    std::vector<std::span<const data::Canonical>> keys;
-    keys.reserve(chunk_size_);
-    for (std::size_t i = 0; i < chunk_size_; ++i) {
-        keys.push_back(chunk_[i].key);
+    for (std::size_t i = 0; i < chunk_size_; ++i)
         NoteSourceKey(chunk_[i].key, chunk_[i].key_text);
-    }
     matched_.assign(chunk_size_, 0);
+    const bool scanned = scan_ != nullptr;
+    const std::size_t left = scanned ? PairFromScan(pair, duplicate) : chunk_size_;
+    if (left == 0)
+        return;
+    std::vector<std::span<const data::Canonical>> keys;
+    keys.reserve(left);
+    for (std::size_t i = 0; i < chunk_size_; ++i)
+        if (!matched_[i])
+            keys.push_back(chunk_[i].key);
     // The target sends a chunk's rows mostly in the order of their keys, often the Access order
     // too: each row is first tried against the Access row after the one paired last, and looked
     // up by its key only when that fails (the lookup is made when first needed).
@@ -321,9 +341,7 @@ void RowPairing::PairChunk(
             if (position.empty())
                 for (std::size_t i = 0; i < chunk_size_; ++i)
                     position.emplace(chunk_[i].key_text, i);
-            key.clear();
-            for (const std::size_t k : key_)
-                AppendKeyPart(key, row[static_cast<std::size_t>(columns_[k].bound)]);
+            TargetKeyText(row, key);
             const auto found = position.find(key);
             if (found == position.end()) {
                 if (text_key_)
@@ -331,6 +349,14 @@ void RowPairing::PairChunk(
                 return; // otherwise found again with the extra rows
             }
             at = found->second;
+        }
+        if (scanned) {
+            // The key is unique: a row paired from the scan came again with a range read.
+            if (matched_[at])
+                return;
+            // Not met by the scan yet (it would have been paired then): dropped when met.
+            TargetKeyText(row, key);
+            paired_ahead_.insert(KeyHash(key));
         }
         next = at + 1;
         Take(at, row, pair, duplicate);
@@ -340,6 +366,96 @@ void RowPairing::PairChunk(
     for (std::size_t i = 0; i < chunk_size_; ++i)
         if (!matched_[i])
             missing(chunk_[i]);
+    // A target in another order than the Access table's: most rows of a chunk fetched by key
+    // while the scan holds as many rows back as it may, or too many keys to remember.
+    if (scan_ && (paired_ahead_.size() > kMostPairedAhead ||
+                  (2 * left > chunk_size_ && waiting_.size() >= kMostWaitingRows)))
+        EndScan();
+}
+
+void RowPairing::StartScan() {
+    if (scan_tried_)
+        return;
+    scan_tried_ = true;
+    // Without a unique key, a row the scan meets late may be a second one of a paired key.
+    if (!key_.empty() && !target_->KeyIsUnique())
+        return;
+    scan_ = target_->Scan();
+    scan_ended_ = false;
+}
+
+void RowPairing::EndScan() {
+    scan_.reset();
+    scan_ended_ = true;
+    waiting_.clear();
+    waiting_bytes_ = 0;
+    paired_ahead_.clear();
+}
+
+void RowPairing::TargetKeyText(std::span<const data::Canonical> row, std::string& key) const {
+    key.clear();
+    for (const std::size_t k : key_)
+        AppendKeyPart(key, row[static_cast<std::size_t>(columns_[k].bound)]);
+}
+
+std::size_t RowPairing::PairFromScan(
+    const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+    const std::function<void(SourceRow&)>& duplicate) {
+    std::unordered_map<std::string_view, std::size_t> position;
+    position.reserve(chunk_size_);
+    std::size_t left = 0;
+    for (std::size_t i = 0; i < chunk_size_; ++i) {
+        if (!waiting_.empty()) {
+            const auto found = waiting_.find(chunk_[i].key_text);
+            if (found != waiting_.end()) {
+                Take(i, found->second.values, pair, duplicate);
+                for (const auto& value : found->second.values)
+                    waiting_bytes_ -= value ? value->size() : 0;
+                waiting_.erase(found);
+                continue;
+            }
+        }
+        position.emplace(chunk_[i].key_text, i);
+        ++left;
+    }
+    std::string key;
+    while (left > 0 && !scan_ended_ && waiting_.size() < kMostWaitingRows &&
+           waiting_bytes_ < kMostWaitingBytes) {
+        scan_ended_ = !scan_->Read(kScanRows, [&](std::span<const data::Canonical> row) {
+            ++scanned_rows_;
+            TargetKeyText(row, key);
+            if (!paired_ahead_.empty() && paired_ahead_.erase(KeyHash(key)) > 0)
+                return;
+            const auto found = position.find(key);
+            if (found != position.end()) {
+                if (!matched_[found->second])
+                    --left;
+                Take(found->second, row, pair, duplicate);
+                return;
+            }
+            // A row of a later chunk, or one no Access row has: it waits.
+            auto [entry, added] = waiting_.try_emplace(
+                key,
+                WaitingRow{scanned_rows_, std::vector<data::Canonical>(row.begin(), row.end())});
+            if (added)
+                for (const auto& value : row)
+                    waiting_bytes_ += value ? value->size() : 0;
+        });
+    }
+    return left;
+}
+
+void RowPairing::PairInOrderFromScan(
+    const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+    const std::function<void(SourceRow&)>& missing) {
+    std::size_t at = 0;
+    while (at < chunk_size_ && !scan_ended_)
+        scan_ended_ = !scan_->Read(chunk_size_ - at, [&](std::span<const data::Canonical> row) {
+            ++paired_;
+            pair(chunk_[at++], row);
+        });
+    for (; at < chunk_size_; ++at)
+        missing(chunk_[at]);
 }
 
 bool RowPairing::SameKey(const SourceRow& source, std::span<const data::Canonical> row) const {
@@ -393,6 +509,16 @@ void RowPairing::PairByCollation(
         for (const auto& part : target_keys[r])
             AppendKeyPart(key, part);
         NoteSourceKey(target_keys[r], key);
+        if (scan_) {
+            const auto met = waiting_.find(key);
+            if (met == waiting_.end()) {
+                paired_ahead_.insert(KeyHash(key));
+            } else {
+                for (const auto& value : met->second.values)
+                    waiting_bytes_ -= value ? value->size() : 0;
+                waiting_.erase(met);
+            }
+        }
         Take(found->second, unpaired[r], pair, duplicate);
     }
 }
@@ -439,28 +565,53 @@ void RowPairing::SortSourceKeys() {
     keys_sorted_ = true;
 }
 
+bool RowPairing::IsSourceKey(std::span<const data::Canonical> key,
+                             const std::string& key_text) const {
+    if (const auto number = KeyNumber(key)) {
+        const auto run = std::lower_bound(source_runs_.cbegin(), source_runs_.cend(), *number,
+                                          [](const std::pair<std::uint64_t, std::uint64_t>& r,
+                                             std::uint64_t n) { return r.second < n; });
+        return run != source_runs_.cend() && run->first <= *number;
+    }
+    return std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key_text));
+}
+
 void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra) {
     if (!keys_sorted_)
         SortSourceKeys();
-    // Where the last key was found: a whole-number key comes in ascending order, so the next
-    // one is mostly in the same run or a step further on.
-    auto run = source_runs_.cbegin();
-    auto has_number = [&](std::uint64_t number) {
-        const auto begin = source_runs_.cbegin();
-        const auto end = source_runs_.cend();
-        auto ends_before = [](const std::pair<std::uint64_t, std::uint64_t>& r, std::uint64_t n) {
-            return r.second < n;
+    std::string key;
+    if (scan_) {
+        // The rows the scan has not paired: those waiting, then the rest of the table.
+        std::vector<data::Canonical> parts(key_.size());
+        bool more = true;
+        auto offer = [&](std::span<const data::Canonical> row) {
+            for (std::size_t part = 0; part < key_.size(); ++part)
+                parts[part] = row[static_cast<std::size_t>(columns_[key_[part]].bound)];
+            TargetKeyText(row, key);
+            if (!paired_ahead_.empty() && paired_ahead_.erase(KeyHash(key)) > 0)
+                return;
+            if (!IsSourceKey(parts, key))
+                more = extra(parts);
         };
-        if (run != end && run->second < number) {
-            for (int step = 0; step < 8 && run != end && run->second < number; ++step)
-                ++run;
-            if (run != end && run->second < number)
-                run = std::lower_bound(run, end, number, ends_before);
-        } else if (run != begin && (run - 1)->second >= number) {
-            run = std::lower_bound(begin, run, number, ends_before);
-        }
-        return run != end && run->first <= number;
-    };
+        std::vector<const WaitingRow*> waiting;
+        waiting.reserve(waiting_.size());
+        for (const auto& entry : waiting_)
+            waiting.push_back(&entry.second);
+        std::sort(waiting.begin(), waiting.end(),
+                  [](const WaitingRow* a, const WaitingRow* b) { return a->met < b->met; });
+        for (const WaitingRow* row : waiting)
+            if (more)
+                offer(row->values);
+        waiting_.clear();
+        waiting_bytes_ = 0;
+        while (more && !scan_ended_)
+            scan_ended_ = !scan_->Read(kScanRows, [&](std::span<const data::Canonical> row) {
+                if (more)
+                    offer(row);
+            });
+        EndScan();
+        return;
+    }
     // With every Access key a number in a few runs, the target needs to read only the keys
     // between the runs: those are the extra rows (a key within a run is an Access key).
     constexpr std::size_t kMostRuns = 1000;
@@ -469,19 +620,12 @@ void RowPairing::ScanExtraKeys(const std::function<bool(std::span<const data::Ca
         for (const auto& [first, last] : source_runs_)
             skip.emplace_back(static_cast<std::int64_t>(first ^ (std::uint64_t{1} << 63)),
                               static_cast<std::int64_t>(last ^ (std::uint64_t{1} << 63)));
-    std::string key;
     target_->ReadKeys(
         [&](std::span<const data::Canonical> parts) {
-            const auto number = KeyNumber(parts);
-            if (number && has_number(*number))
-                return true;
             key.clear();
             for (const auto& part : parts)
                 AppendKeyPart(key, part);
-            if (!number &&
-                std::binary_search(source_keys_.begin(), source_keys_.end(), KeyHash(key)))
-                return true;
-            return extra(parts);
+            return IsSourceKey(parts, key) || extra(parts);
         },
         skip);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 // Pairs the rows of an Access table with those of its target table, streamed: the Access rows
-// in file order in chunks, the target rows of each chunk fetched by their keys. The verification
-// compares the pairs; the sync changes the target where they differ.
+// in file order in chunks, the target rows read in the table's own order beside them (for a
+// table the conversion made, the same order), and those that do not come in step fetched by
+// their keys. The verification compares the pairs; the sync changes the target where they
+// differ.
 
 #include "tablewright/engine/ComplexTables.h"
 #include "tablewright/model/DataAccess.h"
@@ -16,6 +18,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -93,12 +97,23 @@ public:
     /// the target's collation takes as equal pairs, "ABC" with Access's "abc"), else with the next
     /// target rows in the table's own order. `pair` gets each paired row, `missing` each Access row
     /// the target lacks, `duplicate` each further target row of an already paired key.
+    /// Target rows are taken from a scan of the table where it holds each key once (or has no
+    /// key) and the target can scan; rows met out of step wait (a bounded number), and rows not
+    /// met in step are fetched by key. A target whose order differs too much is read by key
+    /// only from then on.
     void PairChunk(const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
                    const std::function<void(SourceRow&)>& missing,
                    const std::function<void(SourceRow&)>& duplicate);
     /// Reads every target key and passes on those no Access row has (compared by the number of
-    /// a whole-number key, else by a hash of the key); the callback returns false to stop.
+    /// a whole-number key, else by a hash of the key); the callback returns false to stop. With
+    /// a scan open, the keys are those of the rows it has not paired (read to its end).
     void ScanExtraKeys(const std::function<bool(std::span<const data::Canonical>)>& extra);
+    /// Ends the scan of the target table, if one is open (before the table is changed where a
+    /// scan holds changes up, and when the pairing is done); the rows it held back are read
+    /// by key instead.
+    void EndScan();
+    /// True while the target table is read by a scan.
+    bool Scanning() const { return scan_ != nullptr; }
 
     const std::vector<PairColumn>& Columns() const { return columns_; }
     /// Access column positions of the key (empty: paired in order).
@@ -124,10 +139,25 @@ private:
     void StopReadingAhead();
     // The number of a one-part whole-number key, moved to sort as unsigned; nullopt otherwise.
     std::optional<std::uint64_t> KeyNumber(std::span<const data::Canonical> key) const;
+    // True when an Access row read so far has this key (its parts, and in one string).
+    bool IsSourceKey(std::span<const data::Canonical> key, const std::string& key_text) const;
     // Notes an Access row's key for ScanExtraKeys.
     void NoteSourceKey(std::span<const data::Canonical> key, std::string_view key_text);
     void SortSourceKeys();
     bool SameKey(const SourceRow& source, std::span<const data::Canonical> row) const;
+    // Opens the scan of the target table when it can serve (once).
+    void StartScan();
+    // Pairs the chunk from the rows the scan held back and from the scan; returns the number
+    // of the chunk's rows left unpaired.
+    std::size_t
+    PairFromScan(const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+                 const std::function<void(SourceRow&)>& duplicate);
+    // Pairs rows without a key with the scan's next rows; the rest of the chunk is missing.
+    void PairInOrderFromScan(
+        const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
+        const std::function<void(SourceRow&)>& missing);
+    // The key of a target row in one string.
+    void TargetKeyText(std::span<const data::Canonical> row, std::string& key) const;
     // Pairs the Access row at `at` with a target row, or counts the target row a duplicate.
     void Take(std::size_t at, std::span<const data::Canonical> row,
               const std::function<void(SourceRow&, std::span<const data::Canonical>)>& pair,
@@ -163,6 +193,20 @@ private:
     std::int64_t source_rows_ = 0;
     std::int64_t paired_ = 0;
     std::int64_t duplicates_ = 0;
+    // The scan of the target table (null: read by key), the target rows it met before their
+    // Access rows (by key text), their bytes, and the hashes of the key texts of target rows
+    // the scan has not reached but that were paired by key already (dropped when met).
+    std::unique_ptr<data::TargetScan> scan_;
+    bool scan_tried_ = false;
+    bool scan_ended_ = false;
+    struct WaitingRow {
+        std::uint64_t met = 0; // the row's place in the scan
+        std::vector<data::Canonical> values;
+    };
+    std::unordered_map<std::string, WaitingRow> waiting_;
+    std::uint64_t scanned_rows_ = 0;
+    std::size_t waiting_bytes_ = 0;
+    std::unordered_set<std::uint64_t> paired_ahead_;
     // The chunk read ahead and its rows; last, so that it is waited for first.
     std::vector<SourceRow> ahead_rows_;
     std::future<std::size_t> ahead_;

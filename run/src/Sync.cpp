@@ -198,6 +198,9 @@ private:
                     [&](SourceRow& row) {
                         duplicates.push_back(static_cast<std::size_t>(&row - first));
                     });
+                if (!options_.dry_run &&
+                    !(updates.empty() && inserts.empty() && duplicates.empty()))
+                    BeforeChanges();
                 const auto chunk = pairing_.Chunk();
                 for (const Update& update : updates) {
                     const SourceRow& row = chunk[update.row];
@@ -274,6 +277,8 @@ private:
                     }
                     return true;
                 });
+                if (!extra.empty())
+                    BeforeChanges();
                 for (const auto& key : extra) {
                     ++result_.deleted;
                     Note(result_.deleted_keys, key);
@@ -281,11 +286,19 @@ private:
                     CountChange();
                 }
             }
+            pairing_.EndScan();
             if (!options_.dry_run)
                 Commit();
         } catch (const data::DataAccessError& e) {
             FailChanging(std::string("同步失败：") + e.what());
         }
+    }
+
+    // A scan of the table that would hold the changes up (table locks) ends first; the rest
+    // of the table is read by key.
+    void BeforeChanges() {
+        if (pairing_.Scanning() && pairing_.Target().ScanHoldsChanges())
+            pairing_.EndScan();
     }
 
     // A table without a key: compared as a whole first, and left alone when its rows are the
@@ -372,20 +385,25 @@ private:
         }
         if (access.rows != result_.target_rows)
             return false;
-        // The target's rows a page at a time, in its own order.
+        // The target's rows in its own order: scanned, else a page at a time.
         constexpr std::int64_t kPage = 20000;
         RowSum target;
-        for (std::int64_t offset = 0; offset < result_.target_rows; offset += kPage) {
+        const auto add = [&](std::span<const data::Canonical> row) {
+            for (const auto& value : row)
+                AppendKeyPart(target.text, value);
+            target.Add();
+        };
+        const auto scan = pairing_.Target().Scan();
+        for (std::int64_t offset = 0; scan || offset < result_.target_rows; offset += kPage) {
             if (Stopped()) {
                 result_.outcome = TableSync::Outcome::Cancelled;
                 result_.error = "同步已中断";
                 return false;
             }
-            pairing_.Target().ReadInOrder(offset, kPage, [&](std::span<const data::Canonical> row) {
-                for (const auto& value : row)
-                    AppendKeyPart(target.text, value);
-                target.Add();
-            });
+            if (!scan)
+                pairing_.Target().ReadInOrder(offset, kPage, add);
+            else if (!scan->Read(static_cast<std::size_t>(kPage), add))
+                break;
         }
         return access == target;
     }

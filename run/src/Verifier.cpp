@@ -117,6 +117,7 @@ private:
                     NameExtraRows(unmatched);
                 }
             }
+            pairing_.EndScan();
         } catch (const data::DataAccessError& e) {
             Fail(std::string("读取服务器上的表失败：") + e.what());
             return false;

@@ -38,6 +38,17 @@ struct TargetColumn {
 /// Receives one row read from a target table: the canonical values of the bound columns.
 using TargetRowSink = std::function<void(std::span<const Canonical> row)>;
 
+/// The rows of a target table read once from first to last in the table's own order (that of
+/// insertion for a table the conversion made), on a connection of their own, while the table is
+/// read by key and changed through its TargetTable. Ends (and lets go of the table) when
+/// destroyed, read to the end or not.
+class TargetScan {
+public:
+    virtual ~TargetScan() = default;
+    /// Passes the next rows (at most `rows`) to the sink; false when the table had no more.
+    virtual bool Read(std::size_t rows, const TargetRowSink& sink) = 0;
+};
+
 /// One table of a target database: its rows read in canonical forms, paired by key, and
 /// changed from typed values. The caller binds the columns it reads and writes first.
 class TargetTable {
@@ -66,6 +77,14 @@ public:
     /// table the conversion made).
     virtual void ReadInOrder(std::int64_t offset, std::int64_t count,
                              const TargetRowSink& sink) = 0;
+    /// Opens a scan of the bound columns; null when the target cannot open one (the caller then
+    /// reads by key, and in pages).
+    virtual std::unique_ptr<TargetScan> Scan() = 0;
+    /// True when changes to the table wait until no scan of it is open (a table type with
+    /// table locks): the caller ends its scan before it changes the table.
+    virtual bool ScanHoldsChanges() = 0;
+    /// True when the table holds each bound key at most once (a unique index on its columns).
+    virtual bool KeyIsUnique() = 0;
     /// For each key (canonical key parts, in key order), a text that two keys share exactly
     /// when the table compares them as equal: text parts by the column's collation ("abc" and
     /// "ABC" where case does not count), the others by their canonical text.
