@@ -2,7 +2,19 @@
 
 #include "tablewright/model/AdoTypes.h"
 
+#include <charconv>
+
 namespace tw::data {
+
+bool ParseCanonicalDouble(std::string_view text, double& number) {
+    if (text.empty())
+        return false;
+    const char* first = text.data();
+    if (*first == '+')
+        ++first;
+    auto [end, ec] = std::from_chars(first, text.data() + text.size(), number);
+    return ec == std::errc() && end == text.data() + text.size();
+}
 
 ValueForm FormOf(int ado_type) {
     switch (ado_type) {

@@ -110,16 +110,6 @@ std::string ExactDecimal(double number) {
     return PlainDecimal(buffer).value_or(buffer);
 }
 
-bool ParseDouble(std::string_view text, double& number) {
-    if (text.empty())
-        return false;
-    const char* first = text.data();
-    if (*first == '+')
-        ++first;
-    auto [end, ec] = std::from_chars(first, text.data() + text.size(), number);
-    return ec == std::errc() && end == text.data() + text.size();
-}
-
 // The text `out` holds from now on, its memory used again.
 std::string& Reuse(Canonical& out) {
     if (!out)
@@ -192,7 +182,7 @@ void ServerCanonical(ValueForm form, int server_type, const Value& value, Canoni
     case ValueForm::Single:
     case ValueForm::Double: {
         double number = 0;
-        if (ParseDouble(*text, number))
+        if (ParseCanonicalDouble(*text, number))
             AppendDouble(Reuse(out), number == 0 ? 0.0 : number);
         else
             Reuse(out).assign(*text);
@@ -210,7 +200,7 @@ void ServerCanonical(ValueForm form, int server_type, const Value& value, Canoni
     case ValueForm::Integer:
     case ValueForm::Exact: {
         double number = 0;
-        if (IsFloatingType(server_type) && ParseDouble(*text, number)) {
+        if (IsFloatingType(server_type) && ParseCanonicalDouble(*text, number)) {
             Reuse(out) = ExactDecimal(number);
             return;
         }

@@ -524,6 +524,19 @@ data::TargetDatabase& OpenTarget(engine::Cls_Convertion& engine, const std::stri
     return target;
 }
 
+// OpenTarget, or null with the report saying why (its error starting with `failure`).
+data::TargetDatabase* OpenTargetOrReport(engine::Cls_Convertion& engine,
+                                         const std::string& database, const char* failure,
+                                         bool& database_missing, SyncReport& report) {
+    try {
+        return &OpenTarget(engine, database, database_missing);
+    } catch (const data::DataAccessError& e) {
+        report.outcome = SyncReport::Outcome::ServerUnavailable;
+        report.error = failure + database + "'：" + e.what();
+        return nullptr;
+    }
+}
+
 } // namespace
 
 SyncReport SyncTables(engine::Cls_Convertion& engine, const RunWindow& window,
@@ -531,15 +544,11 @@ SyncReport SyncTables(engine::Cls_Convertion& engine, const RunWindow& window,
                       const std::function<bool()>& stop) {
     SyncReport report;
     const std::string database = window.DatabaseName();
-    data::TargetDatabase* target = nullptr;
     bool database_missing = false;
-    try {
-        target = &OpenTarget(engine, database, database_missing);
-    } catch (const data::DataAccessError& e) {
-        report.outcome = SyncReport::Outcome::ServerUnavailable;
-        report.error = "无法同步数据库 '" + database + "'：" + e.what();
+    data::TargetDatabase* target =
+        OpenTargetOrReport(engine, database, "无法同步数据库 '", database_missing, report);
+    if (!target)
         return report;
-    }
     if (database_missing && options.dry_run)
         print("数据库 '" + database + "' 不存在：同步会创建它");
 
@@ -642,15 +651,11 @@ SyncReport PreviewConversion(engine::Cls_Convertion& engine, const RunWindow& wi
                              const SyncPrinter& print) {
     SyncReport report;
     const std::string database = window.DatabaseName();
-    data::TargetDatabase* target = nullptr;
     bool database_missing = false;
-    try {
-        target = &OpenTarget(engine, database, database_missing);
-    } catch (const data::DataAccessError& e) {
-        report.outcome = SyncReport::Outcome::ServerUnavailable;
-        report.error = "无法读取数据库 '" + database + "'：" + e.what();
+    data::TargetDatabase* target =
+        OpenTargetOrReport(engine, database, "无法读取数据库 '", database_missing, report);
+    if (!target)
         return report;
-    }
     if (database_missing)
         print("数据库 '" + database + "' 不存在：转换会创建它");
     for (int i = 0; i < window.TableCount(); ++i) {

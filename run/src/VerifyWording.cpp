@@ -1,5 +1,6 @@
 #include "VerifyWording.h"
 
+#include "tablewright/model/Target.h"
 #include "tablewright/run/Verifier.h"
 
 #include <algorithm>
@@ -16,16 +17,6 @@ namespace {
 constexpr std::size_t kShownChars = 60;
 constexpr std::size_t kShownBytes = 24;
 constexpr std::size_t kContextChars = 20;
-
-bool ParseDouble(std::string_view text, double& number) {
-    if (text.empty())
-        return false;
-    const char* first = text.data();
-    if (*first == '+')
-        ++first;
-    auto [end, ec] = std::from_chars(first, text.data() + text.size(), number);
-    return ec == std::errc() && end == text.data() + text.size();
-}
 
 // ---- Showing values -------------------------------------------------------------------------
 
@@ -154,7 +145,8 @@ std::string ShowPlain(const std::string& text) {
 // A single shown in its own shortest text when the number is one; the double text otherwise.
 std::string ShowSingle(const std::string& text) {
     double number = 0;
-    if (!ParseDouble(text, number) || static_cast<double>(static_cast<float>(number)) != number)
+    if (!data::ParseCanonicalDouble(text, number) ||
+        static_cast<double>(static_cast<float>(number)) != number)
         return ShowPlain(text);
     std::string shown;
     char buffer[32];

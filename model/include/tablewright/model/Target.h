@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,10 @@ enum class ValueForm { Bool, Integer, Single, Double, Exact, Date, Text, Bytes }
 
 /// The form of a column of the given ADO type.
 ValueForm FormOf(int ado_type);
+
+/// Reads the whole of a number's text as a canonical form or the server writes it ("1.5",
+/// "-2e-5", "+3"); false when the text is anything else.
+bool ParseCanonicalDouble(std::string_view text, double& number);
 
 /// A value in its canonical text (see TargetDatabase::CanonicalOf); nullopt is NULL. Two values
 /// of a column are the same exactly when their canonical texts are.
