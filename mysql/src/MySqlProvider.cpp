@@ -258,11 +258,12 @@ private:
         sender_.SendHeldBack();
         if (session_.Lost())
             return nullptr;
-        const char* schema = nullptr;
-        if (mariadb_get_infov(session_.Handle(), MARIADB_CONNECTION_SCHEMA, &schema) != 0)
-            schema = nullptr;
+        // The server's word for the current database: the client library learns of a USE only
+        // where the server reports it.
+        const std::vector<std::string> current = session_.FirstColumn("SELECT DATABASE()");
+        const std::string database = current.empty() ? std::string() : current.front();
         auto scan = std::make_shared<MySqlSession>(session_.Target());
-        scan->Connect(schema && *schema ? schema : nullptr);
+        scan->Connect(database.empty() ? nullptr : database.c_str());
         const std::lock_guard lock(scans_mutex_);
         std::erase_if(scans_, [](const std::weak_ptr<MySqlSession>& s) { return s.expired(); });
         scans_.push_back(scan);

@@ -446,18 +446,19 @@ public:
     std::unique_ptr<TargetScan> Scan() override {
         if (!open_scan_session_)
             return nullptr;
-        std::shared_ptr<MySqlSession> session;
+        // Without a second connection (a limit of the server or of the user), or where the
+        // scan is refused, the table is read by key; a real fault shows there too.
         try {
-            session = open_scan_session_();
+            std::shared_ptr<MySqlSession> session = open_scan_session_();
+            if (!session)
+                return nullptr;
+            // No index, so that the server reads the table in its own order.
+            return std::make_unique<MySqlTargetScan>(
+                std::move(session), "SELECT " + SelectList() + " FROM " + quoted_ + " USE INDEX ()",
+                forms_);
         } catch (const DataAccessError&) {
-            return nullptr; // no second connection (a limit of the server or of the user)
-        }
-        if (!session)
             return nullptr;
-        // No index, so that the server reads the table in its own order.
-        return std::make_unique<MySqlTargetScan>(
-            std::move(session), "SELECT " + SelectList() + " FROM " + quoted_ + " USE INDEX ()",
-            forms_);
+        }
     }
 
     bool ScanHoldsChanges() override {

@@ -213,6 +213,30 @@ TEST_P(Sync, LargeTableStoredInAnyOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, Sync, testing::Values("MyISAM", "InnoDB"));
 
+// A user the server allows one connection gets no second one for scans: the rows are read by
+// key, with the same counts, and --verify then finds every table identical.
+TEST(SyncOneConnection, RowsAreReadByKey) {
+    TW_REQUIRE_SERVER(target);
+    const std::string db = "tw_sync_one";
+    ServerSession server(target);
+    server.Execute("DROP DATABASE IF EXISTS `" + db + "`");
+    server.Execute("DROP USER IF EXISTS 'tw_one'@'%'");
+    server.Execute("CREATE USER 'tw_one'@'%' IDENTIFIED BY 'one' WITH MAX_USER_CONNECTIONS 1");
+    server.Execute("GRANT ALL ON `" + db + "`.* TO 'tw_one'@'%'");
+    data::MySqlTarget one = target;
+    one.user = "tw_one";
+    one.password = "one";
+    ASSERT_EQ(Shell(Cli(one, db, "")).status, 0);
+    Tamper(server, db);
+    const CliResult sync = Shell(Cli(one, db, "--sync --verify"));
+    EXPECT_EQ(sync.status, 0) << sync.output;
+    EXPECT_TRUE(Contains(sync.output, "表 'AllTypes'：新增 2 行，更新 3 行（18 个值），删除 2 行，"
+                                      "未变 8 行"))
+        << sync.output;
+    EXPECT_TRUE(Contains(sync.output, "核对完成：3 个表全部一致")) << sync.output;
+    server.Execute("DROP USER 'tw_one'@'%'");
+}
+
 // A column the server lacks was added in Access: added and filled. A column the server has that
 // Access has not, or one of another type, leaves the table as it is, with the advice to convert
 // it again.
