@@ -177,4 +177,10 @@ std::vector<std::string> MySqlDialect::WhenNoRows(const std::string& breaking_ro
     };
 }
 
+std::string MySqlDialect::LoadNote(std::string_view text) {
+    std::string note = "SELECT '";
+    AppendEscapedText(note, text);
+    return note + "' AS `tablewright`";
+}
+
 } // namespace tw::data

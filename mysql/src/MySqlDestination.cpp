@@ -325,8 +325,12 @@ std::vector<std::string> MySqlDestination::AddChecks(const TableSchema& table,
     MySqlDialect::AppendName(table_name, table.name);
     for (auto& plan : plans) {
         if (!sends) {
+            // Loading the file says so when the rows break the rule.
+            const std::string kept = MySqlDialect::LoadNote(
+                "表 '" + table.name + "'：" + plan.what +
+                " 在载入的行中有不满足的，未建立 CHECK 约束 '" + plan.name + "'（行保留）");
             for (std::string& statement :
-                 MySqlDialect::WhenNoRows(plan.breaking_rows, plan.statement, {}))
+                 MySqlDialect::WhenNoRows(plan.breaking_rows, plan.statement, kept))
                 HandBack(statement, StatementKind::Alter, 0);
             if (!plan.message.empty())
                 notes.push_back(plan.what + " 在载入的行都满足时建立为 CHECK 约束 '" + plan.name +

@@ -209,15 +209,19 @@ std::vector<std::string> MySqlDestination::AddGeneratedColumns(const TableSchema
 
     if (!Sends()) {
         // No rows to prove now: the file proves them when it is loaded and turns the column
-        // into a generated one only when every row agrees; otherwise it runs DO 0, so that the
-        // file loads without stopping either way.
+        // into a generated one only when every row agrees; otherwise it says that the column
+        // stays plain, so that the file loads without stopping either way.
         std::vector<std::string> names;
         for (const Generated& generated : planned) {
             std::string alter = "ALTER TABLE " + quoted + " " + generated.clauses;
             std::string statements[] = {
                 "SET @tw_ok = (SELECT NOT EXISTS (SELECT 1 FROM " + quoted + " WHERE NOT (" +
                     generated.same + ")));",
-                "SET @tw_sql = IF(@tw_ok, " + Literal(alter) + ", 'DO 0');",
+                "SET @tw_sql = IF(@tw_ok, " + Literal(alter) + ", " +
+                    Literal(MySqlDialect::LoadNote(
+                        "表 '" + table.name + "'：计算列 '" + generated.column->name +
+                        "' 在载入的行中有值与计算式的结果不同，保持普通列（值保留）")) +
+                    ");",
                 "PREPARE tw_generated FROM @tw_sql;",
                 "EXECUTE tw_generated;",
                 "DEALLOCATE PREPARE tw_generated;",

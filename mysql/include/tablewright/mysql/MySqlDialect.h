@@ -114,6 +114,10 @@ public:
     static std::vector<std::string> WhenNoRows(const std::string& breaking_rows,
                                                const std::string& statement,
                                                const std::string& otherwise);
+    /// A statement that shows `text` to whoever loads a script file: a one-row result headed
+    /// "tablewright", which the mariadb client prints (without the closing semicolon, to be
+    /// prepared).
+    static std::string LoadNote(std::string_view text);
     /// "ALTER TABLE `child` ADD CONSTRAINT `name` FOREIGN KEY (...) REFERENCES `parent` (...)
     /// ON DELETE ... ON UPDATE ...;"
     static std::string ForeignKey(const RelationshipSchema& relationship);
