@@ -480,9 +480,10 @@ public:
         for (const std::size_t part : key_)
             key_names.push_back(
                 Utf8ToLower(columns_.at(static_cast<std::size_t>(bound_.at(part))).name));
-        // A unique index whose every column is a key column holds each key once at most.
+        // A unique index whose every column is a key column that holds no NULL (a unique index
+        // takes any number of those) holds each key once at most.
         auto rs = provider_.OpenRecordset(
-            "SELECT INDEX_NAME, COLUMN_NAME FROM information_schema.STATISTICS WHERE "
+            "SELECT INDEX_NAME, COLUMN_NAME, NULLABLE FROM information_schema.STATISTICS WHERE "
             "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
             QuotedText(name_) + " AND NON_UNIQUE = 0 ORDER BY INDEX_NAME");
         std::map<std::string, bool> within_key;
@@ -491,8 +492,10 @@ public:
             const auto* column = std::get_if<std::string>(&rs->GetField(1).GetValue());
             if (!index || !column)
                 continue;
+            const auto* nullable = std::get_if<std::string>(&rs->GetField(2).GetValue());
             const bool in_key = std::find(key_names.begin(), key_names.end(),
-                                          Utf8ToLower(*column)) != key_names.end();
+                                          Utf8ToLower(*column)) != key_names.end() &&
+                                !(nullable && EqualsNoCase(*nullable, "YES"));
             auto [entry, added] = within_key.emplace(*index, in_key);
             if (!added)
                 entry->second = entry->second && in_key;
