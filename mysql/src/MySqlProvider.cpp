@@ -28,6 +28,9 @@ using mysql::ResultHandle;
 // refused at once: the server is there but does not answer, so it is not tried again.
 constexpr auto kQuickRefusal = std::chrono::seconds(1);
 
+// How long the server waits to send a scan's next rows while they are not read.
+constexpr int kScanWriteTimeoutSeconds = 600;
+
 // Collations that tell accents apart and ignore case, as Access's general sort order does, best
 // first: MariaDB's without trailing-space padding (so 'a' and 'a ' stay two keys), then MySQL's.
 constexpr std::string_view kAccentSensitiveCollations[] = {
@@ -264,6 +267,11 @@ private:
         const std::string database = current.empty() ? std::string() : current.front();
         auto scan = std::make_shared<MySqlSession>(session_.Target());
         scan->Connect(database.empty() ? nullptr : database.c_str());
+        // The scan is read between the statements of this connection, which may wait for locks
+        // or a cluster for a while; the server waits that long to send its next rows, rather
+        // than its default minute.
+        scan->QueryQuietly("SET SESSION net_write_timeout = " +
+                           std::to_string(kScanWriteTimeoutSeconds));
         const std::lock_guard lock(scans_mutex_);
         std::erase_if(scans_, [](const std::weak_ptr<MySqlSession>& s) { return s.expired(); });
         scans_.push_back(scan);

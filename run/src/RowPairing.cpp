@@ -421,7 +421,7 @@ std::size_t RowPairing::PairFromScan(
     std::string key;
     while (left > 0 && !scan_ended_ && waiting_.size() < kMostWaitingRows &&
            waiting_bytes_ < kMostWaitingBytes) {
-        scan_ended_ = !scan_->Read(kScanRows, [&](std::span<const data::Canonical> row) {
+        const auto take = [&](std::span<const data::Canonical> row) {
             ++scanned_rows_;
             TargetKeyText(row, key);
             if (!paired_ahead_.empty() && paired_ahead_.erase(KeyHash(key)) > 0)
@@ -440,7 +440,14 @@ std::size_t RowPairing::PairFromScan(
             if (added)
                 for (const auto& value : row)
                     waiting_bytes_ += value ? value->size() : 0;
-        });
+        };
+        try {
+            scan_ended_ = !scan_->Read(kScanRows, take);
+        } catch (const data::DataAccessError&) {
+            // The scan's connection failed: the rest of the table is read by key, where a
+            // fault of the server shows again.
+            EndScan();
+        }
     }
     return left;
 }
