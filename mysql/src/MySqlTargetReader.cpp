@@ -246,6 +246,15 @@ bool IsTextType(std::string_view base) {
            base == "mediumtext" || base == "longtext";
 }
 
+// The current row of a recordset of the bound columns, in their canonical forms.
+void CanonicalRow(Recordset& rs, const std::vector<ValueForm>& forms, std::vector<Canonical>& row) {
+    row.resize(forms.size());
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+        Field& field = rs.GetField(static_cast<int>(i));
+        ServerCanonical(forms[i], field.Type(), field.GetValue(), row[i]);
+    }
+}
+
 // Every row of a table, streamed on a connection of its own: the server reads the table in
 // its own order, as fast as a plain SELECT can (for MyISAM far faster than row by row through
 // an index).
@@ -268,14 +277,10 @@ public:
     MySqlTargetScan& operator=(const MySqlTargetScan&) = delete;
 
     bool Read(std::size_t rows, const TargetRowSink& sink) override {
-        row_.resize(forms_.size());
         for (std::size_t read = 0; read < rows; ++read) {
             if (rows_->IsEOF())
                 return false;
-            for (std::size_t i = 0; i < forms_.size(); ++i) {
-                Field& field = rows_->GetField(static_cast<int>(i));
-                ServerCanonical(forms_[i], field.Type(), field.GetValue(), row_[i]);
-            }
+            CanonicalRow(*rows_, forms_, row_);
             sink(row_);
             rows_->MoveNext();
         }
@@ -732,12 +737,8 @@ private:
 
     void ReadRows(const std::string& query, const TargetRowSink& sink) {
         auto rs = provider_.OpenRecordset(query);
-        row_.resize(bound_.size());
         for (; !rs->IsEOF(); rs->MoveNext()) {
-            for (std::size_t i = 0; i < bound_.size(); ++i) {
-                Field& field = rs->GetField(static_cast<int>(i));
-                ServerCanonical(forms_[i], field.Type(), field.GetValue(), row_[i]);
-            }
+            CanonicalRow(*rs, forms_, row_);
             sink(row_);
         }
         rs->Close();

@@ -524,15 +524,15 @@ data::TargetDatabase& OpenTarget(engine::Cls_Convertion& engine, const std::stri
     return target;
 }
 
-// OpenTarget, or null with the report saying why (its error starting with `failure`).
+// OpenTarget, or null with the report saying why ("无法<doing>数据库 'x'：...").
 data::TargetDatabase* OpenTargetOrReport(engine::Cls_Convertion& engine,
-                                         const std::string& database, const char* failure,
+                                         const std::string& database, const std::string& doing,
                                          bool& database_missing, SyncReport& report) {
     try {
         return &OpenTarget(engine, database, database_missing);
     } catch (const data::DataAccessError& e) {
         report.outcome = SyncReport::Outcome::ServerUnavailable;
-        report.error = failure + database + "'：" + e.what();
+        report.error = "无法" + doing + "数据库 '" + database + "'：" + e.what();
         return nullptr;
     }
 }
@@ -546,7 +546,7 @@ SyncReport SyncTables(engine::Cls_Convertion& engine, const RunWindow& window,
     const std::string database = window.DatabaseName();
     bool database_missing = false;
     data::TargetDatabase* target =
-        OpenTargetOrReport(engine, database, "无法同步数据库 '", database_missing, report);
+        OpenTargetOrReport(engine, database, "同步", database_missing, report);
     if (!target)
         return report;
     if (database_missing && options.dry_run)
@@ -653,7 +653,7 @@ SyncReport PreviewConversion(engine::Cls_Convertion& engine, const RunWindow& wi
     const std::string database = window.DatabaseName();
     bool database_missing = false;
     data::TargetDatabase* target =
-        OpenTargetOrReport(engine, database, "无法读取数据库 '", database_missing, report);
+        OpenTargetOrReport(engine, database, "读取", database_missing, report);
     if (!target)
         return report;
     if (database_missing)
